@@ -1,0 +1,54 @@
+// Readers of the product key Software\ZerdaIME3\<name> (HKEY_LOCAL_MACHINE).
+#include "app/bounded_string.h"
+#include "app/shared_routines.h"
+#include "platform/registry.h"
+
+bool ReadProductValue(const wchar_t* name, const wchar_t* valueName, wchar_t* buffer, size_t capacity)
+{
+    if (!buffer || capacity == 0) return false;
+    buffer[0] = L'\0';
+    wchar_t keyPath[128];
+    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s\\", name ? name : L"");
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    LONG rc = RegReadString(key, valueName, buffer, capacity);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
+bool ReadInstallLocation(const wchar_t* name, wchar_t* buffer)
+{
+    if (!ReadProductValue(name, L"InstallLocation", buffer, MAX_PATH)) return false;
+    AppendBackslashIfMissing(buffer, MAX_PATH);
+    return true;
+}
+
+bool ReadDataLocation(const wchar_t* name, wchar_t* buffer)
+{
+    return ReadProductValue(name, L"DataLocation", buffer, MAX_PATH);
+}
+
+bool ReadImeNameValue(const wchar_t* name, wchar_t* buffer, size_t capacity)
+{
+    if (!buffer || capacity == 0) return false;
+    buffer[0] = L'\0';
+    wchar_t keyPath[128];
+    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s", name ? name : L"");
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegReadString(key, L"IMEName", buffer, capacity);  // a missing value leaves it empty
+    RegCloseKey(key);
+    return true;
+}
+
+WORD ReadLangId(const wchar_t* name)
+{
+    wchar_t keyPath[128];
+    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s", name ? name : L"");
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    DWORD value = 0;
+    RegReadDword(key, L"LANGID", &value);
+    RegCloseKey(key);
+    return static_cast<WORD>(value & 0xFFFF);
+}

@@ -1,0 +1,3 @@
+#include "app/setup_context.h"
+
+SetupContext g_setup = {};

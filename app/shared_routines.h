@@ -1,0 +1,40 @@
+// Routines that many parts of the setup share: the product-key readers, the
+// folder routines, the mapped files and the driver-path composers.
+#pragma once
+#include <windows.h>
+#include <cstddef>
+
+// --- product key Software\ZerdaIME3\<name> under HKEY_LOCAL_MACHINE ---
+bool ReadProductValue(const wchar_t* name, const wchar_t* valueName, wchar_t* buffer, size_t capacity);
+bool ReadInstallLocation(const wchar_t* name, wchar_t* buffer /* 260 */);
+bool ReadDataLocation(const wchar_t* name, wchar_t* buffer /* 260 */);
+bool ReadImeNameValue(const wchar_t* name, wchar_t* buffer, size_t capacity);
+WORD ReadLangId(const wchar_t* name);
+
+// --- folders ---
+int CreateFolderPath(const wchar_t* path);
+int RemoveFolderTree(const wchar_t* path);
+int ComposeDataFolder(wchar_t* buffer /* 260, holds the base */, const wchar_t* name);
+size_t JoinTempPath(const wchar_t* name, wchar_t* buffer /* 260 */);
+bool FolderExists(const wchar_t* path);
+bool PathExists(const wchar_t* path);
+
+// --- driver paths ---
+int GetSystemImePath(const wchar_t* imeName, wchar_t* buffer /* 260 */);
+int GetWow64ImePath(const wchar_t* imeName, wchar_t* buffer /* 260 */);
+
+// --- mapped files ---
+struct MappedFile {
+    DWORD size;            // view length; in the fallback the buffer's (file + 10)
+    wchar_t path[MAX_PATH];
+    HANDLE file;           // null in the fallback
+    HANDLE mapping;        // null in the fallback
+    BYTE* data;
+};
+
+// Result: the size for a mapped view, 1 for the read-into-memory fallback, 0
+// on failure (then *record is null).
+DWORD OpenMappedFile(const wchar_t* path, bool writable, MappedFile** record);
+// Result: size, or 0 on failure (then *record is null).
+DWORD CreateMappedFile(const wchar_t* path, DWORD size, MappedFile** record);
+void CloseMappedFile(MappedFile* record, int flush);

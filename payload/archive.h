@@ -1,0 +1,32 @@
+// The payload archive: splitting the running executable, loading the ZIP
+// entries into memory and writing them below a folder.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+
+#include "app/setup_context.h"
+
+constexpr size_t kArchiveNameBytes = 64;
+
+struct ArchiveEntry {
+    char name[kArchiveNameBytes];  // system ANSI code page, zero-terminated
+    int32_t size;                  // 0 when reading the entry failed
+    BYTE* data;                    // owned by the list
+    bool readFailed;               // content could not be read or failed its check
+};
+
+struct ArchiveEntryList {
+    int32_t count;
+    ArchiveEntry* entries;
+};
+
+using ExtractProgress = void (*)(const wchar_t* text, int32_t done, int32_t total);
+
+// The 32-bit LoaderFlags value of a PE32+ image (0 when it cannot be read).
+DWORD ReadPayloadOffset(const BYTE* image, DWORD size);
+
+bool SplitOwnFile(SetupContext& ctx);
+bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, ExtractProgress progress);
+ArchiveEntryList* LoadArchiveEntries(const char* archivePath);
+void FreeArchiveEntries(ArchiveEntryList* list);
+bool WriteArchiveEntry(const ArchiveEntry& entry, const char* destination);

@@ -1,0 +1,17 @@
+// The extraction dialog (142): splits, unpacks and loads the payload inside
+// one timer tick, with a progress line and bar; no buttons.
+#pragma once
+#include "platform/window.h"
+
+class CZD_Extract : public CDialog {
+public:
+    CZD_Extract() : CDialog(142, static_cast<HWND>(nullptr)) {}
+
+    CStatic m_text;           // control 1002
+    CProgressCtrl m_progress; // control 1008
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    bool OnTimer(UINT_PTR timerId) override;
+};

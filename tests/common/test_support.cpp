@@ -1,0 +1,165 @@
+#include "common/test_support.h"
+
+#include <cstdio>
+
+ScriptedPrompts::ScriptedPrompts(int defaultAnswer) : defaultAnswer_(defaultAnswer)
+{
+    SetPromptResponder(&ScriptedPrompts::Respond, this);
+}
+
+ScriptedPrompts::~ScriptedPrompts() { SetPromptResponder(nullptr, nullptr); }
+
+int ScriptedPrompts::Respond(const PromptRequest& request, void* user)
+{
+    auto* self = static_cast<ScriptedPrompts*>(user);
+    self->shown_.push_back({request.owner, request.text, request.caption, request.type});
+    if (self->answers_.empty()) return self->defaultAnswer_;
+    int answer = self->answers_.front();
+    self->answers_.pop_front();
+    return answer;
+}
+
+ScriptedDialogs::ScriptedDialogs(Script script) : script_(std::move(script))
+{
+    SetDialogDriver(&ScriptedDialogs::Drive, this);
+}
+
+ScriptedDialogs::~ScriptedDialogs() { SetDialogDriver(nullptr, nullptr); }
+
+void ScriptedDialogs::Drive(CDialog* dialog, void* user)
+{
+    auto* self = static_cast<ScriptedDialogs*>(user);
+    ++self->opened_;
+    if (self->script_) self->script_(*dialog);
+}
+
+void ClickButton(HWND dialog, int controlId)
+{
+    HWND button = GetDlgItem(dialog, controlId);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+ScratchFolder::ScratchFolder(const wchar_t* tag)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    static unsigned counter = 0;
+    wchar_t name[MAX_PATH];
+    swprintf(name, MAX_PATH, L"%lszt_%ls_%lu_%u", temp, tag, GetCurrentProcessId(), ++counter);
+    path_ = name;
+    DeleteTree(path_);
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() { DeleteTree(path_); }
+
+std::wstring EnvString(const wchar_t* name)
+{
+    wchar_t buffer[1024];
+    DWORD n = GetEnvironmentVariableW(name, buffer, 1024);
+    if (n == 0 || n >= 1024) return L"";
+    return buffer;
+}
+
+std::wstring BuildDir() { return EnvString(L"ZERDA_BUILD_DIR"); }
+std::wstring SourceDir() { return EnvString(L"ZERDA_SOURCE_DIR"); }
+
+bool WriteFileBytes(const std::wstring& path, const void* data, size_t size)
+{
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    bool ok = size == 0 || (WriteFile(f, data, static_cast<DWORD>(size), &written, nullptr) && written == size);
+    CloseHandle(f);
+    return ok;
+}
+
+bool WriteFileText(const std::wstring& path, const std::string& text)
+{
+    return WriteFileBytes(path, text.data(), text.size());
+}
+
+bool ReadFileBytes(const std::wstring& path, std::string* out)
+{
+    out->clear();
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    char buffer[65536];
+    DWORD got = 0;
+    bool ok = true;
+    while ((ok = ReadFile(f, buffer, sizeof buffer, &got, nullptr)) && got > 0) out->append(buffer, got);
+    CloseHandle(f);
+    return ok;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirExists(const std::wstring& path)
+{
+    DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void DeleteTree(const std::wstring& path)
+{
+    DWORD a = GetFileAttributesW(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return;
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+        return;
+    }
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring n = fd.cFileName;
+            if (n == L"." || n == L"..") continue;
+            DeleteTree(path + L"\\" + n);
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+int RunAndWait(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring cmd = commandLine;
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    else TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
+}
+
+std::wstring RegString(HKEY root, const std::wstring& key, const wchar_t* value)
+{
+    wchar_t buffer[2048] = L"";
+    DWORD bytes = sizeof buffer - sizeof(wchar_t);
+    DWORD type = 0;
+    HKEY k;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return L"";
+    LONG rc = RegQueryValueExW(k, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+    RegCloseKey(k);
+    if (rc != ERROR_SUCCESS) return L"";
+    buffer[bytes / sizeof(wchar_t)] = L'\0';
+    return buffer;
+}
+
+bool RegKeyExists(HKEY root, const std::wstring& key)
+{
+    HKEY k;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    RegCloseKey(k);
+    return true;
+}

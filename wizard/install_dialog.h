@@ -1,0 +1,35 @@
+// The install wizard (129): header by stage, agreement row, folder row,
+// Install/Finish; the install worker drives it while it runs.
+#pragma once
+#include "platform/window.h"
+
+// The proposed install folder; the folder chooser starts from it.
+extern wchar_t g_currentFolder[MAX_PATH];
+
+class CinstkitDlg : public CDialog {
+public:
+    explicit CinstkitDlg(HWND parent = nullptr) : CDialog(129, parent) {}
+
+    volatile LONG m_stage = 0;  // 0 waiting, 1 installing, 2 done, 3 failed
+    volatile LONG m_busy = 0;
+    HICON m_hIcon = nullptr;
+    CFont m_logFont;
+
+    void RedrawHeader();
+    void OnOK() override;
+    void OnCancel() override;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    bool OnPaint() override;
+    HCURSOR OnQueryDragIcon() override;
+    bool OnDrawItem(int controlId, DRAWITEMSTRUCT* item) override;
+    bool OnSetCursor(HWND hwnd, UINT hitTest, UINT message, BOOL& result) override;
+    void OnInstallOrFinish();
+    void OnOpenLicence();
+    void OnAgree();
+    void OnDisagree();
+    void OnBrowse();
+    DECLARE_COMMAND_MAP()
+};
