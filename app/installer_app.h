@@ -5,7 +5,13 @@
 
 class CinstkitApp {
 public:
-    // commandLine: the text after the program's own path.
+    // commandLine: the text after the program's own path. Always returns TRUE;
+    // no behaviour reports its outcome through the exit code.
     BOOL InitInstance(const wchar_t* commandLine);
     int ExitInstance() { return 0; }
+
+private:
+    void RunServiceDispatch(const wchar_t* commandLine);
+    void RunInstall();
+    void RunMaintenance(const wchar_t* commandLine);
 };

@@ -1,0 +1,14 @@
+// Reading the command line into the setup context.
+#pragma once
+#include "app/setup_context.h"
+
+// The text after the program's own path. An empty or missing text gives mode
+// "i"; otherwise the switches are found by case-sensitive substring search.
+void ParseCommandLine(const wchar_t* text, SetupContext& ctx);
+
+// "/GUID=" present: the service behaviours.
+bool IsServiceCommandLine(const wchar_t* text);
+// One of "/EMMODE=1", "/EMMODE=2", "/EMMODE=3".
+bool HasReregistrationSwitch(const wchar_t* text);
+// Copies the (at most 39) characters after "/GUID=" into name.
+void CopyServiceName(const wchar_t* text, wchar_t* name /* 40 */);

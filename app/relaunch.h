@@ -1,0 +1,10 @@
+// Running repair and uninstall from a copy in the temporary folder, and the
+// copy's deletion of itself afterwards.
+#pragma once
+#include "app/setup_context.h"
+
+// Copies <install folder>installer.exe to the temporary folder and starts the
+// copy with the same command line and "/f". Shows the copy or start failure.
+void RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine);
+// Starts a hidden "del" of the running executable that runs once we are gone.
+void DeleteRunningCopy();
