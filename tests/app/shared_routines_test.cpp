@@ -55,3 +55,183 @@ TEST(MappedFiles, EmptyFileFallsBackToTenZeroBytes)
     for (int i = 0; i < 10; ++i) EXPECT_EQ(0, record->data[i]);
     CloseMappedFile(record, 0);
 }
+
+namespace {
+
+const wchar_t kTestProduct[] = L"{11111111-2222-3333-4444-555555555555}";
+
+struct ProductKey {
+    HKEY key = nullptr;
+    ProductKey()
+    {
+        std::wstring path = std::wstring(L"Software\\ZerdaIME3\\") + kTestProduct;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    }
+    ~ProductKey()
+    {
+        RegCloseKey(key);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\ZerdaIME3\\") + kTestProduct).c_str());
+    }
+    void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes)
+    {
+        RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
+    }
+};
+
+}  // namespace
+
+TEST(ProductKeyReaders, InstallLocationGainsBackslashOnlyWhenNotEmpty)
+{
+    ProductKey product;
+    wchar_t buffer[MAX_PATH];
+    EXPECT_FALSE(ReadInstallLocation(kTestProduct, buffer));  // no value
+    EXPECT_STREQ(L"", buffer);
+
+    const wchar_t folder[] = L"C:\\Program Files\\Zerda";
+    product.SetRaw(L"InstallLocation", REG_SZ, folder, sizeof folder);
+    EXPECT_TRUE(ReadInstallLocation(kTestProduct, buffer));
+    EXPECT_STREQ(L"C:\\Program Files\\Zerda\\", buffer);
+
+    product.SetRaw(L"InstallLocation", REG_SZ, L"", sizeof(wchar_t));
+    EXPECT_TRUE(ReadInstallLocation(kTestProduct, buffer));
+    EXPECT_STREQ(L"", buffer);
+
+    EXPECT_FALSE(ReadInstallLocation(L"{00000000-0000-0000-0000-000000000000}", buffer));
+}
+
+TEST(ProductKeyReaders, BadValuesAreBoundedAndTerminated)
+{
+    ProductKey product;
+    // Stored without a terminating null: still read, terminated.
+    const wchar_t raw[] = {L'C', L':', L'\\', L'D'};
+    product.SetRaw(L"DataLocation", REG_SZ, raw, sizeof raw);
+    wchar_t buffer[MAX_PATH];
+    std::fill(buffer, buffer + MAX_PATH, L'#');
+    EXPECT_TRUE(ReadDataLocation(kTestProduct, buffer));
+    EXPECT_STREQ(L"C:\\D", buffer);
+
+    // Wrong type: not read, empty.
+    DWORD number = 42;
+    product.SetRaw(L"DisplayName", REG_DWORD, &number, sizeof number);
+    wchar_t name[40];
+    EXPECT_FALSE(ReadProductValue(kTestProduct, L"DisplayName", name, 40));
+    EXPECT_STREQ(L"", name);
+
+    // Longer than the capacity: not read, never overrun.
+    std::wstring longText(100, L'x');
+    product.SetRaw(L"DisplayVersion", REG_SZ, longText.c_str(), static_cast<DWORD>((longText.size() + 1) * 2));
+    wchar_t small[8] = L"";
+    EXPECT_FALSE(ReadProductValue(kTestProduct, L"DisplayVersion", small, 8));
+    EXPECT_STREQ(L"", small);
+}
+
+TEST(ProductKeyReaders, ImeNameAndLangId)
+{
+    ProductKey product;
+    wchar_t name[40] = L"stale";
+    EXPECT_TRUE(ReadImeNameValue(kTestProduct, name, 40));  // key there, value missing
+    EXPECT_STREQ(L"", name);
+    EXPECT_FALSE(ReadImeNameValue(L"{00000000-0000-0000-0000-000000000000}", name, 40));
+    EXPECT_FALSE(ReadImeNameValue(kTestProduct, name, 0));
+
+    EXPECT_EQ(0, ReadLangId(kTestProduct));
+    DWORD lang = 0x12340804;
+    product.SetRaw(L"LANGID", REG_DWORD, &lang, sizeof lang);
+    EXPECT_EQ(0x0804, ReadLangId(kTestProduct));
+}
+
+TEST(Folders, CreateFolderPathMakesEveryLevel)
+{
+    ScratchFolder dir;
+    std::wstring deep = dir / L"a\\b c\\d";
+    EXPECT_EQ(1, CreateFolderPath(deep.c_str()));
+    EXPECT_TRUE(DirExists(deep));
+    std::wstring file = dir / L"plain.txt";
+    WriteFileText(file, "x");
+    EXPECT_EQ(0, CreateFolderPath(file.c_str()));
+}
+
+TEST(Folders, RemoveFolderTreeQuotesPathsWithBlanks)
+{
+    ScratchFolder dir;
+    // "a b" must go; its neighbours "a" and "b" must stay even where short
+    // names are the long path.
+    std::wstring target = dir / L"a b";
+    std::wstring a = dir / L"a", b = dir / L"b";
+    CreateFolderPath((target + L"\\inner").c_str());
+    WriteFileText(target + L"\\inner\\f.txt", "1");
+    CreateDirectoryW(a.c_str(), nullptr);
+    CreateDirectoryW(b.c_str(), nullptr);
+    WriteFileText(a + L"\\keep.txt", "a");
+    WriteFileText(b + L"\\keep.txt", "b");
+
+    EXPECT_EQ(1, RemoveFolderTree(target.c_str()));
+    EXPECT_FALSE(DirExists(target));
+    EXPECT_TRUE(FileExists(a + L"\\keep.txt"));
+    EXPECT_TRUE(FileExists(b + L"\\keep.txt"));
+
+    // A folder that does not exist has no short form: 0 at once.
+    EXPECT_EQ(0, RemoveFolderTree((dir / L"missing").c_str()));
+}
+
+TEST(Folders, JoinTempPathAndItsLimit)
+{
+    wchar_t buffer[MAX_PATH];
+    size_t n = JoinTempPath(L"_temp_userci_.txt", buffer);
+    EXPECT_GT(n, 17u);
+    EXPECT_NE(nullptr, wcsstr(buffer, L"\\_temp_userci_.txt"));
+
+    std::wstring longName(250, L'n');
+    EXPECT_EQ(0u, JoinTempPath(longName.c_str(), buffer));
+    EXPECT_STREQ(L"", buffer);
+}
+
+TEST(DriverPaths, SystemAndWow64Folders)
+{
+    wchar_t path[MAX_PATH];
+    EXPECT_EQ(1, GetSystemImePath(L"VarekIME", path));
+    EXPECT_TRUE(EqualsIgnoreAsciiCase(L"C:\\windows\\system32\\VarekIME.ime", path)) << path;
+    int n = GetWow64ImePath(L"VarekIME", path);
+    EXPECT_EQ(static_cast<int>(wcslen(path)), n);
+    EXPECT_TRUE(EqualsIgnoreAsciiCase(L"C:\\windows\\syswow64\\VarekIME.ime", path)) << path;
+}
+
+TEST(MappedFiles, MappedViewCreateAndWriteBack)
+{
+    ScratchFolder dir;
+    std::wstring path = dir / L"data.bin";
+    MappedFile* created = nullptr;
+    ASSERT_EQ(16u, CreateMappedFile(path.c_str(), 16, &created));
+    ASSERT_NE(nullptr, created);
+    memcpy(created->data, "0123456789abcdef", 16);
+    CloseMappedFile(created, 1);
+
+    MappedFile* view = nullptr;
+    ASSERT_EQ(16u, OpenMappedFile(path.c_str(), true, &view));
+    EXPECT_NE(nullptr, view->mapping);
+    view->data[0] = 'X';
+    CloseMappedFile(view, 1);
+    std::string bytes;
+    ReadFileBytes(path, &bytes);
+    EXPECT_EQ("X123456789abcdef", bytes);
+
+    MappedFile* none = nullptr;
+    EXPECT_EQ(0u, OpenMappedFile((dir / L"missing.bin").c_str(), false, &none));
+    EXPECT_EQ(nullptr, none);
+    EXPECT_EQ(0u, CreateMappedFile((dir / L"no\\such\\folder.bin").c_str(), 4, &none));
+    EXPECT_EQ(nullptr, none);
+}
+
+TEST(MappedFiles, FallbackIsAPrivateCopy)
+{
+    ScratchFolder dir;
+    std::wstring path = dir / L"empty.dmg";
+    WriteFileBytes(path, "", 0);
+    MappedFile* record = nullptr;
+    ASSERT_EQ(1u, OpenMappedFile(path.c_str(), true, &record));
+    record->data[0] = 'Z';
+    CloseMappedFile(record, 1);
+    std::string bytes;
+    ReadFileBytes(path, &bytes);
+    EXPECT_TRUE(bytes.empty());
+}
