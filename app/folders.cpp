@@ -48,7 +48,8 @@ bool RunRemoveCommand(const wchar_t* path)
     // Quoted: where short names are off the short form is the long path, and
     // a blank in it would make rmdir act on other folders.
     wchar_t command[520];
-    BoundedFormat(command, 520, L"%s /c rmdir \"%s\" /s /q", comspec, shortPath);
+    size_t length = BoundedFormat(command, 520, L"%s /c rmdir \"%s\" /s /q", comspec, shortPath);
+    if (length >= 519) return false;  // a cut path could name a parent folder
 
     STARTUPINFOW si{};
     si.cb = sizeof si;

@@ -52,9 +52,15 @@ void DeleteRunningCopy()
     if (n == 0 || n >= MAX_PATH) return;
 
     // Quoted: where short names are off the short form is the long path, and
-    // a blank in it would make del remove other files.
-    wchar_t command[520];
-    BoundedFormat(command, 520, L"%s /c del \"%s\"", comspec, shortPath);
+    // a blank in it would make del remove other files. The running image
+    // cannot be deleted while this process lives, and nothing here waits for
+    // the child, so the child tries again, once a second, for ten seconds.
+    wchar_t command[1024];
+    size_t length = BoundedFormat(command, 1024,
+                                  L"%s /c for /l %%i in (1,1,10) do (ping -n 2 127.0.0.1 >nul & "
+                                  L"if exist \"%s\" del \"%s\")",
+                                  comspec, shortPath, shortPath);
+    if (length >= 1023) return;  // never run a cut command
 
     STARTUPINFOW si{};
     si.cb = sizeof si;
