@@ -4,3 +4,15 @@
 
 DWORD WINAPI InstallWorker(LPVOID dialog);  // dialog: the CinstkitDlg
 bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const wchar_t* organisation);
+
+// What the worker drives of the wizard: its window (controls 1, 1001-1009,
+// 1022), its stage and busy flag and the repaint of its header.
+struct InstallWorkerTarget {
+    HWND dialog;
+    volatile LONG* stage;
+    volatile LONG* busy;
+    void (*redrawHeader)(void* owner);
+    void* owner;
+};
+// The body of InstallWorker; always 0.
+DWORD RunInstallWorker(const InstallWorkerTarget& target);

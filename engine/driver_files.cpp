@@ -1,0 +1,129 @@
+// Step 1 of the installation: the drivers into the system folders, the rest of
+// the unpacked payload into the Windows, data and install folders.
+#include "engine/driver_files.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/bounded_string.h"
+#include "app/shared_routines.h"
+#include "engine/progress.h"
+#include "files/place.h"
+#include "files/version_info.h"
+#include "platform/system_info.h"
+
+namespace {
+
+// Language of the drivers' version resource by system version.
+WORD DriverLanguage()
+{
+    DWORD major = 0;
+    GetSystemVersion(&major, nullptr);
+    return major >= 6 ? 0x0480 : 0x0401;
+}
+
+// The driver's version resource can only be rewritten under a library name,
+// so it is stamped as .dll and renamed back.
+bool StampDriver(const wchar_t* imePath, const wchar_t* dllPath, WORD language, const wchar_t* renameError,
+                 const wchar_t* renameBackError)
+{
+    if (!MoveFileW(imePath, dllPath)) {
+        ReportProgress(0, renameError);
+        return false;
+    }
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeW(dllPath, &handle);
+    if (size) SetVersionLanguage(dllPath, language, size, handle);
+    if (!MoveFileW(dllPath, imePath)) {
+        ReportProgress(0, renameBackError);
+        return false;
+    }
+    return true;
+}
+
+// The reset data file keeps its length: the header's first word holds the
+// length, the second the count of entries, and the table behind it is cleared.
+void ResetTempData(const wchar_t* dataFolder)
+{
+    const DWORD kTableOffset = 136;
+    const DWORD kTableBytes = 65536;
+    if (!dataFolder[0]) return;
+    wchar_t path[MAX_PATH];
+    BoundedFormat(path, MAX_PATH, L"%stemp.dmg", dataFolder);
+    if (!PathExists(path)) return;
+    MappedFile* file = nullptr;
+    if (!OpenMappedFile(path, true, &file) || !file) return;
+    if (file->file && file->size >= kTableOffset + kTableBytes) {
+        DWORD words[2] = {file->size, 0};
+        std::memcpy(file->data, words, sizeof words);
+        std::memset(file->data + kTableOffset, 0, kTableBytes);
+    }
+    CloseMappedFile(file, 0);
+}
+
+}  // namespace
+
+bool PlaceImeDriverFiles(SetupContext& ctx)
+{
+    const WORD language = DriverLanguage();
+
+    wchar_t imeName[kImeNameChars];
+    BoundedCopyN(imeName, kImeNameChars, ImeName(ctx), kImeNameChars - 1);
+
+    wchar_t source[MAX_PATH], renamed[MAX_PATH], destination[MAX_PATH];
+
+    // 64-bit driver into the system folder.
+    BoundedFormat(source, MAX_PATH, L"%s\\zerdaIME.ime", ctx.payloadFolder);
+    BoundedFormat(renamed, MAX_PATH, L"%s\\zerdaIME.dll", ctx.payloadFolder);
+    if (!StampDriver(source, renamed, language, L"     错误: 无法创建IME驱动文件(err1)",
+                     L"     错误: 无法创建IME驱动文件(err2)"))
+        return false;
+    destination[0] = L'\0';
+    GetSystemImePath(imeName, destination);
+    if (!destination[0] || !PlaceFile(source, destination, 1, 0)) {
+        ReportProgress(0, L"     خاتالىق كۆرۈلدى: ime قوزغىتىش ھۆججىتىنى قۇرۇشقا بولمىدى");
+        return false;
+    }
+    DeleteFileW(source);
+
+    // 32-bit driver into the WOW64 system folder.
+    BoundedFormat(source, MAX_PATH, L"%s\\x86\\zerdaIME.ime", ctx.payloadFolder);
+    BoundedFormat(renamed, MAX_PATH, L"%s\\x86\\zerdaIME.dll", ctx.payloadFolder);
+    if (!StampDriver(source, renamed, language, L"     错误: 无法创建IME驱动文件(err11)",
+                     L"     错误: 无法创建IME驱动文件(err22)"))
+        return false;
+    destination[0] = L'\0';
+    GetWow64ImePath(imeName, destination);
+    if (!destination[0] || !PlaceFile(source, destination, 1, 1)) {
+        ReportProgress(0, L"     خاتالىق كۆرۈلدى: Wow64-IME قوزغىتىش ھۆججىتىنى قۇرۇشقا بولمىدى");
+        return false;
+    }
+    DeleteFileW(source);
+
+    wchar_t tree[MAX_PATH];
+    BoundedFormat(tree, MAX_PATH, L"%s\\$windows$\\", ctx.payloadFolder);
+    if (PathExists(tree)) {
+        wchar_t windows[MAX_PATH];
+        UINT n = GetWindowsDirectoryW(windows, MAX_PATH);
+        if (n > 0 && n < MAX_PATH) PlaceFolderTree(tree, windows, 0);
+        RemoveFolderTree(tree);
+    }
+
+    BoundedFormat(tree, MAX_PATH, L"%s\\$dataFiles$\\", ctx.payloadFolder);
+    if (PathExists(tree)) {
+        PlaceFolderTree(tree, ctx.dataFolder, 0);
+        RemoveFolderTree(tree);
+        ResetTempData(ctx.dataFolder);
+    }
+
+    PlaceFolderTree(ctx.payloadFolder, ctx.installFolder, 0);
+
+    BoundedFormat(destination, MAX_PATH, L"%sinstaller.exe", ctx.installFolder);
+    if (!PlaceFile(ctx.plainInstallerPath, destination, 1, 0)) {
+        ReportProgress(0, L"     خاتالىق كۆرۈلدى:installer.exe ھۆججىتىنى قۇرۇشقا بولمىدى");
+        return false;
+    }
+    if (ctx.plainInstallerPath[0]) DeleteFileW(ctx.plainInstallerPath);
+    return true;
+}

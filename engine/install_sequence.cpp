@@ -1,0 +1,185 @@
+// The install worker's body and the seven numbered steps of an installation.
+#include "engine/install_sequence.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <initializer_list>
+
+#include "app/bounded_string.h"
+#include "app/setup_context.h"
+#include "app/shared_routines.h"
+#include "engine/driver_files.h"
+#include "engine/progress.h"
+#include "engine/registration.h"
+#include "engine/shortcuts.h"
+#include "engine/uninstall_entry.h"
+#include "platform/prompt.h"
+#include "platform/registry.h"
+#include "resources/resource.h"
+
+namespace {
+
+// 128 bytes each, as the system's own registration dialog keeps them.
+constexpr size_t kRegisteredChars = 64;
+
+void ReadRegisteredName(const wchar_t* valueName, wchar_t* out)
+{
+    // Read wide and cut, so that a longer name is shortened rather than lost.
+    wchar_t text[1024];
+    RegReadStringAt(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion", valueName, text, 1024);
+    BoundedCopy(out, kRegisteredChars, text);
+}
+
+void ShowControl(HWND dialog, int id, bool show) { ShowWindow(GetDlgItem(dialog, id), show ? SW_SHOW : SW_HIDE); }
+
+void BackToFolderPage(const InstallWorkerTarget& t)
+{
+    EnableWindow(GetDlgItem(t.dialog, IDOK), TRUE);
+    *t.stage = 0;
+    *t.busy = 0;
+    t.redrawHeader(t.owner);
+}
+
+// A reinstall over an existing folder starts from fresh data and program files.
+void ClearPreviousInstallation(const wchar_t* folderText)
+{
+    wchar_t imeName[kImeNameChars];
+    BoundedCopyN(imeName, kImeNameChars, ImeName(g_setup), kImeNameChars - 1);
+    wchar_t data[MAX_PATH] = L"";
+    // Without an IME name the folder would be the one all products share.
+    if (imeName[0] &&
+        SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                   data))) {
+        data[MAX_PATH - 1] = L'\0';
+        ComposeDataFolder(data, imeName);
+        RemoveFolderTree(data);
+    }
+    static const wchar_t* const kFiles[] = {L"%sconfig.exe", L"%sinstaller.exe", L"%s_backup_.dat", L"%smain.chm"};
+    for (const wchar_t* format : kFiles) {
+        wchar_t path[MAX_PATH];
+        BoundedFormat(path, MAX_PATH, format, folderText);
+        DeleteFileW(path);
+    }
+}
+
+bool Fail()
+{
+    ReportProgress(0, L"قاچىلاش پىروگراممىسىدا خاتالىق كۆرۈلدى");
+    return false;
+}
+
+}  // namespace
+
+DWORD RunInstallWorker(const InstallWorkerTarget& t)
+{
+    HWND dialog = t.dialog;
+    *t.busy = 1;
+    *t.stage = 1;
+    t.redrawHeader(t.owner);
+    EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
+
+    wchar_t owner[kRegisteredChars], organisation[kRegisteredChars];
+    ReadRegisteredName(L"RegisteredOrganization", organisation);
+    ReadRegisteredName(L"RegisteredOwner", owner);
+
+    wchar_t folderText[MAX_PATH] = L"";
+    GetDlgItemTextW(dialog, IDC_FOLDER_EDIT, folderText, MAX_PATH);
+    folderText[MAX_PATH - 1] = L'\0';
+
+    wchar_t userCi[MAX_PATH];
+    if (JoinTempPath(L"_temp_userci_.txt", userCi) && userCi[0]) DeleteFileW(userCi);
+
+    ClearVirtualizedCopies();
+
+    if (GetFileAttributesW(folderText) != INVALID_FILE_ATTRIBUTES) {
+        int answer = ShowMessageBox(
+            dialog,
+            L"پروگرامما قاچىلىماقچى بولغان مۇندەرىجە بۇرۇنلا مەۋجۈت ، داۋاملىق قاچىلاش ئېلىپ بارسىڭىز، نۆۋەتتىكى مۇندەرىجە ئۈستىگە قاچىلىنىدۇ",
+            L"داۋاملىق قاچىلامسىز؟", MB_YESNO | MB_ICONQUESTION);
+        if (answer != IDYES) {
+            BackToFolderPage(t);
+            return 0;
+        }
+        ClearPreviousInstallation(folderText);
+    }
+
+    CreateFolderPath(folderText);
+    if (!FolderExists(folderText)) {
+        wchar_t text[1024];
+        BoundedFormat(text, 1024,
+                      L"تاللىغان مۇندەرىجىڭىز:\r\n%s\r\nقۇرۇلمىدى، سىزنىڭ بۇ مۇندەرىجىنى زىيارەت قىلىش ياكى يېزىش ھوقۇقىڭىز بارمۇ يوق؟ تەكشۈرۈپ كۆرۈڭ",
+                      folderText);
+        ShowMessageBox(dialog, text, L"قاچىلاش خاتالىقى؟", MB_OK | MB_ICONERROR);
+        BackToFolderPage(t);
+        return 0;
+    }
+
+    g_setup.progressBar = GetDlgItem(dialog, IDC_PROGRESS);
+    g_setup.logBox = GetDlgItem(dialog, IDC_LOG);
+    ShowControl(dialog, IDC_PROGRESS, true);
+    ShowControl(dialog, IDC_LOG, true);
+    for (int id : {IDC_FOLDER_GROUP, IDC_BROWSE, IDC_FOLDER_EDIT, IDC_LICENCE_LINK, IDC_AGREE, IDC_DISAGREE})
+        ShowControl(dialog, id, false);
+
+    bool installed = RunInstallSequence(folderText, owner, organisation);
+
+    *t.stage = installed ? 2 : 3;
+    *t.busy = 0;
+    for (int id : {IDC_HOMEPAGE_CHECK, IDC_NEWS_CHECK}) {
+        ShowControl(dialog, id, true);
+        CheckDlgButton(dialog, id, BST_CHECKED);
+    }
+    SetDlgItemTextW(dialog, IDOK, L"تامام(&O)");
+    EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
+    ShowControl(dialog, IDC_PROGRESS, false);
+    t.redrawHeader(t.owner);
+    return 0;
+}
+
+bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const wchar_t* organisation)
+{
+    SetupContext& c = g_setup;
+    BoundedCopyN(c.installFolder, kPathChars, folderText, kPathChars - 1);
+    AppendBackslashIfMissing(c.installFolder, kPathChars);
+
+    c.dataFolder[0] = L'\0';
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                   c.dataFolder))) {
+        c.dataFolder[kPathChars - 1] = L'\0';
+        wchar_t imeName[kImeNameChars];
+        BoundedCopyN(imeName, kImeNameChars, ImeName(c), kImeNameChars - 1);
+        ComposeDataFolder(c.dataFolder, imeName);
+    } else {
+        c.dataFolder[0] = L'\0';
+    }
+    AppendBackslashIfMissing(c.dataFolder, kPathChars);
+
+    ReportProgress(0, L"قاچىلاش ھازىرلا  تاماملىنىدۇ...\r\n");
+
+    if (FAILED(CoInitialize(nullptr))) {
+        ReportProgress(0, L"COMدەسلەپكى ھالەتكە كەلتۈرۈشتە خاتالىق كۆرۈلدى");
+        return false;
+    }
+
+    ReportProgress(10, L"  1.سېستىما ھۆججىتى قۇرۇلدى...");
+    if (!PlaceImeDriverFiles(c)) return Fail();
+
+    ReportProgress(25, L"  2.ئىجرا بۇلۇش مۇھىتى ھازىرلاندى...");
+    if (!RegisterInputMethod()) return Fail();
+
+    ReportProgress(40, L"  3.يۇيۇش ئۇچۇرى قاچىلاندى...");
+    WriteUninstallEntry(owner, organisation);
+
+    ReportProgress(55, L"  4.قاچىلاش ئۇچۇرلىرى زاپاسلاندى...");
+    if (!BackUpInstallation()) return Fail();
+
+    ReportProgress(70, L"  5.باشلاش تېزىملىكى ۋە ئۈستەل يۈزى تەييارلاندى...");
+    CreateShortcuts();
+
+    ReportProgress(85, L"  6.ۋاقىتلىق ھۆججەتلەر تازىلاندى...");
+    Sleep(300);
+
+    ReportProgress(100, L"  7.قاچىلاش ئاخىرلاشتى.\r\n");
+    return true;
+}

@@ -1,0 +1,142 @@
+// The Start-menu group with its shortcuts and the companion tool's install command.
+#include "engine/shortcuts.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shellapi.h>
+
+#include <cwchar>
+
+#include "app/bounded_string.h"
+#include "app/setup_context.h"
+#include "app/shared_routines.h"
+
+namespace {
+
+enum class IconFile { Target, None, SystemDriver };
+
+struct ShortcutRow {
+    uint32_t flag;
+    const wchar_t* fileFormat;     // with the group folder
+    const wchar_t* targetFormat;   // with the install folder
+    const wchar_t* argsFormat;     // with the product key name; null: no arguments
+    IconFile icon;
+    int iconIndex;
+    const wchar_t* descriptionFormat;  // with the display name
+};
+
+const ShortcutRow kRows[] = {
+    {0x80, L"%sسېستىما تەڭشىكى.lnk", L"%sconfig.exe", L"/n %s", IconFile::Target, 0,
+     L"%s ئىشلىتىش ئادىتىنى ئۆزگەرتىش،بېكىتىش"},
+    {0x40, L"%sياردەم ھۆججىتى.lnk", L"%smain.chm", nullptr, IconFile::None, 0,
+     L" %s ياردەم ھۆججىتىنى كۆرۈڭ"},
+    {0x20, L"%sنۇسخا يېڭىلاش.lnk", L"%sinstaller.exe", L"/n %s /g", IconFile::Target, 3,
+     L" %s يېڭى نۇسخىسىنى تەكشۈرۈپ كۆرۈڭ"},
+    {0x100, L"%sكۇنۇپكا ئىقتىدارى.lnk", L"%sconfig.exe", L"/n %s /do anjianshezhi", IconFile::SystemDriver, 16,
+     L" %s كۇنۇپكا ئىقتىدارىنى ئۆزگەرتىش، بېكىتىش"},
+    {0x1000, L"%sپىروگرامما ئوڭشاش.lnk", L"%sinstaller.exe", L"/n %s /r", IconFile::Target, 1,
+     L" %s يېڭى قاچىلىغان ھالەتكە قايتۇرۇش"},
+    {0x800, L"%sكومپىيۇتېردىن يۇيۇش.lnk", L"%sinstaller.exe", L"/n %s /u", IconFile::Target, 2,
+     L" %s پىروگراممىسىنى كومپىيۇتېردىن يۇيۇش"},
+};
+
+// Resolves a shell folder with a trailing backslash; empty when unknown.
+void ResolveFolder(int csidl, wchar_t* buffer)
+{
+    buffer[0] = L'\0';
+    if (FAILED(SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, buffer)))
+        buffer[0] = L'\0';
+    buffer[MAX_PATH - 1] = L'\0';
+    AppendBackslashIfMissing(buffer, MAX_PATH);
+}
+
+void SaveShortcut(const wchar_t* file, const wchar_t* target, const wchar_t* arguments, const wchar_t* iconPath,
+                  int iconIndex, const wchar_t* description, const wchar_t* workingFolder)
+{
+    IShellLinkW* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&link))) || !link)
+        return;
+    link->SetPath(target);
+    link->SetDescription(description);
+    link->SetWorkingDirectory(workingFolder);
+    link->SetIconLocation(iconPath, iconIndex);
+    if (arguments) link->SetArguments(arguments);
+    link->SetShowCmd(SW_SHOW);
+    IPersistFile* persist = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) && persist) {
+        persist->Save(file, TRUE);
+        persist->Release();
+    }
+    link->Release();
+}
+
+void RunToolInstallCommand(SetupContext& c)
+{
+    wchar_t command[kToolCommandChars];
+    BoundedCopyN(command, kToolCommandChars, ToolInstallCommand(c), kToolCommandChars - 1);
+    if (!command[0]) return;
+
+    wchar_t file[MAX_PATH];
+    BoundedFormat(file, MAX_PATH, L"%s%s", c.installFolder, command);
+    const wchar_t* parameters = nullptr;
+    if (wchar_t* split = wcsstr(file, L" /")) {
+        *split = L'\0';
+        parameters = split + 1;
+    }
+    ShellExecuteW(nullptr, L"open", file, parameters, nullptr, SW_SHOW);
+}
+
+}  // namespace
+
+bool CreateShortcuts()
+{
+    SetupContext& c = g_setup;
+
+    // Resolved so that the folder exists; no shortcut is placed there.
+    wchar_t desktop[MAX_PATH];
+    ResolveFolder(CSIDL_DESKTOPDIRECTORY, desktop);
+
+    wchar_t programs[MAX_PATH];
+    ResolveFolder(CSIDL_COMMON_PROGRAMS, programs);
+
+    wchar_t imeName[kImeNameChars];
+    BoundedCopyN(imeName, kImeNameChars, ImeName(c), kImeNameChars - 1);
+    wchar_t displayName[kDisplayNameChars];
+    BoundedCopyN(displayName, kDisplayNameChars, DisplayName(c), kDisplayNameChars - 1);
+
+    wchar_t driverIcon[MAX_PATH] = L"";
+    wchar_t system[MAX_PATH];
+    UINT n = GetSystemDirectoryW(system, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) {
+        AppendBackslashIfMissing(system, MAX_PATH);
+        BoundedFormat(driverIcon, MAX_PATH, L"%s%s.ime", system, imeName);
+    }
+
+    wchar_t group[MAX_PATH];
+    BoundedFormat(group, MAX_PATH, L"%s%s\\", programs, displayName);
+    // A group that cannot be created (a display name with characters not
+    // allowed in file names) makes every save below fail; that is not reported.
+    CreateFolderPath(group);
+
+    const uint32_t flags = EngineFlags(c);
+    for (const ShortcutRow& row : kRows) {
+        if (!(flags & row.flag)) continue;
+        wchar_t target[MAX_PATH], description[256], file[MAX_PATH], arguments[256];
+        BoundedFormat(target, MAX_PATH, row.targetFormat, c.installFolder);
+        BoundedFormat(description, 256, row.descriptionFormat, displayName);
+        BoundedFormat(file, MAX_PATH, row.fileFormat, group);
+        if (row.argsFormat) BoundedFormat(arguments, 256, row.argsFormat, c.name);
+        const wchar_t* icon = row.icon == IconFile::Target ? target
+                              : row.icon == IconFile::SystemDriver ? driverIcon
+                                                                   : L"";
+        SaveShortcut(file, target, row.argsFormat ? arguments : nullptr, icon, row.iconIndex, description,
+                     c.installFolder);
+    }
+
+    SHChangeNotify(SHCNE_ALLEVENTS, SHCNF_PATHW | SHCNF_FLUSH, group, nullptr);
+
+    RunToolInstallCommand(c);
+    return true;
+}

@@ -1,0 +1,90 @@
+// The entry in the system's list of installed programs and the payload backup.
+#include "engine/uninstall_entry.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "app/bounded_string.h"
+#include "app/setup_context.h"
+#include "files/place.h"
+#include "platform/registry.h"
+
+namespace {
+const wchar_t kUninstallList[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// A field of the configuration record, cut to its capacity even when the
+// record carries no terminator there.
+LONG WriteField(HKEY key, const wchar_t* valueName, const wchar_t* field, size_t capacity)
+{
+    wchar_t text[kHelpLinkChars];
+    BoundedCopyN(text, kHelpLinkChars, field, capacity - 1);
+    return RegWriteString(key, valueName, text);
+}
+}  // namespace
+
+bool WriteUninstallEntry(const wchar_t* owner, const wchar_t* organisation)
+{
+    SetupContext& c = g_setup;
+    HKEY list = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, KEY_ALL_ACCESS, &list) != ERROR_SUCCESS) return true;
+
+    wchar_t subKey[40];
+    BoundedFormat(subKey, 40, L"%s", c.name);
+    HKEY entry = nullptr;
+    if (RegCreateKeyExW(list, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &entry,
+                        nullptr) != ERROR_SUCCESS) {
+        RegCloseKey(list);
+        return true;
+    }
+
+    wchar_t programPath[MAX_PATH];
+    BoundedFormat(programPath, MAX_PATH, L"%sinstaller.exe", c.installFolder);
+
+    wchar_t helpLink[MAX_PATH + kHelpLinkChars];
+    if (HelpLink(c)[0]) BoundedCopyN(helpLink, sizeof helpLink / sizeof helpLink[0], HelpLink(c), kHelpLinkChars - 1);
+    else BoundedFormat(helpLink, sizeof helpLink / sizeof helpLink[0], L"%smain.chm", c.installFolder);
+
+    // The program path is quoted: below "Program Files" the system would
+    // otherwise split the command at the first blank.
+    wchar_t command[MAX_PATH + 64];
+    BoundedFormat(command, sizeof command / sizeof command[0], L"\"%s\" /n %s /u", programPath, c.name);
+
+    // "file=<path>]" forms name the source inside a bracketed text.
+    const wchar_t* source = c.plainInstallerPath;
+    if (wchar_t* found = wcsstr(c.plainInstallerPath, L"file=")) {
+        source = found + 5;
+        if (wchar_t* close = wcschr(found, L']')) *close = L'\0';
+    }
+
+    RegWriteString(entry, L"RegOwner", owner);
+    RegWriteString(entry, L"RegCompany", organisation);
+    WriteField(entry, L"DisplayName", DisplayName(c), kDisplayNameChars);
+    WriteField(entry, L"Comments", Comments(c), kCommentsChars);
+    WriteField(entry, L"DisplayVersion", DisplayVersion(c), kDisplayVersionChars);
+    RegWriteString(entry, L"DisplayIcon", programPath);
+    WriteField(entry, L"Contact", Contact(c), kContactChars);
+    WriteField(entry, L"Publisher", Publisher(c), kPublisherChars);
+    WriteField(entry, L"URLInfoAbout", AboutAddress(c), kAboutAddressChars);
+    WriteField(entry, L"URLUpdateInfo", UpdateAddress(c), kUpdateAddressChars);
+    RegWriteString(entry, L"HelpLink", helpLink);
+    WriteField(entry, L"HelpTelephone", HelpTelephone(c), kHelpTelephoneChars);
+    RegWriteString(entry, L"UninstallString", command);
+    RegWriteString(entry, L"InstallLocation", c.installFolder);
+    RegWriteString(entry, L"InstallSource", source);
+    RegWriteString(entry, L"ModifyPath", command);
+
+    RegCloseKey(entry);
+    RegCloseKey(list);
+    return true;
+}
+
+bool BackUpInstallation()
+{
+    SetupContext& c = g_setup;
+    wchar_t backup[MAX_PATH];
+    BoundedFormat(backup, MAX_PATH, L"%s_backup_.dat", c.installFolder);
+    if (!PlaceFile(c.archivePath, backup, 1, 0)) return false;
+    DeleteFileW(c.archivePath);
+    return true;
+}
