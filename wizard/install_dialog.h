@@ -3,12 +3,23 @@
 #pragma once
 #include "platform/window.h"
 
+#include <cstddef>
+
 // The proposed install folder; the folder chooser starts from it.
 extern wchar_t g_currentFolder[MAX_PATH];
+
+// Each header line is formatted into a buffer of this many characters.
+constexpr size_t kHeaderLineChars = 64;
+size_t FormatHeaderWelcomeLine(wchar_t* out /* kHeaderLineChars */);
+// The second header line for a stage (0 waiting, 1 installing, 2/3 ended).
+size_t FormatHeaderStageLine(LONG stage, const wchar_t* displayName, wchar_t* out /* kHeaderLineChars */);
+// parent + backslash when missing + folderName + backslash, cut to 259 characters.
+size_t ComposeInstallFolder(const wchar_t* parent, const wchar_t* folderName, wchar_t* out /* MAX_PATH */);
 
 class CinstkitDlg : public CDialog {
 public:
     explicit CinstkitDlg(HWND parent = nullptr) : CDialog(129, parent) {}
+    ~CinstkitDlg() override;
 
     volatile LONG m_stage = 0;  // 0 waiting, 1 installing, 2 done, 3 failed
     volatile LONG m_busy = 0;
@@ -32,4 +43,7 @@ protected:
     void OnDisagree();
     void OnBrowse();
     DECLARE_COMMAND_MAP()
+
+private:
+    HICON m_headerIcon = nullptr;  // icon 101 at 48 x 48 for the header band
 };

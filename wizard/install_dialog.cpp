@@ -1,0 +1,313 @@
+#include "wizard/install_dialog.h"
+
+#include <shlobj.h>
+
+#include <cwchar>
+
+#include "app/bounded_string.h"
+#include "app/setup_context.h"
+#include "engine/install_sequence.h"
+#include "files/in_use.h"
+#include "platform/registry.h"
+#include "resources/resource.h"
+#include "wizard/folder_chooser.h"
+#include "wizard/licence_dialog.h"
+
+wchar_t g_currentFolder[MAX_PATH] = L"c:\\";
+
+namespace {
+const wchar_t kCaptionSuffix[] = L" قاچىلاش يېتەكچىسى";
+const wchar_t kInstallText[] = L"قاچىلاش(&S)";
+const wchar_t kLinkText[] = L"ئىشلىتىش كېلىشىمىنى كۆرۈڭ(L)";
+const wchar_t kWelcomeLine[] = L"ۋارېك ئۇيغۇرچە كىرگۈزگۈچىسىنى ئىشلىتىشىڭىزنى قارشى ئالىمىز";
+const wchar_t kMakerLine[] = L"كېسترىن تور پەن-تېخنىكا چەكلىك شىركىتى";
+const wchar_t kInstallingLine[] = L" %s كومپيۇتېرىڭىزغا قاچىلىنىۋاتىدۇ، سەل تەخىر قىلىڭ";
+const wchar_t kFinishLine[] = L"تامام كۇنۇپكىسىنى بېسىپ قاچىلاشنى تاماملاڭ";
+const wchar_t kBrowseTitle[] = L"قاچىلاش مۇندەرىجىسىنى تاللاڭ...";
+const wchar_t kFaceName[] = L"ALKATIP";
+
+HFONT MakeFont(int height, int weight)
+{
+    LOGFONTW lf{};
+    lf.lfHeight = height;
+    lf.lfWeight = weight;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfClipPrecision = CLIP_CHARACTER_PRECIS;
+    lf.lfQuality = PROOF_QUALITY;
+    BoundedCopy(lf.lfFaceName, LF_FACESIZE, kFaceName);
+    return CreateFontIndirectW(&lf);
+}
+
+void DrawLine(HDC dc, int x, int y, int height, int weight, const wchar_t* text)
+{
+    HFONT font = MakeFont(height, weight);
+    HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
+    TextOutW(dc, x, y, text, static_cast<int>(wcslen(text)));
+    if (previous) SelectObject(dc, previous);
+    if (font) DeleteObject(font);
+}
+
+void SetCheckState(HWND dialog, int id, int state)
+{
+    SendDlgItemMessageW(dialog, id, BM_SETCHECK, state, 0);
+}
+
+LONG WriteStartPage(const wchar_t* address)
+{
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Internet Explorer\\Main", 0,
+                              const_cast<wchar_t*>(L""), 0, KEY_WRITE, nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    // Written with its terminator: readers of REG_SZ expect one.
+    rc = RegWriteString(key, L"Start Page", address);
+    RegCloseKey(key);
+    return rc;
+}
+
+// The record fields are copied verbatim from the payload; never trust their terminator.
+void CopyField(const wchar_t* field, size_t capacity, wchar_t* out)
+{
+    BoundedCopyN(out, capacity, field, capacity - 1);
+}
+
+LONG WriteNewsAutostart(const wchar_t* installFolder)
+{
+    wchar_t command[300];
+    BoundedFormat(command, 300, L"\"%stools\\varekinputtool.exe\" /do=zixun", installFolder);
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run", &key);
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = RegWriteString(key, L"VarekNews", command);
+    RegCloseKey(key);
+    return rc;
+}
+}  // namespace
+
+size_t FormatHeaderWelcomeLine(wchar_t* out)
+{
+    return BoundedFormat(out, kHeaderLineChars, L"%s", kWelcomeLine);
+}
+
+size_t FormatHeaderStageLine(LONG stage, const wchar_t* displayName, wchar_t* out)
+{
+    switch (stage) {
+    case 0: return BoundedFormat(out, kHeaderLineChars, L"%s", kMakerLine);
+    case 1: return BoundedFormat(out, kHeaderLineChars, kInstallingLine, displayName ? displayName : L"");
+    case 2:
+    case 3: return BoundedFormat(out, kHeaderLineChars, L"%s", kFinishLine);
+    default: out[0] = L'\0'; return 0;
+    }
+}
+
+size_t ComposeInstallFolder(const wchar_t* parent, const wchar_t* folderName, wchar_t* out)
+{
+    wchar_t base[MAX_PATH];
+    BoundedCopy(base, MAX_PATH, parent);
+    AppendBackslashIfMissing(base, MAX_PATH);
+    return BoundedFormat(out, MAX_PATH, L"%s%s\\", base, folderName);
+}
+
+CinstkitDlg::~CinstkitDlg()
+{
+    if (m_headerIcon) DestroyIcon(m_headerIcon);
+}
+
+void CinstkitDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
+
+BEGIN_COMMAND_MAP(CinstkitDlg)
+    ON_BN_CLICKED(IDOK, OnInstallOrFinish)
+    ON_BN_CLICKED(IDC_LICENCE_LINK, OnOpenLicence)
+    ON_BN_CLICKED(IDC_AGREE, OnAgree)
+    ON_BN_CLICKED(IDC_DISAGREE, OnDisagree)
+    ON_BN_CLICKED(IDC_BROWSE, OnBrowse)
+END_COMMAND_MAP()
+
+BOOL CinstkitDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (!m_hIcon) m_hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_INSTALL));
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+    if (!m_headerIcon)
+        m_headerIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_INSTALL), IMAGE_ICON, 48, 48, 0));
+
+    wchar_t displayName[kDisplayNameChars];
+    CopyField(DisplayName(g_setup), kDisplayNameChars, displayName);
+    wchar_t caption[128];
+    BoundedFormat(caption, 128, L"%s%s", displayName, kCaptionSuffix);
+    SetWindowText(caption);
+
+    // Proposal: <program files>\<default folder name>\ .
+    wchar_t programFiles[MAX_PATH] = L"";
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES | CSIDL_FLAG_CREATE, nullptr, 0, programFiles)) &&
+        programFiles[0]) {
+        wchar_t folderName[kDefaultFolderNameChars];
+        CopyField(DefaultFolderName(g_setup), kDefaultFolderNameChars, folderName);
+        ComposeInstallFolder(programFiles, folderName, g_currentFolder);
+    }
+
+    // An earlier installation keeps its folder.
+    wchar_t keyPath[128];
+    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s", g_setup.name);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        wchar_t location[256];
+        if (RegReadString(key, L"InstallLocation", location, 256) == ERROR_SUCCESS)
+            BoundedCopy(g_currentFolder, MAX_PATH, location);
+        RegCloseKey(key);
+    }
+    SetDlgItemTextW(m_hWnd, IDC_FOLDER_EDIT, g_currentFolder);
+
+    if (AgreementFlag(g_setup)) {
+        ::ShowWindow(GetDlgItem(IDC_LICENCE_LINK), SW_HIDE);
+        ::ShowWindow(GetDlgItem(IDC_AGREE), SW_HIDE);
+        ::ShowWindow(GetDlgItem(IDC_DISAGREE), SW_HIDE);
+        SetCheckState(m_hWnd, IDC_AGREE, BST_CHECKED);
+    } else {
+        SetCheckState(m_hWnd, IDC_DISAGREE, BST_CHECKED);
+        ::EnableWindow(GetDlgItem(IDOK), FALSE);
+    }
+
+    SetDlgItemTextW(m_hWnd, IDOK, kInstallText);
+
+    LOGFONTW lf{};
+    lf.lfHeight = 28;
+    lf.lfWeight = FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfClipPrecision = CLIP_CHARACTER_PRECIS;
+    lf.lfQuality = PROOF_QUALITY;
+    BoundedCopy(lf.lfFaceName, LF_FACESIZE, kFaceName);
+    m_logFont.CreateFontIndirect(lf);
+    ::SendMessageW(GetDlgItem(IDC_LOG), WM_SETFONT, reinterpret_cast<WPARAM>(m_logFont.m_hFont), TRUE);
+    return TRUE;
+}
+
+void CinstkitDlg::RedrawHeader()
+{
+    // May run on the worker thread: only invalidate, the dialog's thread paints.
+    if (!m_hWnd) return;
+    ::InvalidateRect(GetDlgItem(IDC_HEADER), nullptr, TRUE);
+    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+}
+
+void CinstkitDlg::OnOK()
+{
+    if (m_busy) return;
+    CDialog::OnOK();
+}
+
+void CinstkitDlg::OnCancel()
+{
+    if (m_busy) return;
+    CDialog::OnCancel();
+}
+
+bool CinstkitDlg::OnPaint()
+{
+    if (!IsIconic(m_hWnd)) return false;
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(m_hWnd, &ps);
+    SendMessageW(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT rc;
+    GetClientRect(m_hWnd, &rc);
+    int x = (rc.right - rc.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (rc.bottom - rc.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, m_hIcon);
+    EndPaint(m_hWnd, &ps);
+    return true;
+}
+
+HCURSOR CinstkitDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+
+bool CinstkitDlg::OnDrawItem(int controlId, DRAWITEMSTRUCT* item)
+{
+    if (!item) return false;
+    HDC dc = item->hDC;
+    const RECT& r = item->rcItem;
+    if (controlId == IDC_LICENCE_LINK) {
+        COLORREF previous = SetTextColor(dc, RGB(0, 100, 0));
+        int mode = SetBkMode(dc, TRANSPARENT);
+        TextOutW(dc, r.left + 5, r.top + 2, kLinkText, static_cast<int>(wcslen(kLinkText)));
+        SetBkMode(dc, mode);
+        SetTextColor(dc, previous);
+        return true;
+    }
+    if (controlId == IDC_HEADER) {
+        HBRUSH white = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        FillRect(dc, &r, white);
+        if (m_headerIcon) DrawIconEx(dc, r.right - 70, r.top + 3, m_headerIcon, 48, 48, 0, nullptr, DI_NORMAL);
+        int mode = SetBkMode(dc, TRANSPARENT);
+        wchar_t line[kHeaderLineChars];
+        FormatHeaderWelcomeLine(line);
+        DrawLine(dc, r.left + 50, r.top + 10, 20, FW_BOLD, line);
+        wchar_t displayName[kDisplayNameChars];
+        CopyField(DisplayName(g_setup), kDisplayNameChars, displayName);
+        FormatHeaderStageLine(m_stage, displayName, line);
+        DrawLine(dc, r.left + 200, r.top + 35, 16, FW_NORMAL, line);
+        SetBkMode(dc, mode);
+        return true;
+    }
+    return false;
+}
+
+bool CinstkitDlg::OnSetCursor(HWND hwnd, UINT, UINT, BOOL& result)
+{
+    if (hwnd && hwnd == GetDlgItem(IDC_LICENCE_LINK)) {
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        result = TRUE;
+        return true;
+    }
+    return false;
+}
+
+void CinstkitDlg::OnAgree() { ::EnableWindow(GetDlgItem(IDOK), TRUE); }
+
+void CinstkitDlg::OnDisagree() { ::EnableWindow(GetDlgItem(IDOK), FALSE); }
+
+void CinstkitDlg::OnOpenLicence()
+{
+    CZD_Install_Licence licence(m_hWnd);
+    if (licence.DoModal() == IDOK) {
+        SetCheckState(m_hWnd, IDC_DISAGREE, BST_UNCHECKED);
+        SetCheckState(m_hWnd, IDC_AGREE, BST_CHECKED);
+        ::EnableWindow(GetDlgItem(IDOK), TRUE);
+    } else {
+        SetCheckState(m_hWnd, IDC_AGREE, BST_UNCHECKED);
+        SetCheckState(m_hWnd, IDC_DISAGREE, BST_CHECKED);
+        ::EnableWindow(GetDlgItem(IDOK), FALSE);
+    }
+}
+
+void CinstkitDlg::OnBrowse()
+{
+    wchar_t chosen[MAX_PATH];
+    if (!ChooseFolder(m_hWnd, g_currentFolder, kBrowseTitle, chosen)) return;
+    wchar_t folderName[kDefaultFolderNameChars];
+    CopyField(DefaultFolderName(g_setup), kDefaultFolderNameChars, folderName);
+    ComposeInstallFolder(chosen, folderName, g_currentFolder);
+    SetDlgItemTextW(m_hWnd, IDC_FOLDER_EDIT, g_currentFolder);
+}
+
+void CinstkitDlg::OnInstallOrFinish()
+{
+    wchar_t text[64];
+    GetDlgItemTextW(m_hWnd, IDOK, text, 64);
+    text[63] = L'\0';
+    HWND button = GetDlgItem(IDOK);
+    if (wcscmp(text, kInstallText) == 0 && ::IsWindowEnabled(button)) {
+        if (ConfirmImeNotLoaded(m_hWnd) != 0) return;
+        HANDLE thread = CreateThread(nullptr, 0, InstallWorker, this, 0, nullptr);
+        if (thread) CloseHandle(thread);
+        return;
+    }
+    // Never end the dialog under a running worker: it still uses the controls.
+    if (m_busy) return;
+    if (IsDlgButtonChecked(m_hWnd, IDC_HOMEPAGE_CHECK) == BST_CHECKED) {
+        wchar_t address[kAboutAddressChars];
+        CopyField(AboutAddress(g_setup), kAboutAddressChars, address);
+        if (address[0]) WriteStartPage(address);
+    }
+    if (IsDlgButtonChecked(m_hWnd, IDC_NEWS_CHECK) == BST_CHECKED) WriteNewsAutostart(g_setup.installFolder);
+    EndDialog(0);
+}
