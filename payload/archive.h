@@ -12,7 +12,10 @@ struct ArchiveEntry {
     char name[kArchiveNameBytes];  // system ANSI code page, zero-terminated
     int32_t size;                  // 0 when reading the entry failed
     BYTE* data;                    // owned by the list
-    bool readFailed;               // content could not be read or failed its check
+    // The entry could not be read whole: its name did not fit, its content
+    // could not be inflated, was short or failed the CRC check, or the
+    // archive ended before it. Such an entry is never written.
+    bool readFailed;
 };
 
 struct ArchiveEntryList {
@@ -30,3 +33,7 @@ bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, Extra
 ArchiveEntryList* LoadArchiveEntries(const char* archivePath);
 void FreeArchiveEntries(ArchiveEntryList* list);
 bool WriteArchiveEntry(const ArchiveEntry& entry, const char* destination);
+
+// False for a name that would leave the destination folder: a ".." part, a
+// drive letter or stream colon, or a leading pair of separators.
+bool IsContainedEntryName(const char* name);

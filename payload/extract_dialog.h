@@ -1,6 +1,7 @@
 // The extraction dialog (142): splits, unpacks and loads the payload inside
 // one timer tick, with a progress line and bar; no buttons.
 #pragma once
+#include "app/setup_context.h"
 #include "platform/window.h"
 
 class CZD_Extract : public CDialog {
@@ -14,4 +15,8 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
     bool OnTimer(UINT_PTR timerId) override;
+
+private:
+    // Split, unpack, load the configuration and install the fonts.
+    bool Run(SetupContext& ctx);
 };

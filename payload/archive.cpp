@@ -1,0 +1,310 @@
+// The appended payload archive: the split of the running executable into the
+// plain installer and the archive, and the unpacking of the archive.
+#include "payload/archive.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/bounded_string.h"
+#include "app/shared_routines.h"
+// unzip.h first: iowin32.h relies on what it includes.
+#include "unzip.h"
+#include "iowin32.h"
+
+namespace {
+
+// Everything is inflated into memory before the first file is written, and
+// sizes are 32-bit: the whole content stays below 2 GiB.
+constexpr uint64_t kMaxTotalContent = 0x7FFFFFFF;
+// No archive without ZIP64 holds more; a larger count is a damaged directory.
+constexpr uint64_t kMaxEntries = 0xFFFF;
+
+DWORD ReadLe32(const BYTE* p)
+{
+    return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
+           (static_cast<DWORD>(p[3]) << 24);
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Reads entry i at the archive's current position into `entry`; the size read.
+int32_t ReadEntry(unzFile zip, ArchiveEntry& entry, uint64_t& totalSoFar)
+{
+    unz_file_info64 info{};
+    char name[kArchiveNameBytes] = {};
+    if (unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK) {
+        entry.readFailed = true;
+        return 0;
+    }
+    BoundedCopy(entry.name, kArchiveNameBytes, name);
+    // A cut name would be written under a name the archive does not hold.
+    if (info.size_filename >= kArchiveNameBytes) {
+        entry.readFailed = true;
+        return 0;
+    }
+    if (info.uncompressed_size > kMaxTotalContent - totalSoFar) {
+        entry.readFailed = true;
+        return 0;
+    }
+    DWORD size = static_cast<DWORD>(info.uncompressed_size);
+    BYTE* data = nullptr;
+    if (size > 0) {
+        data = static_cast<BYTE*>(std::malloc(size));
+        if (!data) {
+            entry.readFailed = true;
+            return 0;
+        }
+    }
+    if (unzOpenCurrentFile(zip) != UNZ_OK) {
+        std::free(data);
+        entry.readFailed = true;
+        return 0;
+    }
+    int got = size > 0 ? unzReadCurrentFile(zip, data, size) : 0;
+    // Closing the entry after a full read is where the CRC is compared.
+    int closed = unzCloseCurrentFile(zip);
+    if (got < 0 || static_cast<DWORD>(got) != size || closed != UNZ_OK) {
+        std::free(data);
+        entry.readFailed = true;
+        return 0;
+    }
+    entry.data = data;
+    entry.size = static_cast<int32_t>(size);
+    totalSoFar += size;
+    return entry.size;
+}
+
+bool CreateParentFolders(const char* path)
+{
+    char parent[MAX_PATH];
+    BoundedCopy(parent, MAX_PATH, path);
+    char* last = std::strrchr(parent, '\\');
+    if (!last) return false;
+    *last = '\0';
+    for (char* p = parent; *p; ++p) {
+        if (*p != '\\') continue;
+        *p = '\0';
+        if (parent[0]) CreateDirectoryA(parent, nullptr);
+        *p = '\\';
+    }
+    if (parent[0]) CreateDirectoryA(parent, nullptr);
+    return true;
+}
+
+}  // namespace
+
+DWORD ReadPayloadOffset(const BYTE* image, DWORD size)
+{
+    if (!image || size < 0x40 || image[0] != 'M' || image[1] != 'Z') return 0;
+    DWORD peHeader = ReadLe32(image + 0x3C);
+    if (peHeader > size || size - peHeader < 0x84) return 0;
+    if (std::memcmp(image + peHeader, "PE\0\0", 4) != 0) return 0;
+    // Optional-header magic of PE32+.
+    if (image[peHeader + 24] != 0x0B || image[peHeader + 25] != 0x02) return 0;
+    return ReadLe32(image + peHeader + 0x80);
+}
+
+bool IsContainedEntryName(const char* name)
+{
+    if (!name) return false;
+    if (IsSeparator(name[0]) && IsSeparator(name[1])) return false;
+    if (std::strchr(name, ':')) return false;
+    // Windows drops trailing dots and blanks of a part, so "..." and ".. "
+    // climb like "..".
+    const char* part = name;
+    while (true) {
+        const char* end = part;
+        while (*end && !IsSeparator(*end)) ++end;
+        int dots = 0;
+        bool onlyDotsAndBlanks = end > part;
+        for (const char* c = part; c < end; ++c) {
+            if (*c == '.') ++dots;
+            else if (*c != ' ') onlyDotsAndBlanks = false;
+        }
+        if (onlyDotsAndBlanks && dots >= 2) return false;
+        if (!*end) break;
+        part = end + 1;
+    }
+    return true;
+}
+
+bool SplitOwnFile(SetupContext& ctx)
+{
+    if (ctx.relaunched) return true;
+
+    MappedFile* own = nullptr;
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!PathExists(ctx.ownFilePath) ||
+        !GetFileAttributesExW(ctx.ownFilePath, GetFileExInfoStandard, &attributes) ||
+        !OpenMappedFile(ctx.ownFilePath, false, &own) || !own)
+        return PathExists(ctx.archivePath);
+
+    // The real length, also for the fallback copy with its 10 extra bytes.
+    if (attributes.nFileSizeHigh != 0 || attributes.nFileSizeLow > 0x7FFFFFFF) {
+        CloseMappedFile(own, 0);
+        return false;
+    }
+    DWORD size = attributes.nFileSizeLow;
+    DWORD offset = ReadPayloadOffset(own->data, size);
+    int64_t rest = static_cast<int64_t>(size) - static_cast<int64_t>(offset);
+    if (offset == 0 || rest <= 0) {
+        CloseMappedFile(own, 0);
+        return false;
+    }
+
+    BoundedFormat(ctx.plainInstallerPath, kPathChars, L"%s\\installer.exe", ctx.workFolder);
+    MappedFile* plain = nullptr;
+    if (!CreateMappedFile(ctx.plainInstallerPath, offset, &plain) || !plain) {
+        CloseMappedFile(own, 0);
+        return false;
+    }
+    std::memcpy(plain->data, own->data, offset);
+    CloseMappedFile(plain, 1);
+
+    BoundedFormat(ctx.archivePath, kPathChars, L"%s\\makedata.zip", ctx.workFolder);
+    MappedFile* archive = nullptr;
+    if (!CreateMappedFile(ctx.archivePath, static_cast<DWORD>(rest), &archive) || !archive) {
+        CloseMappedFile(own, 0);
+        return false;
+    }
+    std::memcpy(archive->data, own->data + offset, static_cast<size_t>(rest));
+    CloseMappedFile(archive, 1);
+
+    CloseMappedFile(own, 0);
+    return PathExists(ctx.archivePath);
+}
+
+ArchiveEntryList* LoadArchiveEntries(const char* archivePath)
+{
+    if (!archivePath || !archivePath[0]) return nullptr;
+    // The A variant opens with CreateFileA: fill_win32_filefunc would pass the
+    // narrow path to CreateFileW in this UNICODE build.
+    zlib_filefunc64_def functions;
+    fill_win32_filefunc64A(&functions);
+    unzFile zip = unzOpen2_64(archivePath, &functions);
+    if (!zip) return nullptr;
+
+    unz_global_info64 global{};
+    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK || global.number_entry > kMaxEntries) {
+        unzClose(zip);
+        return nullptr;
+    }
+    auto* list = static_cast<ArchiveEntryList*>(std::calloc(1, sizeof(ArchiveEntryList)));
+    int32_t n = static_cast<int32_t>(global.number_entry);
+    ArchiveEntry* entries = n > 0 ? static_cast<ArchiveEntry*>(std::calloc(n, sizeof(ArchiveEntry))) : nullptr;
+    if (!list || (n > 0 && !entries)) {
+        std::free(list);
+        std::free(entries);
+        unzClose(zip);
+        return nullptr;
+    }
+    list->count = n;
+    list->entries = entries;
+
+    uint64_t total = 0;
+    bool positioned = n > 0 && unzGoToFirstFile(zip) == UNZ_OK;
+    for (int32_t i = 0; i < n; ++i) {
+        // Entries behind a failed move were never read: they fail, and so the
+        // extraction does.
+        if (!positioned) {
+            entries[i].readFailed = true;
+            continue;
+        }
+        entries[i].size = ReadEntry(zip, entries[i], total);
+        if (i + 1 < n) positioned = unzGoToNextFile(zip) == UNZ_OK;
+    }
+    unzCloseCurrentFile(zip);
+    unzClose(zip);
+    return list;
+}
+
+void FreeArchiveEntries(ArchiveEntryList* list)
+{
+    if (!list) return;
+    for (int32_t i = 0; i < list->count; ++i) std::free(list->entries[i].data);
+    std::free(list->entries);
+    std::free(list);
+}
+
+bool WriteArchiveEntry(const ArchiveEntry& entry, const char* destination)
+{
+    if (!destination || !destination[0] || entry.readFailed) return false;
+    if (!IsContainedEntryName(entry.name)) return false;
+    size_t destLength = std::strlen(destination);
+    bool endsWithBackslash = destination[destLength - 1] == '\\';
+    char path[MAX_PATH];
+    size_t length = BoundedFormat(path, MAX_PATH, endsWithBackslash ? "%s%s" : "%s\\%s", destination, entry.name);
+    // A cut path would name some other file.
+    if (length != destLength + std::strlen(entry.name) + (endsWithBackslash ? 0 : 1)) return false;
+    if (!CreateParentFolders(path)) return false;
+
+    wchar_t widePath[MAX_PATH];
+    int wide = MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
+    if (wide <= 0) return false;
+
+    if (entry.size <= 0) {
+        // An empty file cannot be mapped; it is only created.
+        HANDLE file = CreateFileW(widePath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(file);
+        return true;
+    }
+    MappedFile* out = nullptr;
+    if (!CreateMappedFile(widePath, static_cast<DWORD>(entry.size), &out) || !out) return false;
+    std::memcpy(out->data, entry.data, static_cast<size_t>(entry.size));
+    CloseMappedFile(out, 1);
+    return true;
+}
+
+bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, ExtractProgress progress)
+{
+    char archiveA[MAX_PATH] = {};
+    if (!archivePath ||
+        !WideCharToMultiByte(CP_ACP, 0, archivePath, -1, archiveA, MAX_PATH, nullptr, nullptr))
+        return false;
+    archiveA[MAX_PATH - 1] = '\0';
+    ArchiveEntryList* list = LoadArchiveEntries(archiveA);
+    if (!list) return false;
+
+    char destinationA[MAX_PATH] = {};
+    if (!destination ||
+        !WideCharToMultiByte(CP_ACP, 0, destination, -1, destinationA, MAX_PATH, nullptr, nullptr) ||
+        !destinationA[0]) {
+        FreeArchiveEntries(list);
+        return false;
+    }
+    destinationA[MAX_PATH - 1] = '\0';
+
+    int64_t total = 0;
+    for (int32_t i = 0; i < list->count; ++i) total += list->entries[i].size;
+    int64_t done = 0;
+    int32_t written = 0;
+    wchar_t text[128];
+    wchar_t wideName[kArchiveNameBytes + 1];
+    for (int32_t i = 0; i < list->count; ++i) {
+        const ArchiveEntry& entry = list->entries[i];
+        // A folder entry fails to become a file but is still there: empty
+        // entries count as written, unless unreadable or outside the folder.
+        bool ok = !entry.readFailed && IsContainedEntryName(entry.name) &&
+                  (WriteArchiveEntry(entry, destinationA) || entry.size == 0);
+        wideName[0] = L'\0';
+        int converted = MultiByteToWideChar(CP_ACP, 0, entry.name, -1, wideName, kArchiveNameBytes + 1);
+        if (converted <= 0) wideName[0] = L'\0';
+        if (ok) {
+            ++written;
+            if (progress) {
+                done += entry.size;
+                BoundedFormat(text, 128, L"Success: %s", wideName);
+                progress(text, static_cast<int32_t>(done), static_cast<int32_t>(total));
+            }
+        } else if (progress) {
+            BoundedFormat(text, 128, L"Failure: %s", wideName);
+            progress(text, 0, 0);
+        }
+    }
+    if (progress) progress(L"Completed.", static_cast<int32_t>(total), static_cast<int32_t>(total));
+    bool complete = written == list->count;
+    FreeArchiveEntries(list);
+    return complete;
+}

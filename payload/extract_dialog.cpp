@@ -1,0 +1,80 @@
+// The extraction dialog: the whole extraction runs inside its first timer tick
+// after it has become visible, then it closes itself with OK or Cancel.
+#include "payload/extract_dialog.h"
+
+#include "app/bounded_string.h"
+#include "app/setup_context.h"
+#include "payload/archive.h"
+#include "payload/config_data.h"
+#include "payload/fonts.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr UINT_PTR kExtractTimer = 1;
+
+// The progress callback gets no context: it reaches the running dialog here.
+// One extraction at most runs per process.
+CZD_Extract* g_runningExtract = nullptr;
+
+void ShowExtractProgress(const wchar_t* text, int32_t done, int32_t total)
+{
+    CZD_Extract* dialog = g_runningExtract;
+    if (!dialog) return;
+    dialog->m_text.SetWindowText(text);
+    int position = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * 100 / total) : done;
+    dialog->m_progress.SendMessage(PBM_SETPOS, position);
+    // Nothing else is pumped during the tick: paint the two controls now.
+    dialog->m_text.UpdateWindow();
+    dialog->m_progress.UpdateWindow();
+    Sleep(10);
+}
+
+}  // namespace
+
+void CZD_Extract::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_EXTRACT_TEXT, m_text);
+    DDX_Control(pDX, IDC_PROGRESS, m_progress);
+}
+
+BOOL CZD_Extract::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SetTimer(m_hWnd, kExtractTimer, 100, nullptr);
+    return TRUE;
+}
+
+bool CZD_Extract::OnTimer(UINT_PTR timerId)
+{
+    if (!IsWindowVisible()) return true;
+    KillTimer(m_hWnd, timerId);
+
+    m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    m_progress.SendMessage(PBM_SETPOS, 0);
+    g_runningExtract = this;
+    m_text.SetWindowText(L"Unpacking...");
+    m_text.UpdateWindow();
+    Sleep(50);
+
+    bool ok = Run(g_setup);
+    g_runningExtract = nullptr;
+    if (ok) OnOK();
+    else OnCancel();
+    return true;
+}
+
+bool CZD_Extract::Run(SetupContext& ctx)
+{
+    if (!SplitOwnFile(ctx)) return false;
+    BoundedFormat(ctx.payloadFolder, kPathChars, L"%s\\zipdatas", ctx.workFolder);
+    if (!UnpackArchive(ctx.archivePath, ctx.payloadFolder, &ShowExtractProgress)) return false;
+    if (!LoadPayloadConfig(ctx)) return false;
+    if (ctx.modeCode != 'u' && ctx.modeCode != 'g') {
+        m_text.SetWindowText(L"InstallFonts...");
+        m_text.UpdateWindow();
+        InstallPayloadFonts(ctx);
+    }
+    return true;
+}

@@ -1,0 +1,91 @@
+// Installs the payload's fonts for the whole machine: copied into the fonts
+// folder, loaded at once and registered under the Fonts key.
+#include "payload/fonts.h"
+
+#include <shlobj.h>
+
+#include <cwchar>
+
+#include "app/bounded_string.h"
+#include "app/shared_routines.h"
+
+namespace {
+
+constexpr size_t kFontValueNameChars = 64;
+const wchar_t kFontsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+
+// "name.ttf" -> "name(TrueType)", "x.ttc" -> "x.ttc(TrueType-C)".
+void ComposeFontValueName(const wchar_t* lowerName, wchar_t* valueName)
+{
+    const wchar_t* ttf = wcsstr(lowerName, L".ttf");
+    if (ttf) {
+        BoundedCopyN(valueName, kFontValueNameChars, lowerName, static_cast<size_t>(ttf - lowerName));
+        BoundedAppend(valueName, kFontValueNameChars, L"(TrueType)");
+    } else {
+        BoundedCopy(valueName, kFontValueNameChars, lowerName);
+        BoundedAppend(valueName, kFontValueNameChars, L"(TrueType-C)");
+    }
+}
+
+void InstallOneFont(const wchar_t* sourceFolder, const wchar_t* fontsFolder, const wchar_t* lowerName)
+{
+    wchar_t destination[MAX_PATH];
+    wchar_t source[MAX_PATH];
+    BoundedFormat(destination, MAX_PATH, L"%s%s", fontsFolder, lowerName);
+    BoundedFormat(source, MAX_PATH, L"%s%s", sourceFolder, lowerName);
+    // A font already in place is left alone: not loaded, not registered again.
+    if (!CopyFileW(source, destination, TRUE)) return;
+
+    wchar_t valueName[kFontValueNameChars];
+    ComposeFontValueName(lowerName, valueName);
+    AddFontResourceW(destination);
+
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kFontsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    // The data goes without its terminating zero, as the Fonts key holds it.
+    DWORD bytes = static_cast<DWORD>(wcslen(lowerName) * sizeof(wchar_t));
+    RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(lowerName), bytes);
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+void InstallFontsFromFolder(const wchar_t* sourceFolder, const wchar_t* fontsFolder)
+{
+    wchar_t fonts[MAX_PATH];
+    BoundedCopy(fonts, MAX_PATH, fontsFolder);
+    AppendBackslashIfMissing(fonts, MAX_PATH);
+
+    wchar_t pattern[MAX_PATH];
+    BoundedFormat(pattern, MAX_PATH, L"%s*", sourceFolder);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        // "." and ".." are passed over by name: a search does not promise to
+        // return the folder's own entry first.
+        do {
+            if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
+            LowerAsciiInPlace(found.cFileName);
+            if (wcsstr(found.cFileName, L".ttf") || wcsstr(found.cFileName, L".ttc"))
+                InstallOneFont(sourceFolder, fonts, found.cFileName);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    PostMessageW(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+}
+
+bool InstallPayloadFonts(SetupContext& ctx)
+{
+    wchar_t source[MAX_PATH];
+    BoundedFormat(source, MAX_PATH, L"%s\\$fonts$\\", ctx.payloadFolder);
+    if (!FolderExists(source)) return true;
+
+    wchar_t fonts[MAX_PATH] = L"";
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_FONTS | CSIDL_FLAG_CREATE, nullptr, 0, fonts)) && fonts[0]) {
+        AppendBackslashIfMissing(fonts, MAX_PATH);
+        InstallFontsFromFolder(source, fonts);
+    }
+    // Otherwise the later copy of the payload folder would carry the fonts along.
+    RemoveFolderTree(source);
+    return true;
+}
