@@ -49,7 +49,7 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     controls.dwICC = 0xFF;
     InitCommonControlsEx(&controls);
     ImmDisableIME(0);
-    // (ActiveX hosting for the agreement page: wired in with the wizard.)
+    EnableControlContainer();
     if (FAILED(CoInitialize(nullptr))) return TRUE;
 
     if (IsServiceCommandLine(commandLine)) {
