@@ -1,0 +1,218 @@
+// Removing what a registration left: the IMM keyboard layout with its list
+// entries, the COM class keys, the product keys.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/bounded_string.h"
+#include "engine/registration.h"
+
+namespace {
+
+const wchar_t* FileNamePart(const wchar_t* path)
+{
+    const wchar_t* part = path;
+    for (const wchar_t* p = path; *p; ++p)
+        if (*p == L'\\' || *p == L'/') part = p + 1;
+    return part;
+}
+
+bool SameTextIgnoringCase(const wchar_t* a, const wchar_t* b)
+{
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Data of value `index` as text: only string types count, and data without
+// a terminator is terminated here. False for other types and for values that
+// do not fit 260 characters.
+LONG EnumStringValue(HKEY key, DWORD index, wchar_t (&name)[260], wchar_t (&data)[261], bool* isText)
+{
+    DWORD nameChars = 260;
+    DWORD type = 0;
+    DWORD bytes = 260 * sizeof(wchar_t);
+    name[0] = L'\0';
+    data[0] = L'\0';
+    LONG rc = RegEnumValueW(key, index, name, &nameChars, nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes);
+    *isText = false;
+    if (rc != ERROR_SUCCESS) return rc;
+    name[259] = L'\0';
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return rc;
+    data[bytes / sizeof(wchar_t)] = L'\0';
+    *isText = true;
+    return rc;
+}
+
+// Names of the values of `key` whose text equals `text` (case ignored).
+std::vector<std::wstring> MatchingValueNames(HKEY key, const wchar_t* text, bool firstOnly)
+{
+    std::vector<std::wstring> names;
+    wchar_t name[260];
+    wchar_t data[261];
+    for (DWORD index = 0;; ++index) {
+        bool isText = false;
+        LONG rc = EnumStringValue(key, index, name, data, &isText);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS || !isText) continue;  // too long or not text: not ours
+        if (SameTextIgnoringCase(data, text)) {
+            names.emplace_back(name);
+            if (firstOnly) break;
+        }
+    }
+    return names;
+}
+
+void DeleteMatchingValues(HKEY key, const wchar_t* text, bool firstOnly)
+{
+    for (const std::wstring& name : MatchingValueNames(key, text, firstOnly)) RegDeleteValueW(key, name.c_str());
+}
+
+void DeleteLayoutSubkeys(const wchar_t* layoutsPath, const wchar_t* identifier)
+{
+    HKEY layouts = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, layoutsPath, 0, KEY_ALL_ACCESS, &layouts) != ERROR_SUCCESS) return;
+    std::vector<std::wstring> matches;
+    wchar_t name[20];
+    for (DWORD index = 0;; ++index) {
+        DWORD chars = 20;
+        LONG rc = RegEnumKeyExW(layouts, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) continue;  // a longer name is no layout identifier
+        if (SameTextIgnoringCase(name, identifier)) matches.emplace_back(name);
+    }
+    for (const std::wstring& match : matches) {
+        HKEY sub = nullptr;
+        if (RegOpenKeyExW(layouts, match.c_str(), 0, KEY_ALL_ACCESS, &sub) == ERROR_SUCCESS)
+            DeleteRegistryTree(layouts, match.c_str(), sub);
+    }
+    RegCloseKey(layouts);
+}
+
+void DeleteFromUserPreloadLists(const wchar_t* identifier)
+{
+    std::vector<std::wstring> users;
+    wchar_t name[128];
+    for (DWORD index = 0;; ++index) {
+        DWORD chars = 128;
+        LONG rc = RegEnumKeyExW(HKEY_USERS, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc == ERROR_SUCCESS) users.emplace_back(name);
+    }
+    for (const std::wstring& user : users) {
+        wchar_t path[160];
+        BoundedFormat(path, 160, L"%s\\Keyboard Layout\\Preload", user.c_str());
+        HKEY preload = nullptr;
+        if (RegOpenKeyExW(HKEY_USERS, path, 0, KEY_ALL_ACCESS, &preload) != ERROR_SUCCESS) continue;
+        DeleteMatchingValues(preload, identifier, false);
+        RegCloseKey(preload);
+    }
+}
+
+LONG DeleteTreeAt(HKEY root, const wchar_t* path)
+{
+    HKEY handle = nullptr;
+    LONG rc = RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS, &handle);
+    if (rc != ERROR_SUCCESS) return rc;
+    return DeleteRegistryTree(root, path, handle);
+}
+
+}  // namespace
+
+HKL FindImeLayout(const wchar_t* driverFileName)
+{
+    if (!driverFileName) return nullptr;
+    const wchar_t* wanted = FileNamePart(driverFileName);
+    if (!wanted[0]) return nullptr;  // an empty name would match every layout without an IME
+    int count = GetKeyboardLayoutList(0, nullptr);
+    if (count <= 0) return nullptr;
+    HKL* layouts = static_cast<HKL*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(HKL) * count));
+    if (!layouts) return nullptr;
+    int fetched = GetKeyboardLayoutList(count, layouts);
+    HKL found = nullptr;
+    for (int i = 0; i < fetched && i < count && !found; ++i) {
+        wchar_t imeFile[MAX_PATH] = L"";
+        UINT chars = ImmGetIMEFileNameW(layouts[i], imeFile, MAX_PATH);
+        if (chars == 0 || chars >= MAX_PATH) continue;
+        imeFile[chars] = L'\0';
+        // Windows reports the file name, Wine the full path given at install.
+        if (SameTextIgnoringCase(FileNamePart(imeFile), wanted)) found = layouts[i];
+    }
+    HeapFree(GetProcessHeap(), 0, layouts);
+    return found;
+}
+
+int RemoveKeyboardLayout(const wchar_t* imeName, bool broadcast)
+{
+    // Without a name ".ime" is all that is left; that is no driver of ours.
+    if (!imeName || !imeName[0]) return 0;
+    wchar_t driverFile[44];
+    BoundedFormat(driverFile, 44, L"%s.ime", imeName);
+    HKL layout = FindImeLayout(driverFile);
+    if (!layout) return 0;
+
+    wchar_t identifier[16];
+    BoundedFormat(identifier, 16, L"%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(layout) & 0xFFFFFFFFu));
+
+    HKEY preload = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Keyboard Layout\\Preload", 0, KEY_ALL_ACCESS, &preload) ==
+        ERROR_SUCCESS) {
+        DeleteMatchingValues(preload, identifier, true);
+        RegCloseKey(preload);
+    }
+    DeleteLayoutSubkeys(L"SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts", identifier);
+    DeleteLayoutSubkeys(L"SYSTEM\\ControlSet001\\Control\\Keyboard Layouts", identifier);
+    DeleteFromUserPreloadLists(identifier);
+
+    UnloadKeyboardLayout(layout);
+    if (broadcast) {
+        UnloadKeyboardLayout(layout);
+        BroadcastSettingChange(L"HKEY_CURRENT_USER\\Keyboard Layout\\Preload");
+    }
+    return 1;
+}
+
+LONG DeleteRegistryTree(HKEY parent, const wchar_t* name, HKEY handle)
+{
+    if (!handle) return ERROR_INVALID_HANDLE;
+    wchar_t subName[257];
+    for (;;) {
+        DWORD chars = 257;
+        LONG rc = RegEnumKeyExW(handle, 0, subName, &chars, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) {
+            RegCloseKey(handle);
+            return rc;
+        }
+        HKEY sub = nullptr;
+        rc = RegOpenKeyExW(handle, subName, 0, KEY_ALL_ACCESS, &sub);
+        if (rc == ERROR_SUCCESS) rc = DeleteRegistryTree(handle, subName, sub);
+        // A subkey that stays would come back at index 0 forever.
+        if (rc != ERROR_SUCCESS) {
+            RegCloseKey(handle);
+            return rc;
+        }
+    }
+    RegCloseKey(handle);
+    return RegDeleteKeyW(parent, name);
+}
+
+LONG RemoveTextServiceClassKeys(const wchar_t* name)
+{
+    if (!ParseProductKeyName(name, nullptr)) return ERROR_INVALID_PARAMETER;
+    wchar_t path[128];
+    BoundedFormat(path, 128, L"CLSID\\%s", name);
+    DeleteTreeAt(HKEY_CLASSES_ROOT, path);
+    BoundedFormat(path, 128, L"Wow6432Node\\CLSID\\%s", name);
+    return DeleteTreeAt(HKEY_CLASSES_ROOT, path);
+}
+
+LONG RemoveProductKeys(const wchar_t* name)
+{
+    if (!ParseProductKeyName(name, nullptr)) return ERROR_INVALID_PARAMETER;
+    wchar_t path[128];
+    BoundedFormat(path, 128, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s", name);
+    DeleteTreeAt(HKEY_LOCAL_MACHINE, path);
+    BoundedFormat(path, 128, L"Software\\ZerdaIME3\\%s", name);
+    DeleteTreeAt(HKEY_LOCAL_MACHINE, path);
+    BoundedFormat(path, 128, L"Software\\Wow6432Node\\ZerdaIME3\\%s", name);
+    return DeleteTreeAt(HKEY_LOCAL_MACHINE, path);
+}

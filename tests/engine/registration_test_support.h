@@ -1,0 +1,172 @@
+// Helpers of the registration tests: a unique product per test with its
+// stand-in driver in the system folders, registry readers and clean-up.
+#pragma once
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/bounded_string.h"
+#include "app/setup_context.h"
+#include "common/test_support.h"
+#include "engine/registration.h"
+
+namespace regtest {
+
+inline std::wstring NewGuidText()
+{
+    GUID g{};
+    CoCreateGuid(&g);
+    wchar_t text[40];
+    StringFromGUID2(g, text, 40);
+    return text;
+}
+
+inline GUID GuidOf(const std::wstring& text)
+{
+    GUID g{};
+    IIDFromString(text.c_str(), &g);
+    return g;
+}
+
+inline std::wstring SystemFolder()
+{
+    wchar_t path[MAX_PATH] = L"";
+    GetSystemDirectoryW(path, MAX_PATH);
+    return path;
+}
+
+inline std::wstring Wow64Folder()
+{
+    wchar_t path[MAX_PATH] = L"";
+    GetSystemWow64DirectoryW(path, MAX_PATH);
+    return path;
+}
+
+inline std::wstring FixtureDriver()
+{
+    return BuildDir() + L"\\tests\\engine\\registration_fixture_ime.dll";
+}
+
+inline bool ValueExists(HKEY root, const std::wstring& key, const wchar_t* value, DWORD* type = nullptr)
+{
+    HKEY k;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    DWORD t = 0;
+    LONG rc = RegQueryValueExW(k, value, nullptr, &t, nullptr, nullptr);
+    RegCloseKey(k);
+    if (type) *type = t;
+    return rc == ERROR_SUCCESS;
+}
+
+inline DWORD RegDword(HKEY root, const std::wstring& key, const wchar_t* value)
+{
+    DWORD data = 0xFFFFFFFF, bytes = sizeof data;
+    HKEY k;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return data;
+    RegQueryValueExW(k, value, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &bytes);
+    RegCloseKey(k);
+    return data;
+}
+
+inline void SetString(HKEY root, const std::wstring& key, const wchar_t* value, const std::wstring& data)
+{
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr));
+    RegSetValueExW(k, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                   static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(k);
+}
+
+inline void DeleteKeyTree(HKEY root, const std::wstring& key) { RegDeleteTreeW(root, key.c_str()); RegDeleteKeyW(root, key.c_str()); }
+
+// Subkey names of a key ("" when it cannot be opened).
+inline std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& key)
+{
+    std::vector<std::wstring> names;
+    HKEY k;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return names;
+    wchar_t name[260];
+    for (DWORD i = 0;; ++i) {
+        DWORD chars = 260;
+        if (RegEnumKeyExW(k, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.emplace_back(name);
+    }
+    RegCloseKey(k);
+    return names;
+}
+
+const wchar_t kLayoutsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts";
+
+// Layout subkeys whose "Ime File" ends with the given driver file name.
+inline std::vector<std::wstring> LayoutsOfDriver(const std::wstring& driverFile)
+{
+    std::vector<std::wstring> found;
+    for (const std::wstring& sub : SubkeyNames(HKEY_LOCAL_MACHINE, kLayoutsKey)) {
+        std::wstring file = RegString(HKEY_LOCAL_MACHINE, std::wstring(kLayoutsKey) + L"\\" + sub, L"Ime File");
+        size_t slash = file.find_last_of(L"\\/");
+        std::wstring part = slash == std::wstring::npos ? file : file.substr(slash + 1);
+        if (!part.empty() && CompareStringOrdinal(part.c_str(), -1, driverFile.c_str(), -1, TRUE) == CSTR_EQUAL)
+            found.push_back(sub);
+    }
+    return found;
+}
+
+// One product of a test: unique GUID and IME name, the stand-in driver in the
+// system folders, g_setup filled as the configuration loader would.
+class Product {
+public:
+    explicit Product(const wchar_t* tag)
+    {
+        guid = NewGuidText();
+        ime = std::wstring(L"zrg") + tag + guid.substr(1, 8);
+        CopyFileW(FixtureDriver().c_str(), (SystemFolder() + L"\\" + ime + L".ime").c_str(), FALSE);
+        CopyFileW(FixtureDriver().c_str(), (Wow64Folder() + L"\\" + ime + L".ime").c_str(), FALSE);
+    }
+    ~Product()
+    {
+        GUID g = GuidOf(guid);
+        UnregisterTextServiceProfile(g, 0x0804, g);
+        UnregisterTipCategories(g, g);
+        for (int i = 0; i < 4 && RemoveKeyboardLayout(ime.c_str(), false); ++i) {
+        }
+        RemoveTextServiceClassKeys(guid.c_str());
+        RemoveProductKeys(guid.c_str());
+        DeleteFileW((SystemFolder() + L"\\" + ime + L".ime").c_str());
+        DeleteFileW((Wow64Folder() + L"\\" + ime + L".ime").c_str());
+    }
+    void Fill() const
+    {
+        ZeroMemory(&g_setup, sizeof g_setup);
+        BoundedCopy(g_setup.name, kNameChars, guid.c_str());
+        SetTextServiceGuid(g_setup, GuidOf(guid));
+        BoundedCopy(ImeName(g_setup), kImeNameChars, ime.c_str());
+        BoundedCopy(DisplayName(g_setup), kDisplayNameChars, L"Zerda Test");
+        BoundedCopy(LanguageName(g_setup), kLanguageNameChars, L"Uyghur Test Layout");
+        BoundedCopy(DisplayVersion(g_setup), kDisplayVersionChars, L"2.0");
+        BoundedCopy(UpdateAddress(g_setup), kUpdateAddressChars, L"http://example.invalid/update");
+        BoundedCopy(g_setup.installFolder, kPathChars, L"C:\\Program Files\\ZerdaTest\\");
+        BoundedCopy(g_setup.dataFolder, kPathChars, L"C:\\ProgramData\\ZerdaIME3\\ZerdaTest\\");
+        SetLangId(g_setup, 0x0804);
+        SetEngineFlags(g_setup, kEngineFlagTextService);
+    }
+    std::wstring ProductKey() const { return L"Software\\ZerdaIME3\\" + guid; }
+    std::wstring Wow64ProductKey() const { return L"Software\\Wow6432Node\\ZerdaIME3\\" + guid; }
+    std::wstring ClassKey() const { return L"CLSID\\" + guid; }
+    std::wstring Wow64ClassKey() const { return L"Wow6432Node\\CLSID\\" + guid; }
+    std::wstring DriverFile() const { return ime + L".ime"; }
+
+    std::wstring guid;
+    std::wstring ime;
+};
+
+// COM for the test's thread, as the program's start routine provides it.
+class RegistrationTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
+    void TearDown() override { CoUninitialize(); }
+};
+
+}  // namespace regtest
