@@ -1,0 +1,312 @@
+// Unpacking the payload archive and splitting the setup executable.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/setup_context.h"
+#include "common/test_support.h"
+#include "payload/archive.h"
+#include "zip_builder.h"
+
+namespace {
+
+struct ProgressLine {
+    std::wstring text;
+    int32_t done;
+    int32_t total;
+};
+std::vector<ProgressLine> g_lines;
+
+void Record(const wchar_t* text, int32_t done, int32_t total) { g_lines.push_back({text, done, total}); }
+
+bool HasLine(const std::wstring& text)
+{
+    for (const auto& l : g_lines)
+        if (l.text == text) return true;
+    return false;
+}
+
+class Unpack : public ::testing::Test {
+protected:
+    void SetUp() override { g_lines.clear(); }
+    bool Run(const std::vector<ZipItem>& items)
+    {
+        EXPECT_TRUE(BuildZip(Zip(), items));
+        return UnpackArchive(Zip().c_str(), Dest().c_str(), &Record);
+    }
+    std::wstring Zip() const { return dir_ / L"a.zip"; }
+    std::wstring Dest() const { return dir_ / L"out"; }
+    std::string Read(const std::wstring& rel) const
+    {
+        std::string s;
+        EXPECT_TRUE(ReadFileBytes(Dest() + L"\\" + rel, &s)) << "missing " << std::string(rel.begin(), rel.end());
+        return s;
+    }
+    ScratchFolder dir_{L"zip"};
+};
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+std::string Pattern(size_t n)
+{
+    std::string s(n, '\0');
+    uint32_t x = 12345;
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        s[i] = static_cast<char>(x >> 24);
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST_F(Unpack, WritesEntriesFoldersAndEmptyFiles)
+{
+    std::string big = Pattern(300000);
+    ASSERT_TRUE(WriteFileText(dir_ / L"stale.txt", "x"));
+    ASSERT_TRUE(Run({{"$dataFiles$\\config.dsc", "CFG"},
+                     {"$fonts$\\A.TTF", big},
+                     {"\\tools\\tool.exe", "TOOL"},  // leading backslash: same file as without
+                     {"empty.txt", ""},
+                     {"skins\\", ""},  // folder entry
+                     {"deep\\er\\and\\deeper\\f.bin", "D"}}));
+    EXPECT_EQ("CFG", Read(L"$dataFiles$\\config.dsc"));
+    EXPECT_TRUE(big == Read(L"$fonts$\\A.TTF"));
+    EXPECT_EQ("TOOL", Read(L"tools\\tool.exe"));
+    EXPECT_EQ("", Read(L"empty.txt"));
+    EXPECT_TRUE(DirExists(Dest() + L"\\skins"));
+    EXPECT_EQ("D", Read(L"deep\\er\\and\\deeper\\f.bin"));
+
+    // Every entry reported, the bar ends at 100.
+    EXPECT_TRUE(HasLine(L"Success: empty.txt"));
+    EXPECT_TRUE(HasLine(L"Success: skins\\"));
+    EXPECT_TRUE(HasLine(L"Success: \\tools\\tool.exe"));
+    ASSERT_FALSE(g_lines.empty());
+    EXPECT_EQ(L"Completed.", g_lines.back().text);
+    EXPECT_EQ(g_lines.back().done, g_lines.back().total);
+    EXPECT_EQ(static_cast<int32_t>(3 + big.size() + 4 + 1), g_lines.back().total);
+    EXPECT_EQ(7u, g_lines.size());
+    for (size_t i = 1; i + 1 < g_lines.size(); ++i) EXPECT_GE(g_lines[i].done, g_lines[i - 1].done);
+}
+
+TEST_F(Unpack, ExistingFilesAreReplaced)
+{
+    ASSERT_TRUE(CreateDirectoryW(Dest().c_str(), nullptr));
+    ASSERT_TRUE(WriteFileText(Dest() + L"\\a.txt", "a much longer old content"));
+    ASSERT_TRUE(Run({{"a.txt", "new"}}));
+    EXPECT_EQ("new", Read(L"a.txt"));
+}
+
+TEST_F(Unpack, ForwardSlashesDoNotMakeFolders)
+{
+    EXPECT_FALSE(Run({{"ok.txt", "1"}, {"sub/x.txt", "2"}}));
+    EXPECT_TRUE(HasLine(L"Failure: sub/x.txt"));
+    EXPECT_TRUE(HasLine(L"Completed."));
+    EXPECT_EQ("1", Read(L"ok.txt"));
+    // Once the folder exists, the same name works.
+    g_lines.clear();
+    ASSERT_TRUE(CreateDirectoryW((Dest() + L"\\sub").c_str(), nullptr));
+    EXPECT_TRUE(UnpackArchive(Zip().c_str(), Dest().c_str(), &Record));
+    EXPECT_EQ("2", Read(L"sub\\x.txt"));
+}
+
+// Names that climb out of the destination are refused, and nothing lands
+// outside it; the other entries still get their turn.
+TEST_F(Unpack, NamesLeavingTheDestinationAreRefused)
+{
+    std::wstring escapee = dir_ / L"escaped.txt";
+    const char* bad[] = {"..\\escaped.txt", "a\\..\\..\\escaped.txt", "a/../../escaped.txt",
+                         "...\\escaped.txt", "C:\\escaped.txt", "\\\\server\\share\\escaped.txt",
+                         "x:stream", "..\\"};
+    for (const char* name : bad) {
+        g_lines.clear();
+        EXPECT_FALSE(Run({{"first.txt", "1"}, {name, std::string(name) == "..\\" ? "" : "evil"}, {"last.txt", "3"}}))
+            << name;
+        std::wstring failure = L"Failure: ";
+        for (const char* c = name; *c; ++c) failure += static_cast<wchar_t>(*c);
+        EXPECT_TRUE(HasLine(failure)) << name;
+        EXPECT_FALSE(FileExists(escapee)) << name;
+        EXPECT_EQ("3", Read(L"last.txt"));
+        EXPECT_EQ(L"Completed.", g_lines.back().text);
+    }
+    EXPECT_FALSE(FileExists(L"C:\\escaped.txt"));
+    // A single leading backslash and a dotted file name stay inside.
+    EXPECT_TRUE(Run({{"\\x..y.txt", "ok"}, {".\\dot.txt", "ok"}}));
+    EXPECT_EQ("ok", Read(L"x..y.txt"));
+}
+
+TEST_F(Unpack, LongNamesAreRefused)
+{
+    std::string name63(59, 'n');
+    name63 += ".txt";  // 63 bytes
+    std::string name64 = "n" + name63;
+    EXPECT_FALSE(Run({{name63, "fits"}, {name64, "too long"}}));
+    EXPECT_EQ("fits", Read(std::wstring(name63.begin(), name63.end())));
+    EXPECT_FALSE(FileExists(Dest() + L"\\" + std::wstring(name64.begin(), name64.begin() + 63)));
+    EXPECT_EQ(1, static_cast<int>(std::count_if(g_lines.begin(), g_lines.end(), [](const ProgressLine& l) {
+                  return l.text.rfind(L"Failure: ", 0) == 0;
+              })));
+
+    ArchiveEntryList* list = LoadArchiveEntries(Narrow(Zip()).c_str());
+    ASSERT_NE(nullptr, list);
+    ASSERT_EQ(2, list->count);
+    EXPECT_FALSE(list->entries[0].readFailed);
+    EXPECT_TRUE(list->entries[1].readFailed);
+    EXPECT_EQ(63u, strlen(list->entries[1].name));  // cut, always terminated
+    FreeArchiveEntries(list);
+}
+
+TEST_F(Unpack, DamagedContentCountsAsNotWritten)
+{
+    std::string content(4000, 'Q');
+    content += "MARKER-0123456789";
+    ASSERT_TRUE(BuildZip(Zip(), {{"good.txt", "fine"}, {"bad.bin", content, true}, {"empty.txt", ""}}));
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(Zip(), &bytes));
+    size_t at = bytes.find("MARKER-0123456789");
+    ASSERT_NE(std::string::npos, at);
+    bytes[at] = 'm';  // the CRC no longer matches
+    ASSERT_TRUE(WriteFileBytes(Zip(), bytes.data(), bytes.size()));
+
+    ArchiveEntryList* list = LoadArchiveEntries(Narrow(Zip()).c_str());
+    ASSERT_NE(nullptr, list);
+    ASSERT_EQ(3, list->count);
+    EXPECT_TRUE(list->entries[1].readFailed);
+    EXPECT_EQ(0, list->entries[1].size);
+    EXPECT_EQ(nullptr, list->entries[1].data);
+    EXPECT_FALSE(list->entries[2].readFailed);
+    FreeArchiveEntries(list);
+
+    EXPECT_FALSE(UnpackArchive(Zip().c_str(), Dest().c_str(), &Record));
+    EXPECT_TRUE(HasLine(L"Failure: bad.bin"));
+    EXPECT_TRUE(HasLine(L"Success: empty.txt"));
+    EXPECT_FALSE(FileExists(Dest() + L"\\bad.bin"));
+    EXPECT_EQ("fine", Read(L"good.txt"));
+}
+
+TEST_F(Unpack, BadArchivesAndDestinationsFail)
+{
+    EXPECT_FALSE(UnpackArchive((dir_ / L"missing.zip").c_str(), Dest().c_str(), &Record));
+    EXPECT_FALSE(UnpackArchive(L"", Dest().c_str(), &Record));
+
+    ASSERT_TRUE(WriteFileText(dir_ / L"text.zip", "this is not a zip archive at all"));
+    EXPECT_FALSE(UnpackArchive((dir_ / L"text.zip").c_str(), Dest().c_str(), &Record));
+
+    ASSERT_TRUE(BuildZip(Zip(), {{"a.txt", Pattern(5000)}, {"b.txt", Pattern(7000)}}));
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(Zip(), &bytes));
+    for (size_t keep : {bytes.size() / 2, bytes.size() - 10}) {
+        ASSERT_TRUE(WriteFileBytes(dir_ / L"cut.zip", bytes.data(), keep));
+        EXPECT_FALSE(UnpackArchive((dir_ / L"cut.zip").c_str(), Dest().c_str(), &Record)) << keep;
+    }
+    EXPECT_FALSE(DirExists(Dest()));
+
+    EXPECT_FALSE(UnpackArchive(Zip().c_str(), L"", &Record));
+    // A destination below a file cannot be created.
+    ASSERT_TRUE(WriteFileText(dir_ / L"blocker", "file"));
+    g_lines.clear();
+    EXPECT_FALSE(UnpackArchive(Zip().c_str(), (dir_ / L"blocker\\out").c_str(), &Record));
+    EXPECT_TRUE(HasLine(L"Failure: a.txt"));
+    // A folder in the way of a file: that entry fails, the other is written.
+    // (A read-only file would do on Windows; Wine run as root writes it anyway.)
+    g_lines.clear();
+    ASSERT_TRUE(CreateDirectoryW(Dest().c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((Dest() + L"\\a.txt").c_str(), nullptr));
+    EXPECT_FALSE(UnpackArchive(Zip().c_str(), Dest().c_str(), &Record));
+    EXPECT_TRUE(HasLine(L"Failure: a.txt"));
+    EXPECT_TRUE(DirExists(Dest() + L"\\a.txt"));
+    EXPECT_TRUE(Pattern(7000) == Read(L"b.txt"));
+}
+
+// --- the split of the running executable ---
+
+namespace {
+
+class Split : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ctx_ = std::make_unique<SetupContext>();
+        std::memset(ctx_.get(), 0, sizeof(SetupContext));
+        wcscpy(ctx_->workFolder, (dir_ / L"work").c_str());
+        CreateDirectoryW(ctx_->workFolder, nullptr);
+        installer_ = BuildDir() + L"\\installer.exe";
+        ASSERT_TRUE(BuildZip(dir_ / L"p.zip", {{"x.txt", "payload"}}));
+    }
+    ScratchFolder dir_{L"split"};
+    std::unique_ptr<SetupContext> ctx_;
+    std::wstring installer_;
+};
+
+}  // namespace
+
+TEST_F(Split, WritesThePlainInstallerAndTheArchive)
+{
+    std::wstring setup = dir_ / L"setup.exe";
+    ASSERT_TRUE(BuildSetup(installer_, dir_ / L"p.zip", setup));
+    wcscpy(ctx_->ownFilePath, setup.c_str());
+    ASSERT_TRUE(SplitOwnFile(*ctx_));
+
+    EXPECT_EQ(dir_ / L"work\\installer.exe", std::wstring(ctx_->plainInstallerPath));
+    EXPECT_EQ(dir_ / L"work\\makedata.zip", std::wstring(ctx_->archivePath));
+    std::string whole, plain, archive, zip;
+    ASSERT_TRUE(ReadFileBytes(setup, &whole));
+    ASSERT_TRUE(ReadFileBytes(ctx_->plainInstallerPath, &plain));
+    ASSERT_TRUE(ReadFileBytes(ctx_->archivePath, &archive));
+    ASSERT_TRUE(ReadFileBytes(dir_ / L"p.zip", &zip));
+    EXPECT_EQ(whole, plain + archive);
+    EXPECT_EQ(zip, archive);
+    EXPECT_EQ(ReadPayloadOffset(reinterpret_cast<const BYTE*>(whole.data()), static_cast<DWORD>(whole.size())),
+              plain.size());
+    EXPECT_TRUE(UnpackArchive(ctx_->archivePath, (dir_ / L"out").c_str(), nullptr));
+}
+
+TEST_F(Split, BadPayloadOffsetsFail)
+{
+    std::wstring setup = dir_ / L"setup.exe";
+    for (long long flags : {0LL, 0x7FFFFFF0LL}) {
+        ASSERT_TRUE(BuildSetup(installer_, dir_ / L"p.zip", setup, flags));
+        wcscpy(ctx_->ownFilePath, setup.c_str());
+        ctx_->archivePath[0] = L'\0';
+        EXPECT_FALSE(SplitOwnFile(*ctx_)) << flags;
+        EXPECT_FALSE(FileExists(dir_ / L"work\\makedata.zip")) << flags;
+    }
+    // The plain installer alone: its offset is its own size, nothing follows.
+    std::string plain;
+    ASSERT_TRUE(ReadFileBytes(installer_, &plain));
+    ASSERT_TRUE(BuildSetup(installer_, dir_ / L"p.zip", setup));
+    std::string whole;
+    ASSERT_TRUE(ReadFileBytes(setup, &whole));
+    whole.resize(plain.size());
+    ASSERT_TRUE(WriteFileBytes(setup, whole.data(), whole.size()));
+    EXPECT_FALSE(SplitOwnFile(*ctx_));
+    // Not an executable at all.
+    ASSERT_TRUE(WriteFileText(setup, "MZ but nothing else"));
+    EXPECT_FALSE(SplitOwnFile(*ctx_));
+}
+
+TEST_F(Split, RelaunchedRunsUseTheArchivePathAsItIs)
+{
+    ctx_->relaunched = 'y';
+    wcscpy(ctx_->ownFilePath, L"");
+    wcscpy(ctx_->archivePath, (dir_ / L"p.zip").c_str());
+    EXPECT_TRUE(SplitOwnFile(*ctx_));
+    EXPECT_FALSE(FileExists(dir_ / L"work\\installer.exe"));
+    EXPECT_EQ(dir_ / L"p.zip", std::wstring(ctx_->archivePath));
+
+    // "/f" on an install command line: no archive path, so unpacking fails.
+    ctx_->archivePath[0] = L'\0';
+    EXPECT_TRUE(SplitOwnFile(*ctx_));
+    EXPECT_FALSE(UnpackArchive(ctx_->archivePath, (dir_ / L"out").c_str(), nullptr));
+
+    // Without the flag and without an own file: whether the archive exists.
+    ctx_->relaunched = 0;
+    wcscpy(ctx_->ownFilePath, (dir_ / L"nope.exe").c_str());
+    EXPECT_FALSE(SplitOwnFile(*ctx_));
+    wcscpy(ctx_->archivePath, (dir_ / L"p.zip").c_str());
+    EXPECT_TRUE(SplitOwnFile(*ctx_));
+}

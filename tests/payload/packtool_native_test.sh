@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# The native packaging tool: config layout, packing, inspection and errors.
+#   packtool_native_test.sh <packtool> <installer.exe> <a PE32 file> <description>
+set -u
+tool="$1"; installer="$2"; pe32="$3"; description="$4"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+u32() { od -A n -t u4 -j "$2" -N 4 "$1" | tr -d ' '; }
+u16() { od -A n -t u2 -j "$2" -N 2 "$1" | tr -d ' '; }
+hex() { od -v -A n -t x1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
+# Expects a non-zero exit, a message on stderr and no file at $1.
+expect_error() {
+  local out="$1"; shift
+  if "$@" >"$work/stdout" 2>"$work/stderr"; then fail "succeeded: $*"; fi
+  [ -s "$work/stderr" ] || fail "no message: $*"
+  [ -e "$out" ] && fail "left $out behind: $*"
+  ls "$(dirname "$out")" | grep -q partial && fail "left a partial file: $*"
+  return 0
+}
+
+# --- config ---
+cfg="$work/config.dsc"
+"$tool" config "$description" "$cfg" || fail "config from the demo description"
+[ "$(stat -c %s "$cfg")" = 29476 ] || fail "config size $(stat -c %s "$cfg")"
+[ "$(u32 "$cfg" 0)" = 4 ] || fail "record count"
+expected_offsets=(140 11376 24592 25180); sizes=(11236 13216 588 4296)
+names=(zd_ime_config_data_default zd_dme_config_data_default zd_skin_config_data_default zd_soft_config_data_default)
+for i in 0 1 2 3; do
+  off=$(u32 "$cfg" $((4 + 4 * i)))
+  [ "$off" = "${expected_offsets[$i]}" ] || fail "offset $i: $off"
+  [ "$(u32 "$cfg" "$off")" = "${sizes[$i]}" ] || fail "size of record $i"
+  [ "$(u16 "$cfg" $((off + 4)))" = $((i + 1)) ] || fail "kind of record $i"
+  name=$(dd if="$cfg" bs=1 skip=$((off + 6)) count=130 2>/dev/null | iconv -f UTF-16LE -t UTF-8 | tr -d '\0')
+  [ "$name" = "${names[$i]}" ] || fail "name of record $i: $name"
+done
+[ "$(hex "$cfg" 20 120)" = "$(printf '00%.0s' $(seq 120))" ] || fail "bytes between table and first record"
+soft=25180; ime=140
+[ "$(dd if="$cfg" bs=1 skip=$((soft + 296)) count=16 2>/dev/null | iconv -f UTF-16LE -t UTF-8)" = VarekIME ] || fail "ime name"
+[ "$(hex "$cfg" $((soft + 296 + 16)) 64)" = "$(printf '00%.0s' $(seq 64))" ] || fail "ime name slot not zero-filled"
+[ "$(hex "$cfg" $((soft + 456)) 16)" = 1d4e3c7a2f5b8a4c9e612d0f3b8a4c57 ] || fail "guid bytes $(hex "$cfg" $((soft + 456)) 16)"
+[ "$(u16 "$cfg" $((soft + 552)))" = $((0x0804)) ] || fail "language id"
+[ "$(u32 "$cfg" $((soft + 3584)))" = $((0x19E0)) ] || fail "engine flags"
+[ "$(hex "$cfg" $((soft + 3588)) 1)" = 00 ] || fail "agreement flag"
+[ "$(u32 "$cfg" $((ime + 148)))" = $((0x5129)) ] || fail "capability word"
+dn=$(dd if="$cfg" bs=1 skip=$((soft + 136)) count=80 2>/dev/null | iconv -f UTF-16LE -t UTF-8 | tr -d '\0')
+ln=$(dd if="$cfg" bs=1 skip=$((soft + 216)) count=80 2>/dev/null | iconv -f UTF-16LE -t UTF-8 | tr -d '\0')
+grep -q "^display_name = $dn\$" "$description" || fail "display name not UTF-16 of the description: $dn"
+[ "$dn" = "$ln" ] || fail "language name differs"
+# Everything outside the written fields is zero: compare with a description
+# holding only the required keys plus the defaults.
+printf 'display_name = A\nime_name = B\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/min.txt"
+"$tool" config "$work/min.txt" "$work/min.dsc" || fail "minimal description"
+nonzero=$(od -A n -t u1 -v "$work/min.dsc" | tr -s ' ' '\n' | grep -cv '^0*$')
+# count(1) + 4 offsets (8 non-zero bytes) + 4 headers (size 2 + kind 1 + name bytes) + 3 fields
+[ "$nonzero" -lt 200 ] || fail "minimal config has $nonzero non-zero bytes"
+"$tool" config "$description" "$work/ovr.dsc" agreement=1 ime_option_word=0x7000 || fail "overrides"
+[ "$(hex "$work/ovr.dsc" $((soft + 3588)) 1)" = 01 ] || fail "override agreement"
+[ "$(u32 "$work/ovr.dsc" $((ime + 136)))" = $((0x7000)) ] || fail "override option word"
+"$tool" inspect "$cfg" > "$work/inspect.txt" || fail "inspect config"
+grep -q 'text_service_guid = {7A3C4E1D-5B2F-4C8A-9E61-2D0F3B8A4C57}' "$work/inspect.txt" || fail "inspect guid"
+grep -q 'engine_flags = 0x000019E0' "$work/inspect.txt" || fail "inspect flags"
+
+# Description errors.
+expect_error "$work/x.dsc" "$tool" config "$work/missing.txt" "$work/x.dsc"
+printf 'display_nam = A\n' > "$work/bad1.txt"; expect_error "$work/x.dsc" "$tool" config "$work/bad1.txt" "$work/x.dsc"
+grep -q 'bad1.txt:1' "$work/stderr" || fail "error does not name the line"
+printf 'display_name = %s\nime_name = B\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' \
+  "$(printf 'x%.0s' $(seq 40))" > "$work/bad2.txt"
+expect_error "$work/x.dsc" "$tool" config "$work/bad2.txt" "$work/x.dsc"
+printf 'display_name = A\nime_name = B\ntext_service_guid = 7A3C4E1D\n' > "$work/bad3.txt"
+expect_error "$work/x.dsc" "$tool" config "$work/bad3.txt" "$work/x.dsc"
+printf 'display_name = A\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/bad4.txt"
+expect_error "$work/x.dsc" "$tool" config "$work/bad4.txt" "$work/x.dsc"
+printf 'display_name = A\nime_name = B\nlanguage_id = 0x10000\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/bad5.txt"
+expect_error "$work/x.dsc" "$tool" config "$work/bad5.txt" "$work/x.dsc"
+printf 'display_name = \xff\xfe\nime_name = B\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/bad6.txt"
+expect_error "$work/x.dsc" "$tool" config "$work/bad6.txt" "$work/x.dsc"
+# A failed run keeps an existing output as it was.
+cp "$cfg" "$work/keep.dsc"
+"$tool" config "$work/bad1.txt" "$work/keep.dsc" 2>/dev/null && fail "bad description accepted"
+cmp -s "$cfg" "$work/keep.dsc" || fail "existing output changed by a failed run"
+
+# --- pack ---
+pl="$work/payload"
+mkdir -p "$pl/\$dataFiles\$" "$pl/tools" "$pl/sub/deeper"
+cp "$cfg" "$pl/\$dataFiles\$/config.dsc"
+head -c 300000 /dev/urandom > "$pl/tools/random.bin"
+yes zerda | head -c 200000 > "$pl/sub/deeper/text.txt"
+: > "$pl/empty.txt"
+setup="$work/setup.exe"
+"$tool" pack "$installer" "$pl" "$setup" || fail "pack"
+isize=$(stat -c %s "$installer")
+pe=$(u32 "$installer" 60)
+[ "$(u32 "$setup" $((pe + 128)))" = "$isize" ] || fail "LoaderFlags is not the installer size"
+cmp -s -n $((pe + 128)) "$installer" "$setup" || fail "installer head changed"
+cmp -s -i $((pe + 132)) -n $((isize - pe - 132)) "$installer" "$setup" || fail "installer tail changed"
+tail -c +$((isize + 1)) "$setup" > "$work/alone.zip"
+unzip -t "$work/alone.zip" > /dev/null || fail "the appended archive does not stand alone"
+listing=$(unzip -Z1 "$work/alone.zip" | sort | tr '\n' ' ')
+[ "$listing" = '$dataFiles$\config.dsc empty.txt sub\deeper\text.txt tools\random.bin ' ] || fail "entries: $listing"
+mkdir "$work/x" && (cd "$work/x" && unzip -q "$work/alone.zip" 2>/dev/null)
+for f in '$dataFiles$/config.dsc' empty.txt sub/deeper/text.txt tools/random.bin; do
+  bs=$(echo "$f" | tr / '\\')
+  got="$work/x/$bs"; [ -e "$got" ] || got="$work/x/$f"
+  cmp -s "$pl/$f" "$got" || fail "content of $f"
+done
+"$tool" inspect "$setup" > "$work/inspect2.txt" || fail "inspect setup"
+grep -q "payload offset (LoaderFlags): $isize" "$work/inspect2.txt" || fail "inspect offset"
+grep -q 'entries: 4' "$work/inspect2.txt" || fail "inspect entry count"
+grep -q 'ime_name = "VarekIME"' "$work/inspect2.txt" || fail "inspect decoded config"
+# Packing a packed setup again starts from its plain part.
+"$tool" pack "$setup" "$pl" "$work/again.exe" || fail "pack a packed setup"
+[ "$(u32 "$work/again.exe" $((pe + 128)))" = "$isize" ] || fail "repacked offset"
+
+# Pack errors: nothing written, message given.
+expect_error "$work/o1.exe" "$tool" pack "$work/missing.exe" "$pl" "$work/o1.exe"
+expect_error "$work/o1.exe" "$tool" pack "$description" "$pl" "$work/o1.exe"
+expect_error "$work/o1.exe" "$tool" pack "$pe32" "$pl" "$work/o1.exe"
+grep -q 'PE32+' "$work/stderr" || fail "PE32 installer message"
+expect_error "$work/o1.exe" "$tool" pack "$installer" "$work/nofolder" "$work/o1.exe"
+touch "$pl/$(printf 'n%.0s' $(seq 63)).txt"   # 67 bytes
+expect_error "$work/o1.exe" "$tool" pack "$installer" "$pl" "$work/o1.exe"
+grep -q '64 bytes' "$work/stderr" || fail "long-name message"
+rm "$pl/$(printf 'n%.0s' $(seq 63)).txt"
+touch "$pl/$(printf 'n%.0s' $(seq 59)).txt"   # 63 bytes: fits
+"$tool" pack "$installer" "$pl" "$work/o2.exe" || fail "63-byte name refused"
+cp "$setup" "$work/keep.exe"
+touch "$pl/$(printf 'n%.0s' $(seq 61)).txt"   # 65 bytes
+"$tool" pack "$installer" "$pl" "$work/keep.exe" 2>/dev/null && fail "long name accepted"
+cmp -s "$setup" "$work/keep.exe" || fail "existing setup changed by a failed pack"
+expect_error "$work/o3.exe" "$tool" inspect "$work/nothing.exe"
+head -c 1000 "$setup" > "$work/cut.exe"
+"$tool" inspect "$work/cut.exe" > /dev/null 2>&1 && fail "inspect of a cut setup succeeded"
+
+if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
+echo "packtool native test passed"

@@ -1,0 +1,110 @@
+// Packaging round trip: what the packaging tool packs is exactly what the
+// setup's split and unpacking give back.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/setup_context.h"
+#include "common/test_support.h"
+#include "payload/archive.h"
+#include "zip_builder.h"
+
+namespace {
+
+using Tree = std::vector<std::pair<std::wstring, std::string>>;
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+void ExpectSameTree(const std::wstring& expectedRoot, const std::wstring& actualRoot)
+{
+    Tree expected, actual;
+    ReadTree(expectedRoot, &expected);
+    ReadTree(actualRoot, &actual);
+    ASSERT_FALSE(expected.empty());
+    ASSERT_EQ(expected.size(), actual.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(expected[i].first, actual[i].first);
+        EXPECT_TRUE(expected[i].second == actual[i].second) << Narrow(expected[i].first);
+    }
+}
+
+// Splits `setup` as the running installer would and unpacks it into `out`.
+void SplitAndUnpack(const std::wstring& setup, const std::wstring& work, const std::wstring& out,
+                    std::wstring* plainInstaller)
+{
+    auto ctx = std::make_unique<SetupContext>();
+    std::memset(ctx.get(), 0, sizeof(SetupContext));
+    CreateDirectoryW(work.c_str(), nullptr);
+    wcscpy(ctx->workFolder, work.c_str());
+    wcscpy(ctx->ownFilePath, setup.c_str());
+    ASSERT_TRUE(SplitOwnFile(*ctx));
+    ASSERT_TRUE(UnpackArchive(ctx->archivePath, out.c_str(), nullptr));
+    *plainInstaller = ctx->plainInstallerPath;
+}
+
+std::string WithoutLoaderFlags(std::string image)
+{
+    uint32_t pe;
+    std::memcpy(&pe, &image[0x3C], 4);
+    std::memset(&image[pe + 0x80], 0, 4);
+    return image;
+}
+
+}  // namespace
+
+TEST(RoundTrip, DemoSetupGivesBackItsPayload)
+{
+    ScratchFolder dir(L"rt");
+    std::wstring plain;
+    SplitAndUnpack(BuildDir() + L"\\demo\\ZerdaIME3_Setup.exe", dir / L"work", dir / L"out", &plain);
+    ExpectSameTree(BuildDir() + L"\\demo\\payload", dir / L"out");
+
+    // The plain installer is the built one with only its payload offset set.
+    std::string built, split;
+    ASSERT_TRUE(ReadFileBytes(BuildDir() + L"\\installer.exe", &built));
+    ASSERT_TRUE(ReadFileBytes(plain, &split));
+    ASSERT_EQ(built.size(), split.size());
+    EXPECT_TRUE(WithoutLoaderFlags(built) == WithoutLoaderFlags(split));
+    EXPECT_EQ(built.size(), ReadPayloadOffset(reinterpret_cast<const BYTE*>(split.data()),
+                                              static_cast<DWORD>(split.size())));
+}
+
+// The Windows build of the packaging tool, run here under Wine.
+TEST(RoundTrip, PacktoolExeOnOddContent)
+{
+    ScratchFolder dir(L"rtp");
+    std::wstring in = dir / L"in";
+    CreateDirectoryW(in.c_str(), nullptr);
+    CreateDirectoryW((in + L"\\$dataFiles$").c_str(), nullptr);
+    CreateDirectoryW((in + L"\\a").c_str(), nullptr);
+    CreateDirectoryW((in + L"\\a\\b").c_str(), nullptr);
+    std::string random(200000, '\0');
+    uint32_t x = 7;
+    for (char& c : random) c = static_cast<char>((x = x * 1664525u + 1013904223u) >> 24);
+    ASSERT_TRUE(WriteFileBytes(in + L"\\a\\b\\random.bin", random.data(), random.size()));
+    ASSERT_TRUE(WriteFileText(in + L"\\a\\empty.txt", ""));
+    ASSERT_TRUE(WriteFileText(in + L"\\$dataFiles$\\config.dsc", std::string(5000, 'c')));
+    std::string name63(59, 'n');
+    ASSERT_TRUE(WriteFileText(in + L"\\" + std::wstring(name63.begin(), name63.end()) + L".txt", "63"));
+
+    std::wstring tool = L"\"" + BuildDir() + L"\\packtool\\packtool.exe\"";
+    std::wstring installer = L"\"" + BuildDir() + L"\\installer.exe\"";
+    std::wstring setup = dir / L"setup.exe";
+    ASSERT_EQ(0, RunAndWait(tool + L" pack " + installer + L" \"" + in + L"\" \"" + setup + L"\""));
+
+    std::wstring plain;
+    SplitAndUnpack(setup, dir / L"work", dir / L"out", &plain);
+    ExpectSameTree(in, dir / L"out");
+
+    // A name of 64 bytes is refused, and nothing is left behind.
+    std::wstring setup2 = dir / L"setup2.exe";
+    ASSERT_TRUE(WriteFileText(in + L"\\" + std::wstring(name63.begin(), name63.end()) + L"x.txt", "64"));
+    EXPECT_NE(0, RunAndWait(tool + L" pack " + installer + L" \"" + in + L"\" \"" + setup2 + L"\""));
+    EXPECT_FALSE(FileExists(setup2));
+    Tree left;
+    ReadTree(dir.Path(), &left);
+    for (const auto& f : left) EXPECT_EQ(std::wstring::npos, f.first.find(L".partial")) << Narrow(f.first);
+}
