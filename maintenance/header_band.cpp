@@ -1,0 +1,53 @@
+#include "maintenance/header_band.h"
+
+#include <cwchar>
+
+#include "app/bounded_string.h"
+
+namespace {
+LOGFONTW LogFontDescription()
+{
+    LOGFONTW lf{};
+    lf.lfHeight = 19;
+    lf.lfWeight = 400;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    lf.lfClipPrecision = CLIP_CHARACTER_PRECIS;
+    lf.lfQuality = PROOF_QUALITY;
+    lf.lfPitchAndFamily = DEFAULT_PITCH;
+    BoundedCopy(lf.lfFaceName, LF_FACESIZE, L"ALKATIP");
+    return lf;
+}
+}  // namespace
+
+void CreateMaintenanceLogFont(CFont& font) { font.CreateFontIndirect(LogFontDescription()); }
+
+void DrawMaintenanceHeader(const DRAWITEMSTRUCT* item, int iconId, const wchar_t* text)
+{
+    if (!item) return;
+    HDC dc = item->hDC;
+    HBRUSH white = CreateSolidBrush(RGB(0xFF, 0xFF, 0xFF));
+    FillRect(dc, &item->rcItem, white);
+    DeleteObject(white);
+
+    HICON icon = static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iconId), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR));
+    if (icon) {
+        DrawIconEx(dc, item->rcItem.right - 70, 6, icon, 48, 48, 0, nullptr, DI_NORMAL);
+        DestroyIcon(icon);
+    }
+
+    SetBkMode(dc, TRANSPARENT);
+    CFont font;
+    font.CreateFontIndirect(LogFontDescription());
+    HGDIOBJ previous = SelectObject(dc, font.m_hFont);
+    if (text) TextOutW(dc, 30, 22, text, static_cast<int>(wcslen(text)));
+    SelectObject(dc, previous);
+}
+
+void RepaintNow(HWND control)
+{
+    if (!control) return;
+    InvalidateRect(control, nullptr, TRUE);
+    UpdateWindow(control);
+}

@@ -1,0 +1,142 @@
+#include "maintenance/repair_dialog.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdlib>
+#include <cwchar>
+
+#include "app/bounded_string.h"
+#include "app/setup_context.h"
+#include "app/shared_routines.h"
+#include "engine/driver_files.h"
+#include "engine/progress.h"
+#include "engine/registration.h"
+#include "engine/shortcuts.h"
+#include "files/in_use.h"
+#include "maintenance/header_band.h"
+#include "maintenance/maintenance_texts.h"
+#include "platform/prompt.h"
+#include "resources/resource.h"
+
+namespace {
+void StandardExit(int exitCode) { std::exit(exitCode); }
+ProcessExitFunction g_exitFunction = &StandardExit;
+
+bool FailRepair()
+{
+    ReportProgress(0, maint_text::kRepairFailure);
+    return false;
+}
+}  // namespace
+
+void SetRepairExitFunction(ProcessExitFunction exitFunction)
+{
+    g_exitFunction = exitFunction ? exitFunction : &StandardExit;
+}
+
+bool RunRepairSequence()
+{
+    ReportProgress(0, maint_text::kRepairStart);
+    if (FAILED(CoInitialize(nullptr))) {
+        ReportProgress(0, maint_text::kComFailure);
+        return false;
+    }
+
+    ReportProgress(10, maint_text::kRepairStep1);
+    wchar_t userFile[MAX_PATH];
+    if (JoinTempPath(L"_temp_userci_.txt", userFile) && userFile[0]) DeleteFileW(userFile);
+
+    ReportProgress(20, maint_text::kRepairStep2);
+    if (!PlaceImeDriverFiles(g_setup)) return FailRepair();
+
+    ReportProgress(40, maint_text::kRepairStep3);
+    if (!RegisterInputMethod()) return FailRepair();
+
+    ReportProgress(70, maint_text::kRepairStep4);
+    if (!CreateShortcuts()) return FailRepair();
+
+    ReportProgress(85, maint_text::kRepairStep5);
+    Sleep(100);
+
+    ReportProgress(100, maint_text::kRepairStep6);
+    return true;
+}
+
+BEGIN_COMMAND_MAP(CZD_Repair)
+    ON_BN_CLICKED(IDOK, OnAction)
+END_COMMAND_MAP()
+
+void CZD_Repair::DoDataExchange(CDataExchange* pDX)
+{
+    DDX_Control(pDX, IDOK, m_action);
+    DDX_Control(pDX, IDC_PROGRESS, m_progress);
+    DDX_Control(pDX, IDC_LOG, m_log);
+    DDX_Control(pDX, IDC_HEADER, m_header);
+}
+
+BOOL CZD_Repair::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    wchar_t backup[MAX_PATH];
+    BoundedFormat(backup, MAX_PATH, L"%s_backup_.dat", g_setup.installFolder);
+    HANDLE file = CreateFileW(backup, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        m_action.SetWindowText(maint_text::kRepairFinishButton);
+        ShowMessageBox(m_hWnd, maint_text::kRepairMissingBackupText, maint_text::kRepairMissingBackupCaption,
+                       MB_OK | MB_ICONERROR);
+        g_exitFunction(1);
+        // Only reached when the exit was replaced.
+        EndDialog(IDABORT);
+        return TRUE;
+    }
+    CloseHandle(file);
+
+    m_action.SetWindowText(maint_text::kRepairButton);
+    wchar_t title[MAX_PATH];
+    BoundedFormat(title, MAX_PATH, L"%s%s", DisplayName(g_setup), maint_text::kRepairTitleSuffix);
+    SetWindowText(title);
+
+    CreateMaintenanceLogFont(m_logFont);
+    m_log.SetFont(m_logFont, TRUE);
+    return TRUE;
+}
+
+void CZD_Repair::OnAction()
+{
+    wchar_t text[21];
+    m_action.GetWindowText(text, 21);
+    if (wcscmp(text, maint_text::kRepairButton) == 0) {
+        if (ConfirmImeNotLoaded(m_hWnd) != 0) return;
+        m_progress.ShowWindow(SW_SHOW);
+        g_setup.progressBar = m_progress.m_hWnd;
+        g_setup.logBox = m_log.m_hWnd;
+        m_state = 1;
+        RepaintNow(m_header.m_hWnd);
+        RunRepairSequence();
+        m_state = 2;
+        RepaintNow(m_header.m_hWnd);
+        m_progress.ShowWindow(SW_HIDE);
+        m_action.SetWindowText(maint_text::kFinishButton);
+    } else if (wcscmp(text, maint_text::kFinishButton) == 0) {
+        OnOK();
+    }
+}
+
+bool CZD_Repair::OnDrawItem(int controlId, DRAWITEMSTRUCT* item)
+{
+    if (controlId != IDC_HEADER) return false;
+    wchar_t text[MAX_PATH];
+    if (m_state == 0)
+        BoundedCopy(text, MAX_PATH, maint_text::kRepairHeaderReady);
+    else if (m_state == 1)
+        BoundedFormat(text, MAX_PATH, maint_text::kRepairHeaderRunning, DisplayName(g_setup));
+    else
+        BoundedCopy(text, MAX_PATH, maint_text::kRepairHeaderDone);
+    DrawMaintenanceHeader(item, IDI_REPAIR, text);
+    return true;
+}

@@ -1,0 +1,307 @@
+#include "maintenance/uninstall_dialog.h"
+
+#include <windows.h>
+#include <msctf.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cwchar>
+
+#include "app/bounded_string.h"
+#include "app/setup_context.h"
+#include "app/shared_routines.h"
+#include "engine/progress.h"
+#include "engine/registration.h"
+#include "files/in_use.h"
+#include "maintenance/header_band.h"
+#include "maintenance/maintenance_texts.h"
+#include "maintenance/removal_guard.h"
+#include "resources/resource.h"
+
+namespace {
+
+// {33C53A50-F456-4884-B049-85FD643ECFED}
+const CLSID kProfilesClass = {0x33C53A50, 0xF456, 0x4884, {0xB0, 0x49, 0x85, 0xFD, 0x64, 0x3E, 0xCF, 0xED}};
+// {1F02B6C5-7842-4EE6-8A0B-9A24183A95CA}
+const IID kProfilesInterface = {0x1F02B6C5, 0x7842, 0x4EE6, {0x8A, 0x0B, 0x9A, 0x24, 0x18, 0x3A, 0x95, 0xCA}};
+
+ITfInputProcessorProfiles* CreateProfiles()
+{
+    ITfInputProcessorProfiles* profiles = nullptr;
+    HRESULT hr = CoCreateInstance(kProfilesClass, nullptr, CLSCTX_INPROC_SERVER, kProfilesInterface,
+                                  reinterpret_cast<void**>(&profiles));
+    return SUCCEEDED(hr) ? profiles : nullptr;
+}
+
+// A driver name is a bare file name; anything else would reach outside the
+// system folders.
+bool IsPlainFileName(const wchar_t* name)
+{
+    if (!name || !name[0]) return false;
+    if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) return false;
+    return wcspbrk(name, L"\\/:") == nullptr;
+}
+
+void RemoveRegisteredFolder(const wchar_t* folder)
+{
+    // A damaged value must not take the system or other programs with it.
+    if (IsFolderSafeToRemove(folder)) RemoveFolderTree(folder);
+}
+
+void RemoveLanguageAndTextService(const wchar_t* imeName)
+{
+    GUID productGuid;
+    if (SUCCEEDED(IIDFromString(g_setup.name, &productGuid))) {
+        WORD language = ReadLangId(g_setup.name);
+        if (ITfInputProcessorProfiles* profiles = CreateProfiles()) {
+            profiles->RemoveLanguageProfile(productGuid, language, productGuid);
+            profiles->Release();
+        }
+    }
+
+    RemoveKeyboardLayout(imeName, true);
+
+    GUID textService = TextServiceGuid(g_setup);
+    if (ITfInputProcessorProfiles* profiles = CreateProfiles()) {
+        profiles->Unregister(textService);
+        profiles->Release();
+        UnregisterTipCategories(textService, textService);
+    }
+
+    RemoveTextServiceClassKeys(g_setup.name);
+}
+
+void RemoveFamilyKey(const wchar_t* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyW(HKEY_LOCAL_MACHINE, path, &key) == ERROR_SUCCESS) DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, key);
+}
+
+}  // namespace
+
+bool SplitToolUninstallCommand(const wchar_t* command, const wchar_t* installFolder, wchar_t* file,
+                               size_t fileCapacity, wchar_t* parameters, size_t parametersCapacity)
+{
+    if (file && fileCapacity) file[0] = L'\0';
+    if (parameters && parametersCapacity) parameters[0] = L'\0';
+    if (!command || !command[0] || !file || !parameters) return false;
+
+    static const wchar_t kPlaceholder[] = L"{appPath}\\";
+    const size_t placeholderLength = wcslen(kPlaceholder);
+    wchar_t expanded[2 * MAX_PATH] = L"";
+    for (const wchar_t* p = command; *p;) {
+        const wchar_t* hit = wcsstr(p, kPlaceholder);
+        if (!hit) {
+            BoundedAppend(expanded, 2 * MAX_PATH, p);
+            break;
+        }
+        size_t current = wcslen(expanded);
+        BoundedCopyN(expanded + current, 2 * MAX_PATH - current, p, static_cast<size_t>(hit - p));
+        BoundedAppend(expanded, 2 * MAX_PATH, installFolder ? installFolder : L"");
+        p = hit + placeholderLength;
+    }
+
+    const wchar_t* split = wcsstr(expanded, L" /");
+    if (split && split > expanded) {
+        BoundedCopyN(file, fileCapacity, expanded, static_cast<size_t>(split - expanded));
+        BoundedCopy(parameters, parametersCapacity, split + 1);
+    } else {
+        BoundedCopy(file, fileCapacity, expanded);
+    }
+    return true;
+}
+
+void RunToolUninstallCommand()
+{
+    wchar_t file[2 * MAX_PATH], parameters[2 * MAX_PATH];
+    if (!SplitToolUninstallCommand(ToolUninstallCommand(g_setup), g_setup.installFolder, file, 2 * MAX_PATH,
+                                   parameters, 2 * MAX_PATH))
+        return;
+    ShellExecuteW(nullptr, L"open", file, parameters[0] ? parameters : nullptr, nullptr, SW_HIDE);
+}
+
+void RemoveProductFiles(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH];
+    if (ReadInstallLocation(name, folder)) {
+        AppendBackslashIfMissing(folder, MAX_PATH);
+        RemoveRegisteredFolder(folder);
+    }
+    if (ReadDataLocation(name, folder)) RemoveRegisteredFolder(folder);
+
+    ClearVirtualizedCopies();
+
+    wchar_t imeName[40] = L"";
+    ReadImeNameValue(name, imeName, 40);
+    if (!IsPlainFileName(imeName)) return;
+    wchar_t driver[MAX_PATH];
+    if (GetWow64ImePath(imeName, driver)) DeleteFileW(driver);
+    if (GetSystemImePath(imeName, driver)) DeleteFileW(driver);
+}
+
+void RemoveProductShortcuts(const wchar_t* displayName)
+{
+    if (!displayName || !displayName[0]) return;
+    wchar_t programs[MAX_PATH] = L"";
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                programs)))
+        programs[0] = L'\0';
+    AppendBackslashIfMissing(programs, MAX_PATH);
+
+    wchar_t group[MAX_PATH];
+    BoundedFormat(group, MAX_PATH, L"%s%s\\", programs, displayName);
+
+    const wchar_t* const formats[] = {
+        maint_text::kShortcutSettings, maint_text::kShortcutUpdate, maint_text::kShortcutRepair,
+        maint_text::kShortcutUninstall, maint_text::kShortcutKeys,   maint_text::kShortcutHelp,
+    };
+    wchar_t shortcut[MAX_PATH];
+    for (const wchar_t* format : formats) {
+        BoundedFormat(shortcut, MAX_PATH, format, group, displayName);
+        DeleteFileW(shortcut);
+    }
+
+    RemoveDirectoryW(group);
+    // The group is a folder of its own below Programs; a display name such as
+    // ".." must not turn it into the Start menu.
+    if (programs[0] && IsFolderSafeToRemove(group)) RemoveFolderTree(group);
+
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH, group, nullptr);
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH, programs, nullptr);
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH, programs, nullptr);
+}
+
+bool IsEngineFamilyFolderEmpty()
+{
+    wchar_t folder[MAX_PATH] = L"";
+    // Without the folder's location nobody can tell whether others keep data
+    // there; keeping the family keys is the safe answer.
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                folder)))
+        return false;
+    ComposeDataFolder(folder, L"");
+    wchar_t pattern[MAX_PATH];
+    BoundedFormat(pattern, MAX_PATH, L"%s*", folder);
+
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    bool empty = true;
+    // The first entry is the folder's own ".".
+    while (FindNextFileW(search, &entry)) {
+        bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!isFolder || entry.cFileName[0] != L'.') {
+            empty = false;
+            break;
+        }
+    }
+    FindClose(search);
+    return empty;
+}
+
+bool RunUninstallSequence()
+{
+    ReportProgress(0, maint_text::kUninstallStart);
+    if (FAILED(CoInitialize(nullptr))) {
+        ReportProgress(0, maint_text::kComFailure);
+        return false;
+    }
+    wchar_t displayName[40] = L"";
+    ReadProductValue(g_setup.name, L"DisplayName", displayName, 40);
+    wchar_t imeName[40] = L"";
+    ReadImeNameValue(g_setup.name, imeName, 40);
+
+    ReportProgress(5, maint_text::kUninstallStep1);
+    RunToolUninstallCommand();
+
+    ReportProgress(20, maint_text::kUninstallStep2);
+    RemoveLanguageAndTextService(imeName);
+
+    ReportProgress(40, maint_text::kUninstallStep3);
+    RemoveProductFiles(g_setup.name);
+
+    ReportProgress(60, maint_text::kUninstallStep4);
+    RemoveProductShortcuts(displayName);
+
+    // Fonts stay installed: other programs may use them.
+    ReportProgress(70, maint_text::kUninstallStep5);
+
+    // This product's data folder is gone already, so an empty family folder
+    // means no other product of the family is left.
+    if (IsEngineFamilyFolderEmpty()) {
+        ReportProgress(80, maint_text::kUninstallFamily);
+        RemoveRegisteredFolder(g_setup.dataFolder);
+        RemoveFamilyKey(L"SOFTWARE\\ZerdaIME3");
+        RemoveFamilyKey(L"SOFTWARE\\Wow6432Node\\ZerdaIME3");
+    }
+
+    ReportProgress(90, maint_text::kUninstallStep7);
+    RemoveProductKeys(g_setup.name);
+
+    ReportProgress(100, maint_text::kUninstallStep8);
+    return true;
+}
+
+// --- the dialog ---
+
+BEGIN_COMMAND_MAP(CCZD_Uninstall)
+    ON_BN_CLICKED(IDOK, OnAction)
+END_COMMAND_MAP()
+
+void CCZD_Uninstall::DoDataExchange(CDataExchange* pDX)
+{
+    DDX_Control(pDX, IDOK, m_action);
+    DDX_Control(pDX, IDC_PROGRESS, m_progress);
+    DDX_Control(pDX, IDC_LOG, m_log);
+    DDX_Control(pDX, IDC_HEADER, m_header);
+}
+
+BOOL CCZD_Uninstall::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    wchar_t title[MAX_PATH];
+    BoundedFormat(title, MAX_PATH, L"%s%s", DisplayName(g_setup), maint_text::kUninstallTitleSuffix);
+    SetWindowText(title);
+    m_action.SetWindowText(maint_text::kUninstallButton);
+
+    CreateMaintenanceLogFont(m_logFont);
+    m_log.SetFont(m_logFont, TRUE);
+    return TRUE;
+}
+
+void CCZD_Uninstall::OnAction()
+{
+    wchar_t text[21];
+    m_action.GetWindowText(text, 21);
+    if (wcscmp(text, maint_text::kUninstallButton) == 0) {
+        if (ConfirmImeNotLoaded(m_hWnd) != 0) return;
+        m_progress.ShowWindow(SW_SHOW);
+        g_setup.progressBar = m_progress.m_hWnd;
+        g_setup.logBox = m_log.m_hWnd;
+        m_state = 1;
+        RepaintNow(m_header.m_hWnd);
+        RunUninstallSequence();
+        m_state = 2;
+        RepaintNow(m_header.m_hWnd);
+        m_progress.ShowWindow(SW_HIDE);
+        m_action.SetWindowText(maint_text::kFinishButton);
+    } else if (wcscmp(text, maint_text::kFinishButton) == 0) {
+        OnOK();
+    }
+}
+
+bool CCZD_Uninstall::OnDrawItem(int controlId, DRAWITEMSTRUCT* item)
+{
+    if (controlId != IDC_HEADER) return false;
+    wchar_t text[MAX_PATH];
+    if (m_state == 2)
+        BoundedCopy(text, MAX_PATH, maint_text::kUninstallHeaderDone);
+    else
+        BoundedFormat(text, MAX_PATH, maint_text::kUninstallHeaderReady, DisplayName(g_setup));
+    DrawMaintenanceHeader(item, IDI_UNINSTALL, text);
+    return true;
+}
