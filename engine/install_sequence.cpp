@@ -20,12 +20,12 @@
 
 namespace {
 
-// 128 bytes each, as the system's own registration dialog keeps them.
+// The uninstall entry keeps at most 63 characters (128 bytes) of each.
 constexpr size_t kRegisteredChars = 64;
 
 void ReadRegisteredName(const wchar_t* valueName, wchar_t* out)
 {
-    // Read wide and cut, so that a longer name is shortened rather than lost.
+    // Read in full and cut, so that a longer name is shortened rather than lost.
     wchar_t text[1024];
     RegReadStringAt(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion", valueName, text, 1024);
     BoundedCopy(out, kRegisteredChars, text);
