@@ -2,5 +2,16 @@
 #pragma once
 #include <windows.h>
 
-// Returns 1 when the file's DACL was rewritten, 0 on any failure.
+// Rebuilds the DACL: the explicit entries without the account's own, the new
+// entry (accessMask), then the inherited entries. Returns 1 when the file's
+// DACL was rewritten, 0 on any failure (one diagnostic line on stdout).
 int GrantFileAccess(const wchar_t* path, const wchar_t* accountName, DWORD accessMask = GENERIC_ALL);
+
+// Where file security is read and written: GetFileSecurityW and
+// SetFileSecurityW unless replaced. Wine keeps no DACL as written (it maps it
+// to Unix mode bits), so tests put an in-memory store here to read back the
+// exact list that was written.
+using GetFileSecurityFn = BOOL(WINAPI*)(LPCWSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
+using SetFileSecurityFn = BOOL(WINAPI*)(LPCWSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
+// Null functions restore the system's.
+void SetFileSecurityStore(GetFileSecurityFn getSecurity, SetFileSecurityFn setSecurity);

@@ -10,14 +10,20 @@
 // placement ends with OK.
 extern int g_bRetryAfterLoadStatus;
 
+// 1 when the process has a module whose full path ends with wantedPath
+// (A to Z compared without case).
 int ProcessHasModule(DWORD processId, const wchar_t* wantedPath, int modules32);
+// Id of a running companion tool (path contains "\tools\varekinputtool.exe"), or 0.
 DWORD FindCompanionToolProcess();
 // OpenProcess(PROCESS_TERMINATE) + TerminateProcess with its own exit code.
-void TerminateProcessById(DWORD processId);
+// waitMs > 0 also waits that long for the process to be gone. Returns true
+// when the process could be opened and terminated.
+bool TerminateProcessById(DWORD processId, DWORD waitMs = 0);
 
 class CZD_IMELoadStatus : public CDialog {
 public:
     explicit CZD_IMELoadStatus(HWND parent) : CDialog(133, parent) {}
+    ~CZD_IMELoadStatus() override = default;
 
     int m_bModules32 = 0;
     wchar_t m_szModulePath[MAX_PATH] = L"";
@@ -25,12 +31,14 @@ public:
 
     CListCtrl m_list;  // control 1006
 
+    // 0 when the processes cannot be enumerated at all.
     int CollectModuleHolders();
     void OnForceEnd();
     void OnRetry();
 
 protected:
     BOOL OnInitDialog() override;
+    void DoDataExchange(CDataExchange* pDX) override;
     void FillRows();
     DECLARE_COMMAND_MAP()
 };

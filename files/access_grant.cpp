@@ -1,0 +1,217 @@
+#include "files/access_grant.h"
+
+#include <cstdio>
+
+namespace {
+
+GetFileSecurityFn g_getSecurity = &GetFileSecurityW;
+SetFileSecurityFn g_setSecurity = &SetFileSecurityW;
+
+using AddAccessAllowedAceExFn = BOOL(WINAPI*)(PACL, DWORD, DWORD, DWORD, PSID);
+using SetSecurityDescriptorControlFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL,
+                                                     SECURITY_DESCRIPTOR_CONTROL);
+
+// The diagnostics go to standard output; the windowed program has no console.
+void Report(const char* format)
+{
+    std::printf(format, static_cast<int>(GetLastError()));
+    std::fflush(stdout);
+}
+
+// Every buffer of one grant comes from the process heap, zero-filled, and is
+// released whatever the outcome.
+class HeapBlocks {
+public:
+    ~HeapBlocks()
+    {
+        for (int i = 0; i < count_; ++i) HeapFree(GetProcessHeap(), 0, blocks_[i]);
+    }
+    void* Alloc(SIZE_T bytes)
+    {
+        if (count_ >= kMax) return nullptr;
+        void* p = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
+        if (p) blocks_[count_++] = p;
+        return p;
+    }
+
+private:
+    static const int kMax = 4;
+    void* blocks_[kMax] = {};
+    int count_ = 0;
+};
+
+// The SID an access entry carries, or null when the entry is too short to
+// hold a valid one (only the entry's own bytes are looked at).
+PSID EntrySid(const ACE_HEADER* header)
+{
+    const DWORD sidOffset = sizeof(ACE_HEADER) + sizeof(ACCESS_MASK);
+    if (header->AceSize < sidOffset + 8) return nullptr;
+    auto* sid = reinterpret_cast<PSID>(reinterpret_cast<BYTE*>(const_cast<ACE_HEADER*>(header)) + sidOffset);
+    BYTE subAuthorities = reinterpret_cast<const BYTE*>(sid)[1];
+    if (sidOffset + 8 + 4u * subAuthorities > header->AceSize) return nullptr;
+    return IsValidSid(sid) ? sid : nullptr;
+}
+
+}  // namespace
+
+void SetFileSecurityStore(GetFileSecurityFn getSecurity, SetFileSecurityFn setSecurity)
+{
+    g_getSecurity = getSecurity ? getSecurity : &GetFileSecurityW;
+    g_setSecurity = setSecurity ? setSecurity : &SetFileSecurityW;
+}
+
+int GrantFileAccess(const wchar_t* path, const wchar_t* accountName, DWORD accessMask)
+{
+    HeapBlocks heap;
+    const BYTE kAclRevision = ACL_REVISION2;
+
+    // 1. The account's SID.
+    DWORD sidBytes = 0, domainChars = 0;
+    SID_NAME_USE use;
+    if (LookupAccountNameW(nullptr, accountName, nullptr, &sidBytes, nullptr, &domainChars, &use)) return 0;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        Report("LookupAccountName() failed. Error %d\n");
+        return 0;
+    }
+    PSID sid = heap.Alloc(sidBytes);
+    auto* domain = static_cast<wchar_t*>(heap.Alloc(domainChars * sizeof(wchar_t)));
+    if (!sid || !domain) {
+        Report("HeapAlloc() failed. Error %d\n");
+        return 0;
+    }
+    if (!LookupAccountNameW(nullptr, accountName, sid, &sidBytes, domain, &domainChars, &use)) {
+        Report("LookupAccountName() failed. Error %d\n");
+        return 0;
+    }
+
+    // 2. The file's present DACL.
+    DWORD sdBytes = 0;
+    if (g_getSecurity(path, DACL_SECURITY_INFORMATION, nullptr, 0, &sdBytes)) return 0;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        Report("GetFileSecurity() failed. Error %d\n");
+        return 0;
+    }
+    auto oldSd = static_cast<PSECURITY_DESCRIPTOR>(heap.Alloc(sdBytes));
+    if (!oldSd) {
+        Report("HeapAlloc() failed. Error %d\n");
+        return 0;
+    }
+    if (!g_getSecurity(path, DACL_SECURITY_INFORMATION, oldSd, sdBytes, &sdBytes)) {
+        Report("GetFileSecurity() failed. Error %d\n");
+        return 0;
+    }
+
+    // 3. The new descriptor.
+    SECURITY_DESCRIPTOR newSd;
+    if (!InitializeSecurityDescriptor(&newSd, SECURITY_DESCRIPTOR_REVISION)) {
+        Report("InitializeSecurityDescriptor() failed.Error %d\n");
+        return 0;
+    }
+
+    // 4. A DACL marked present but null counts as none.
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL oldAcl = nullptr;
+    if (!GetSecurityDescriptorDacl(oldSd, &present, &oldAcl, &defaulted)) {
+        Report("GetSecurityDescriptorDacl() failed. Error %d\n");
+        return 0;
+    }
+    if (!present) oldAcl = nullptr;
+
+    // 5. Its size.
+    ACL_SIZE_INFORMATION info = {0, sizeof(ACL), 0};
+    if (oldAcl && !GetAclInformation(oldAcl, &info, sizeof info, AclSizeInformation)) {
+        Report("GetAclInformation() failed. Error %d\n");
+        return 0;
+    }
+
+    // 6. Room for the old entries and one access-allowed entry.
+    DWORD newAclBytes = info.AclBytesInUse + sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) + GetLengthSid(sid);
+    auto* newAcl = static_cast<PACL>(heap.Alloc(newAclBytes));
+    if (!newAcl) {
+        Report("HeapAlloc() failed. Error %d\n");
+        return 0;
+    }
+    if (!InitializeAcl(newAcl, newAclBytes, kAclRevision)) {
+        Report("InitializeAcl() failed. Error %d\n");
+        return 0;
+    }
+
+    // 7. Explicit entries, without the account's own.
+    DWORD index = 0;
+    for (; oldAcl && index < info.AceCount; ++index) {
+        void* ace = nullptr;
+        if (!GetAce(oldAcl, index, &ace)) {
+            Report("GetAce() failed. Error %d\n");
+            return 0;
+        }
+        auto* header = static_cast<ACE_HEADER*>(ace);
+        if (header->AceFlags & INHERITED_ACE) break;
+        PSID entrySid = EntrySid(header);
+        if (entrySid && EqualSid(entrySid, sid)) continue;
+        if (!AddAce(newAcl, kAclRevision, MAXDWORD, ace, header->AceSize)) {
+            Report("AddAce() failed. Error %d\n");
+            return 0;
+        }
+    }
+
+    // 8. The new entry.
+    HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
+    auto addEx = advapi ? reinterpret_cast<AddAccessAllowedAceExFn>(
+                              reinterpret_cast<void*>(GetProcAddress(advapi, "AddAccessAllowedAceEx")))
+                        : nullptr;
+    if (addEx) {
+        if (!addEx(newAcl, kAclRevision, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, accessMask, sid)) {
+            Report("AddAccessAllowedAceEx() failed. Error %d\n");
+            return 0;
+        }
+    } else if (!AddAccessAllowedAce(newAcl, kAclRevision, accessMask, sid)) {
+        Report("AddAccessAllowedAce() failed. Error %d\n");
+        return 0;
+    }
+
+    // 9. Inherited entries keep their order behind it.
+    for (; oldAcl && index < info.AceCount; ++index) {
+        void* ace = nullptr;
+        if (!GetAce(oldAcl, index, &ace)) {
+            Report("GetAce() failed. Error %d\n");
+            return 0;
+        }
+        if (!AddAce(newAcl, kAclRevision, MAXDWORD, ace, static_cast<ACE_HEADER*>(ace)->AceSize)) {
+            Report("AddAce() failed. Error %d\n");
+            return 0;
+        }
+    }
+
+    // 10.
+    if (!SetSecurityDescriptorDacl(&newSd, TRUE, newAcl, FALSE)) {
+        Report("SetSecurityDescriptorDacl() failed. Error %d\n");
+        return 0;
+    }
+
+    // 11. Carry the inheritance state of the old DACL over.
+    auto setControl = advapi ? reinterpret_cast<SetSecurityDescriptorControlFn>(reinterpret_cast<void*>(
+                                   GetProcAddress(advapi, "SetSecurityDescriptorControl")))
+                             : nullptr;
+    if (setControl) {
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        if (!GetSecurityDescriptorControl(oldSd, &control, &revision)) {
+            Report("GetSecurityDescriptorControl() failed.Error %d\n");
+            return 0;
+        }
+        SECURITY_DESCRIPTOR_CONTROL bits = 0;
+        if (control & SE_DACL_AUTO_INHERITED) bits = SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED;
+        else if (control & SE_DACL_PROTECTED) bits = SE_DACL_PROTECTED;
+        if (bits && !setControl(&newSd, bits, bits)) {
+            Report("SetSecurityDescriptorControl() failed.Error %d\n");
+            return 0;
+        }
+    }
+
+    // 12.
+    if (!g_setSecurity(path, DACL_SECURITY_INFORMATION, &newSd)) {
+        Report("SetFileSecurity() failed. Error %d\n");
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,259 @@
+#include "files/in_use.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <cwchar>
+
+#include "app/bounded_string.h"
+#include "app/setup_context.h"
+#include "files/version_info.h"
+#include "platform/registry.h"
+#include "resources/resource.h"
+
+int g_bRetryAfterLoadStatus = 1;
+
+namespace {
+
+const wchar_t kCompanionToolTail[] = L"\\tools\\varekinputtool.exe";
+
+DWORD ModuleSnapshotFlags(int modules32)
+{
+    return TH32CS_SNAPMODULE | (modules32 == 1 ? TH32CS_SNAPMODULE32 : 0);
+}
+
+// True when some tail of path (the whole path down to its last character)
+// equals wanted; only a tail of the same length can.
+bool PathEndsWith(const wchar_t* path, const wchar_t* wanted)
+{
+    size_t pathLen = std::wcslen(path), wantedLen = std::wcslen(wanted);
+    if (wantedLen == 0 || wantedLen > pathLen) return false;
+    return EqualsIgnoreAsciiCase(path + (pathLen - wantedLen), wanted);
+}
+
+}  // namespace
+
+int ProcessHasModule(DWORD processId, const wchar_t* wantedPath, int modules32)
+{
+    if (!wantedPath) return 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(ModuleSnapshotFlags(modules32), processId);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    int found = 0;
+    MODULEENTRY32W module;
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32FirstW(snapshot, &module); more && !found; more = Module32NextW(snapshot, &module)) {
+        module.szExePath[MAX_PATH - 1] = L'\0';
+        if (PathEndsWith(module.szExePath, wantedPath)) found = 1;
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+DWORD FindCompanionToolProcess()
+{
+    DWORD ids[1024];
+    DWORD bytes = 0;
+    if (!EnumProcesses(ids, sizeof ids, &bytes)) return 0;
+    DWORD count = bytes / sizeof(DWORD);
+    for (DWORD i = 0; i < count && i < 1024; ++i) {
+        if (ids[i] == 0) continue;
+        wchar_t name[MAX_PATH] = L"<unknown>";
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
+        if (process) {
+            HMODULE first = nullptr;
+            DWORD needed = 0;
+            if (EnumProcessModules(process, &first, sizeof first, &needed)) {
+                wchar_t path[MAX_PATH] = L"";
+                DWORD n = GetModuleFileNameExW(process, first, path, MAX_PATH);
+                if (n > 0) {
+                    path[n < MAX_PATH ? n : MAX_PATH - 1] = L'\0';
+                    BoundedCopy(name, MAX_PATH, path);
+                }
+            }
+            CloseHandle(process);
+        }
+        if (std::wcsstr(name, kCompanionToolTail)) return ids[i];
+    }
+    return 0;
+}
+
+bool TerminateProcessById(DWORD processId, DWORD waitMs)
+{
+    // Query and synchronize rights are asked as well where granted: the exit
+    // code is read before ending, and a caller may wait for the end.
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                                 processId);
+    if (!process) process = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+    if (!process) return false;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    bool ended = TerminateProcess(process, code) != FALSE;
+    if (ended && waitMs > 0) WaitForSingleObject(process, waitMs);
+    CloseHandle(process);
+    return ended;
+}
+
+BEGIN_COMMAND_MAP(CZD_IMELoadStatus)
+    ON_BN_CLICKED(IDC_FORCE_END, OnForceEnd)
+    ON_BN_CLICKED(IDCANCEL, OnCancel)
+    ON_BN_CLICKED(IDC_RETRY, OnRetry)
+END_COMMAND_MAP()
+
+void CZD_IMELoadStatus::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_PROCESS_LIST, m_list);
+}
+
+int CZD_IMELoadStatus::CollectModuleHolders()
+{
+    m_processIds.clear();
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (!GetVersionExW(&version)) return 0;
+#pragma GCC diagnostic pop
+
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 4) {
+        DWORD bufferBytes = 1024;
+        for (;;) {
+            DWORD* ids = static_cast<DWORD*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bufferBytes));
+            if (!ids) return 1;
+            DWORD got = 0;
+            if (!EnumProcesses(ids, bufferBytes, &got)) {
+                HeapFree(GetProcessHeap(), 0, ids);
+                return 1;
+            }
+            if (got == bufferBytes) {
+                HeapFree(GetProcessHeap(), 0, ids);
+                bufferBytes *= 2;
+                continue;
+            }
+            for (DWORD i = 0; i < got / sizeof(DWORD); ++i)
+                if (ProcessHasModule(ids[i], m_szModulePath, m_bModules32)) m_processIds.push_back(ids[i]);
+            HeapFree(GetProcessHeap(), 0, ids);
+            return 1;
+        }
+    }
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ||
+        (version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion > 4)) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) return 0;
+        PROCESSENTRY32W entry;
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+            if (ProcessHasModule(entry.th32ProcessID, m_szModulePath, m_bModules32))
+                m_processIds.push_back(entry.th32ProcessID);
+        CloseHandle(snapshot);
+        return 1;
+    }
+    return 0;
+}
+
+BOOL CZD_IMELoadStatus::OnInitDialog()
+{
+    // No taskbar button of its own.
+    LONG_PTR exStyle = GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE);
+    SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, exStyle & ~static_cast<LONG_PTR>(WS_EX_APPWINDOW));
+    HICON question = LoadIconW(nullptr, IDI_QUESTION);
+    SetIcon(question, TRUE);
+    SetIcon(question, FALSE);
+
+    // The same object may run twice; bind the list of this window.
+    m_list.Detach();
+    CDialog::OnInitDialog();
+
+    if (m_processIds.empty()) {
+        OnOK();
+        return TRUE;
+    }
+    m_list.InsertColumn(0, L"پروگرامما نامى", LVCFMT_LEFT, 100);
+    m_list.InsertColumn(1, L"PID", LVCFMT_LEFT, 70);
+    m_list.InsertColumn(2, L"چۈشەندۈرۈش", LVCFMT_LEFT, 150);
+    m_list.SetExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_BORDERSELECT);
+    m_list.SendMessage(LVM_SETSELECTEDCOLUMN, 0);
+    FillRows();
+    return TRUE;
+}
+
+void CZD_IMELoadStatus::FillRows()
+{
+    for (DWORD id : m_processIds) {
+        // A process whose modules cannot be read any more keeps its row, with
+        // an unknown name.
+        wchar_t name[MAX_PATH] = L"<unknown>";
+        wchar_t description[MAX_PATH + 1] = L"";
+        HANDLE snapshot = CreateToolhelp32Snapshot(ModuleSnapshotFlags(m_bModules32), id);
+        if (snapshot != INVALID_HANDLE_VALUE) {
+            MODULEENTRY32W module;
+            module.dwSize = sizeof module;
+            if (Module32FirstW(snapshot, &module)) {
+                module.szModule[MAX_MODULE_NAME32] = L'\0';
+                module.szExePath[MAX_PATH - 1] = L'\0';
+                BoundedCopy(name, MAX_PATH, module.szModule);
+                QueryVersionString(module.szExePath, L"FileDescription", description, MAX_PATH + 1);
+            }
+            CloseHandle(snapshot);
+        }
+        wchar_t idText[16];
+        BoundedFormat(idText, 16, L"%u", static_cast<unsigned>(id));
+        int row = m_list.InsertItem(0, name);
+        if (row < 0) continue;
+        m_list.SetItemText(row, 1, idText);
+        m_list.SetItemText(row, 2, description);
+    }
+}
+
+void CZD_IMELoadStatus::OnRetry()
+{
+    CollectModuleHolders();
+    if (m_processIds.empty()) {
+        OnOK();
+        return;
+    }
+    m_list.DeleteAllItems();
+    FillRows();
+}
+
+void CZD_IMELoadStatus::OnForceEnd()
+{
+    for (DWORD id : m_processIds) TerminateProcessById(id);
+    Sleep(1000);
+    OnRetry();
+}
+
+INT_PTR ShowLoadStatus(HWND parent, const wchar_t* path, int modules32)
+{
+    CZD_IMELoadStatus dialog(parent);
+    BoundedCopy(dialog.m_szModulePath, MAX_PATH, path);
+    dialog.m_bModules32 = modules32;
+    dialog.CollectModuleHolders();
+    return dialog.DoModal();
+}
+
+int ConfirmImeNotLoaded(HWND parent)
+{
+    wchar_t keyPath[128];
+    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s", g_setup.name);
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    wchar_t imeFile[kNameChars] = L"";
+    RegReadString(key, L"IMEName", imeFile, kNameChars);
+    RegCloseKey(key);
+
+    // The wanted name is held to 32 characters; a name that fills them gets
+    // no extension.
+    const size_t kWantedChars = 32;
+    if (std::wcslen(imeFile) < kWantedChars - 1) BoundedAppend(imeFile, kWantedChars, L".ime");
+
+    CZD_IMELoadStatus dialog(parent);
+    BoundedCopy(dialog.m_szModulePath, MAX_PATH, imeFile);
+    dialog.m_bModules32 = 0;
+    dialog.CollectModuleHolders();
+    if (dialog.DoModal() != IDOK) return 1;
+    dialog.m_bModules32 = 1;
+    dialog.CollectModuleHolders();
+    if (dialog.DoModal() != IDOK) return 1;
+    return 0;
+}

@@ -1,0 +1,190 @@
+#include "files/place.h"
+
+#include <cwchar>
+
+#include "app/bounded_string.h"
+#include "app/shared_routines.h"
+#include "files/access_grant.h"
+#include "files/in_use.h"
+#include "files/version_info.h"
+#include "platform/prompt.h"
+#include "platform/window.h"
+
+namespace {
+
+const wchar_t kConflictCaption[] = L"ھۆججەت ئېچىشتا توقۇنۇش كۆرۈلدى";
+const wchar_t kNewerExistsText[] = L"ھۆججەت بۇرۇنلا مەۋجۈت ھەم نۇسخا نومۇرى ھازىرقىدىن تۆۋەن، داۋاملىق قاچىلىماقچى بولسىڭىز، بۇرۇنقى ھۆججەتلەر ئالماشتۇرىۋېتىلىدۇ، \r\nنىشان ھۆججەت:%s";
+const wchar_t kProgramRunningText[] = L"%s\r\nپىروگرامما ئىجرا قىلىنىۋاتىدۇ،پىروگراممىنى تاقىغاندىن كىيىن قايتا سىناپ كۆرۈڭ";
+const wchar_t kFileInUseText[] = L"%s\r\nپىروگرامما ئىجرا قىلىنىۋاتىدۇ،پىروگراممىنى تاقىغاندىن كىيىن قايتا سىناپ كۆرۈڭ\r\n\r\nتەكشۈرۈپ كۆرۈڭ:\r\n1）كىرگۈزگۈچ ئىجرا قىلىنىۋاتامدۇ؟\r\n2）باشقا پىروگرامما كىرگۈزگۈچنى ئىشلىتىۋاتامدۇ يوق؟\r\n3）كىرگۈزگۈچ ھۆججىتى باشقا پىروگراممىدا ئېچىلىۋاتقانمۇ يوق؟";
+
+const int kPromptChars = 512;
+// Silent end-and-retry rounds for the companion tool before the user is asked.
+const int kCompanionRounds = 3;
+
+struct FileKind {
+    bool program;    // ".exe"
+    bool versioned;  // ".exe", ".dll" or ".ime"
+    bool companion;  // the companion tool
+};
+
+// Decided on the lower-cased destination, anywhere in the path.
+FileKind ClassifyDestination(const wchar_t* lowered)
+{
+    FileKind kind;
+    kind.program = std::wcsstr(lowered, L".exe") != nullptr;
+    kind.versioned = kind.program || std::wcsstr(lowered, L".dll") || std::wcsstr(lowered, L".ime");
+    kind.companion = kind.program && std::wcsstr(lowered, L"\\tools\\varekinputtool.exe") != nullptr;
+    return kind;
+}
+
+bool NothingToPlace(const wchar_t* source, const wchar_t* destination)
+{
+    return !source || !source[0] || EqualsIgnoreAsciiCase(source, destination);
+}
+
+// False when an existing newer destination is to be kept.
+bool MayReplaceVersion(const wchar_t* source, const wchar_t* destination)
+{
+    uint64_t present = GetFileVersionNumber(destination);
+    uint64_t incoming = GetFileVersionNumber(source);
+    if (present <= incoming) return true;
+    wchar_t text[kPromptChars];
+    BoundedFormat(text, kPromptChars, kNewerExistsText, destination);
+    return ShowMessageBox(GetMainWindowHandle(), text, kConflictCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+// Opens a placed file to every user and app container. Programs and
+// libraries get read and execute only: a driver or program that any user
+// could replace would run with the rights of whoever loads it next.
+int GrantPlacedFile(const wchar_t* destination, const FileKind& kind)
+{
+    DWORD rights = kind.versioned ? (GENERIC_READ | GENERIC_EXECUTE) : GENERIC_ALL;
+    GrantFileAccess(destination, L"ALL APPLICATION PACKAGES", rights);
+    return GrantFileAccess(destination, L"Everyone", rights);
+}
+
+bool AskRetry(const wchar_t* format, const wchar_t* destination)
+{
+    wchar_t text[kPromptChars];
+    BoundedFormat(text, kPromptChars, format, destination);
+    return ShowMessageBox(GetMainWindowHandle(), text, kConflictCaption, MB_RETRYCANCEL) == IDRETRY;
+}
+
+// Copies over the destination until it works or the user gives up; the
+// destination is already lower-cased. 1: copied and opened to everyone.
+int CopyIntoPlace(const wchar_t* source, const wchar_t* destination, const FileKind& kind, int includeModules32)
+{
+    int companionRounds = 0;
+    for (;;) {
+        if (CopyFileW(source, destination, FALSE)) return GrantPlacedFile(destination, kind);
+
+        if (kind.companion && companionRounds < kCompanionRounds) {
+            // End the running tool without asking and try again. When no tool
+            // could be ended, one more attempt, then the user decides.
+            ++companionRounds;
+            DWORD tool = FindCompanionToolProcess();
+            if (!tool || !TerminateProcessById(tool, 1000)) companionRounds = kCompanionRounds;
+            continue;
+        }
+        if (kind.program) {
+            if (!AskRetry(kProgramRunningText, destination)) return 0;
+            companionRounds = 0;
+            continue;
+        }
+        if (kind.versioned) {
+            INT_PTR answer = ShowLoadStatus(GetMainWindowHandle(), destination, includeModules32);
+            if (answer == IDOK && g_bRetryAfterLoadStatus) {
+                g_bRetryAfterLoadStatus = 0;
+                continue;
+            }
+            return 0;
+        }
+        if (!AskRetry(kFileInUseText, destination)) return 0;
+    }
+}
+
+// Joins folder base (ending with a backslash) and name into a path buffer;
+// false when the path had to be cut to fit.
+bool JoinPath(wchar_t* out, const wchar_t* base, const wchar_t* name)
+{
+    BoundedFormat(out, MAX_PATH, L"%s%s", base, name);
+    return std::wcslen(base) + std::wcslen(name) < MAX_PATH;
+}
+
+// The folder with a trailing backslash, and the listing pattern.
+void FolderBase(wchar_t* out, const wchar_t* folder)
+{
+    BoundedFormat(out, MAX_PATH, EndsWithBackslash(folder) ? L"%s" : L"%s\\", folder);
+}
+
+}  // namespace
+
+int PlaceFile(const wchar_t* source, wchar_t* destination, int compareVersions, int includeModules32)
+{
+    if (!destination) return 0;
+    LowerAsciiInPlace(destination);
+    FileKind kind = ClassifyDestination(destination);
+    if (NothingToPlace(source, destination)) return 1;
+    if (compareVersions && kind.versioned && !MayReplaceVersion(source, destination)) return 1;
+    return CopyIntoPlace(source, destination, kind, includeModules32);
+}
+
+int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int keepSources)
+{
+    CreateFolderPath(destinationFolder);
+
+    wchar_t pattern[MAX_PATH], sourceBase[MAX_PATH], destinationBase[MAX_PATH];
+    BoundedFormat(pattern, MAX_PATH, EndsWithBackslash(sourceFolder) ? L"%s*" : L"%s\\*", sourceFolder);
+    FolderBase(sourceBase, sourceFolder);
+    FolderBase(destinationBase, destinationFolder);
+    if (GetFileAttributesW(destinationBase) == INVALID_FILE_ATTRIBUTES && !CreateFolderPath(destinationBase))
+        return 0;
+
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return 1;
+    // Every entry is examined, the first one included: "." and ".." fall
+    // under the dot-folder rule, and a listing that does not start with "."
+    // (a drive's root) loses no file.
+    do {
+        entry.cFileName[MAX_PATH - 1] = L'\0';
+        wchar_t sourcePath[MAX_PATH], destinationPath[MAX_PATH];
+        // A cut source path could name another file: such an entry is left
+        // alone. A cut destination path is never written to; it counts as
+        // a failed placement.
+        if (!JoinPath(sourcePath, sourceBase, entry.cFileName)) continue;
+        bool destinationFits = JoinPath(destinationPath, destinationBase, entry.cFileName);
+
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (entry.cFileName[0] != L'.' && destinationFits)
+                PlaceFolderTree(sourcePath, destinationPath, keepSources);
+            continue;
+        }
+
+        LowerAsciiInPlace(destinationPath);
+        FileKind kind = ClassifyDestination(destinationPath);
+        if (NothingToPlace(sourcePath, destinationPath)) continue;
+
+        bool dealtWith = destinationFits;
+        if (destinationFits && (!kind.versioned || MayReplaceVersion(sourcePath, destinationPath)))
+            dealtWith = CopyIntoPlace(sourcePath, destinationPath, kind, 0) == 1;
+
+        if (!dealtWith) {
+            // Keep the file aside in the temporary folder; once that worked
+            // this folder's walk ends here and the source stays.
+            wchar_t temp[MAX_PATH] = L"";
+            DWORD n = GetTempPathW(MAX_PATH, temp);
+            if (n == 0 || n >= MAX_PATH) temp[0] = L'\0';
+            AppendBackslashIfMissing(temp, MAX_PATH);
+            wchar_t sidePath[MAX_PATH];
+            BoundedFormat(sidePath, MAX_PATH, L"%s%s.temp", temp, entry.cFileName);
+            if (PlaceFile(sourcePath, sidePath, 1, 0) == 1) {
+                FindClose(listing);
+                return 0;
+            }
+        }
+        if (keepSources == 0) DeleteFileW(sourcePath);
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return 1;
+}
