@@ -10,6 +10,7 @@
 #include "app/bounded_string.h"
 #include "app/setup_context.h"
 #include "app/shared_routines.h"
+#include "payload/config_data.h"
 #include "platform/registry.h"
 #include "platform/system_info.h"
 
@@ -106,31 +107,6 @@ T ReadUnaligned(const BYTE* p)
     T v;
     std::memcpy(&v, p, sizeof v);
     return v;
-}
-
-// First record named `name` (A-Z case ignored) whose header, name and body
-// lie inside the image; its size is at least `minSize`.
-BYTE* FindRecord(BYTE* image, size_t size, const wchar_t* name, size_t minSize)
-{
-    if (!image || size < 4) return nullptr;
-    uint32_t count = ReadUnaligned<uint32_t>(image) & 0xFF;
-    for (uint32_t i = 0; i < count; ++i) {
-        size_t entry = 4 + static_cast<size_t>(i) * 4;
-        if (entry + 4 > size) break;
-        size_t offset = ReadUnaligned<uint32_t>(image + entry);
-        if (offset > size || size - offset < 136) continue;
-        int32_t recordSize = ReadUnaligned<int32_t>(image + offset);
-        if (recordSize < 136 || static_cast<size_t>(recordSize) > size - offset) continue;
-        if (static_cast<size_t>(recordSize) < minSize) continue;
-        wchar_t recordName[66] = {};
-        std::memcpy(recordName, image + offset + 6, 130);
-        bool terminated = false;
-        for (int c = 0; c < 65; ++c)
-            if (recordName[c] == L'\0') { terminated = true; break; }
-        if (!terminated) continue;
-        if (EqualsIgnoreAsciiCase(recordName, name)) return image + offset;
-    }
-    return nullptr;
 }
 
 }  // namespace
@@ -233,7 +209,9 @@ bool MarkProfileEnabledInConfig(const wchar_t* dataFolder)
     if (!OpenMappedFile(path, true, &file) || !file) return false;
     // The read-into-memory fallback is a private copy: nothing would reach the file.
     bool mapped = file->mapping != nullptr;
-    BYTE* record = mapped ? FindRecord(file->data, file->size, kImeRecordName, ime_field::kOptionWord + 4) : nullptr;
+    uint32_t recordSize = 0;
+    BYTE* record = mapped ? FindConfigRecord(file->data, file->size, kImeRecordName, &recordSize) : nullptr;
+    if (recordSize < ime_field::kOptionWord + 4) record = nullptr;
     if (record) {
         uint32_t word = ReadUnaligned<uint32_t>(record + ime_field::kOptionWord) | kProfileEnabledBit;
         std::memcpy(record + ime_field::kOptionWord, &word, sizeof word);

@@ -9,29 +9,6 @@ using namespace regtest;
 
 namespace {
 
-const wchar_t* const kCategories[] = {
-    L"{34745C63-B2F0-4784-8B67-5E12C8701A31}", L"{046B8C80-1647-40F7-9B21-B93B81AABC1B}",
-    L"{49D2F9CE-1F5E-11D7-A6D3-00065B84435C}", L"{49D2F9CF-1F5E-11D7-A6D3-00065B84435C}",
-    L"{CCF05DD7-4A87-11D7-A6E2-00065B84435C}", L"{364215D9-75BC-11D7-A6EF-00065B84435C}",
-    L"{13A016DF-560B-46CD-947A-4C3AF1E0E35D}", L"{25504FB4-7BAB-4BC1-9C69-CF81890F0EF5}",
-};
-
-std::wstring TipKey(const Product& p) { return L"Software\\Microsoft\\CTF\\TIP\\" + p.guid; }
-std::wstring ProfileKey(const Product& p)
-{
-    return TipKey(p) + L"\\LanguageProfile\\0x00000804\\" + p.guid;
-}
-
-int RegisteredCategories(const Product& p)
-{
-    int n = 0;
-    for (const wchar_t* cat : kCategories)
-        if (RegKeyExists(HKEY_LOCAL_MACHINE, TipKey(p) + L"\\Category\\Category\\" + cat + L"\\" + p.guid) &&
-            RegKeyExists(HKEY_LOCAL_MACHINE, TipKey(p) + L"\\Category\\Item\\" + p.guid + L"\\" + cat))
-            ++n;
-    return n;
-}
-
 // A data folder holding a config.dsc whose IME record has the given word.
 class DataFolder {
 public:
@@ -61,32 +38,6 @@ private:
     ScratchFolder dir_{L"data"};
     std::string image_;
 };
-
-void ExpectFullRegistration(const Product& p)
-{
-    for (const std::wstring& key : {p.ProductKey(), p.Wow64ProductKey()}) {
-        EXPECT_EQ(p.ime, RegString(HKEY_LOCAL_MACHINE, key, L"IMEName"));
-        EXPECT_EQ(L"Uyghur Test Layout", RegString(HKEY_LOCAL_MACHINE, key, L"LanguageName"));
-        EXPECT_EQ(0x0804u, RegDword(HKEY_LOCAL_MACHINE, key, L"LANGID"));
-    }
-    EXPECT_EQ(L"zerdaTSF", RegString(HKEY_CLASSES_ROOT, p.ClassKey(), nullptr));
-    EXPECT_EQ(SystemFolder() + L"\\" + p.DriverFile(),
-              RegString(HKEY_CLASSES_ROOT, p.ClassKey() + L"\\InProcServer32", nullptr));
-    EXPECT_EQ(L"Apartment", RegString(HKEY_CLASSES_ROOT, p.ClassKey() + L"\\InProcServer32", L"ThreadingModel"));
-    EXPECT_EQ(L"zerdaTSF", RegString(HKEY_CLASSES_ROOT, p.Wow64ClassKey(), nullptr));
-    EXPECT_EQ(Wow64Folder() + L"\\" + p.DriverFile(),
-              RegString(HKEY_CLASSES_ROOT, p.Wow64ClassKey() + L"\\InProcServer32", nullptr));
-    EXPECT_EQ(L"Apartment",
-              RegString(HKEY_CLASSES_ROOT, p.Wow64ClassKey() + L"\\InProcServer32", L"ThreadingModel"));
-
-    EXPECT_EQ(L"Uyghur Test Layout", RegString(HKEY_LOCAL_MACHINE, ProfileKey(p), L"Description"));
-    EXPECT_EQ(Wow64Folder() + L"\\" + p.DriverFile(), RegString(HKEY_LOCAL_MACHINE, ProfileKey(p), L"IconFile"));
-    EXPECT_EQ(1u, RegDword(HKEY_LOCAL_MACHINE, ProfileKey(p), L"Enable"));
-    EXPECT_EQ(1u, RegDword(HKEY_CURRENT_USER, ProfileKey(p), L"Enable"));
-    EXPECT_EQ(8, RegisteredCategories(p));
-    EXPECT_EQ(L"00000409", RegString(HKEY_CURRENT_USER, L"Keyboard Layout\\Substitutes", L"00000480"));
-    EXPECT_TRUE(LayoutsOfDriver(p.DriverFile()).empty()) << "no IMM layout on this road";
-}
 
 }  // namespace
 
