@@ -118,6 +118,14 @@ void RunToolUninstallCommand()
     if (!SplitToolUninstallCommand(ToolUninstallCommand(g_setup), g_setup.installFolder, file, 2 * MAX_PATH,
                                    parameters, 2 * MAX_PATH))
         return;
+    // A command such as "tools\\varekinputtool.exe /do=unstall" names a file of
+    // the install folder; left relative, the shell would look for it in
+    // whatever folder the uninstaller happened to be started from.
+    bool relative = file[0] && file[0] != L'\\' && file[1] != L':';
+    wchar_t inInstallFolder[2 * MAX_PATH];
+    BoundedFormat(inInstallFolder, 2 * MAX_PATH, L"%s%s", g_setup.installFolder, file);
+    if (relative && g_setup.installFolder[0] && PathExists(inInstallFolder))
+        BoundedCopy(file, 2 * MAX_PATH, inInstallFolder);
     ShellExecuteW(nullptr, L"open", file, parameters[0] ? parameters : nullptr, nullptr, SW_HIDE);
 }
 

@@ -262,6 +262,20 @@ TEST(ToolUninstallCommand, StartsTheToolFromTheInstallFolder)
         EXPECT_EQ(record.find('/'), std::string::npos) << "no parameters expected: " << record;
     }
     {
+        // Relative to the install folder, wherever the uninstaller was started from.
+        RecorderLog recorder;
+        ScratchFolder elsewhere(L"cwd");
+        wchar_t previous[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, previous);
+        SetCurrentDirectoryW(elsewhere.Path().c_str());
+        SetToolCommand(L"tools\\rec.exe /do=unstall");
+        RunToolUninstallCommand();
+        SetCurrentDirectoryW(previous);
+        std::string record = WaitForRecord(recorder.Path());
+        EXPECT_NE(record.find("tools\\rec.exe"), std::string::npos) << record;
+        EXPECT_NE(record.find(" /do=unstall\n"), std::string::npos) << record;
+    }
+    {
         RecorderLog recorder;
         SetToolCommand(L"");
         RunToolUninstallCommand();
