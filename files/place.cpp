@@ -70,13 +70,25 @@ bool AskRetry(const wchar_t* format, const wchar_t* destination)
     return ShowMessageBox(GetMainWindowHandle(), text, kConflictCaption, MB_RETRYCANCEL) == IDRETRY;
 }
 
+// A read-only destination is never replaced. Windows refuses it in
+// CopyFileW; Wine run by root does not, so it is checked here as well.
+bool CopyOver(const wchar_t* source, const wchar_t* destination)
+{
+    DWORD attributes = GetFileAttributesW(destination);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return CopyFileW(source, destination, FALSE) != FALSE;
+}
+
 // Copies over the destination until it works or the user gives up; the
 // destination is already lower-cased. 1: copied and opened to everyone.
 int CopyIntoPlace(const wchar_t* source, const wchar_t* destination, const FileKind& kind, int includeModules32)
 {
     int companionRounds = 0;
     for (;;) {
-        if (CopyFileW(source, destination, FALSE)) return GrantPlacedFile(destination, kind);
+        if (CopyOver(source, destination)) return GrantPlacedFile(destination, kind);
 
         if (kind.companion && companionRounds < kCompanionRounds) {
             // End the running tool without asking and try again. When no tool
