@@ -1,0 +1,169 @@
+// Whole-program runs of installer.exe under Wine: the windows it shows are
+// real, found by their captions and answered through window messages.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/messages.h"
+#include "common/test_support.h"
+
+namespace {
+
+const wchar_t kProduct[] = L"{5D1E0C2B-8A47-4F39-B6E2-7C90A1D3F468}";
+
+std::wstring Installer() { return BuildDir() + L"\\installer.exe"; }
+
+std::wstring TempFolder()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring t = temp;
+    if (!t.empty() && t.back() == L'\\') t.pop_back();
+    return t;
+}
+
+// A top-level dialog window (message boxes are dialogs) with this caption.
+HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs)
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+        HWND hwnd = FindWindowW(L"#32770", caption);
+        if (hwnd) return hwnd;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+std::wstring MessageBoxText(HWND box)
+{
+    wchar_t text[1024] = L"";
+    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    return text;
+}
+
+struct Process {
+    PROCESS_INFORMATION pi{};
+    bool Start(const std::wstring& commandLine)
+    {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        std::wstring cmd = commandLine;
+        return CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != 0;
+    }
+    bool WaitEnd(DWORD ms) { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
+    ~Process()
+    {
+        if (pi.hProcess) {
+            if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 9);
+            CloseHandle(pi.hProcess);
+            CloseHandle(pi.hThread);
+        }
+    }
+};
+
+void SetInstallLocation(const std::wstring& folder)
+{
+    HKEY key;
+    std::wstring path = std::wstring(L"Software\\ZerdaIME3\\") + kProduct;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    RegSetValueExW(key, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>((folder.size() + 1) * 2));
+    RegCloseKey(key);
+}
+
+void RemoveProductKey()
+{
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\ZerdaIME3\\") + kProduct).c_str());
+}
+
+}  // namespace
+
+TEST(Program, UpdateSwitchShowsTheUpdateMessage)
+{
+    Process p;
+    ASSERT_TRUE(p.Start(L"\"" + Installer() + L"\" /g"));
+    HWND box = WaitForDialog(msg::kUpdateCaption, 20000);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(msg::kUpdateText, MessageBoxText(box));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(p.WaitEnd(20000));
+}
+
+TEST(Program, UninstallWithoutInstallLocationShowsTheEnvironmentMessage)
+{
+    RemoveProductKey();
+    Process p;
+    ASSERT_TRUE(p.Start(L"\"" + Installer() + L"\" /n " + kProduct + L" /u /f"));
+    HWND box = WaitForDialog(msg::kUninstallCaption, 20000);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(msg::kEnvironmentText, MessageBoxText(box));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(p.WaitEnd(20000));
+}
+
+TEST(Program, UninstallRelaunchesFromACopyInTheTemporaryFolder)
+{
+    ScratchFolder install(L"inst");
+    ASSERT_TRUE(CopyFileW(Installer().c_str(), (install / L"installer.exe").c_str(), FALSE));
+    SetInstallLocation(install.Path());  // without the backslash: the reader adds it
+    std::wstring copy = TempFolder() + L"\\installer.exe";
+    DeleteFileW(copy.c_str());
+
+    Process p;
+    ASSERT_TRUE(p.Start(L"\"" + Installer() + L"\" /n " + kProduct + L" /r"));
+    EXPECT_TRUE(p.WaitEnd(30000));  // the first run only relaunches
+    EXPECT_TRUE(FileExists(copy));
+
+    // The copy runs with "/f": no backup archive there, so it reports the
+    // repair environment failure instead of relaunching again.
+    HWND box = WaitForDialog(msg::kRepairCaption, 30000);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(msg::kEnvironmentText, MessageBoxText(box));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 100 && FindWindowW(L"#32770", msg::kRepairCaption); ++i) Sleep(100);
+    RemoveProductKey();
+}
+
+TEST(Program, RelaunchCopyFailureNamesThePaths)
+{
+    ScratchFolder install(L"empty");
+    SetInstallLocation(install.Path() + L"\\");
+    Process p;
+    ASSERT_TRUE(p.Start(L"\"" + Installer() + L"\" /n " + kProduct + L" /u"));
+    HWND box = WaitForDialog(msg::kRelaunchCaption, 20000);
+    ASSERT_NE(nullptr, box);
+    std::wstring text = MessageBoxText(box);
+    EXPECT_NE(std::wstring::npos, text.find(L"install:" + install.Path() + L"\\\r\n"));
+    EXPECT_NE(std::wstring::npos, text.find(L"source:" + install.Path() + L"\\installer.exe\r\n"));
+    EXPECT_NE(std::wstring::npos, text.find(L"dest:" + TempFolder() + L"\\installer.exe\r\n"));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(p.WaitEnd(20000));
+    RemoveProductKey();
+}
+
+TEST(Program, SecondStartWhileTheWorkFolderIsHeldEndsSilently)
+{
+    std::wstring work = TempFolder() + L"\\$zerdaInstaller$";
+    CreateDirectoryW(work.c_str(), nullptr);
+    std::wstring held = work + L"\\held.bin";
+    HANDLE h = CreateFileW(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+
+    Process p;
+    ASSERT_TRUE(p.Start(L"\"" + Installer() + L"\""));
+    EXPECT_TRUE(p.WaitEnd(30000));
+    DWORD code = 1;
+    GetExitCodeProcess(p.pi.hProcess, &code);
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(FileExists(work + L"\\makedata.zip"));  // no extraction happened
+    CloseHandle(h);
+    DeleteTree(work);
+}
+
+TEST(Program, ServiceSwitchWithTextThatIsNoGuidEndsWithNoEffect)
+{
+    Process p;
+    ASSERT_TRUE(p.Start(L"\"" + Installer() + L"\" /EMMODE=2 /GUID=not-a-guid"));
+    EXPECT_TRUE(p.WaitEnd(20000));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"Software\\ZerdaIME3\\not-a-guid"));
+}
