@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The native packaging tool: config layout, packing, inspection and errors.
-#   packtool_native_test.sh <packtool> <installer.exe> <a PE32 file> <description>
+#   packtool_native_test.sh <packtool> <installer.exe> <a PE32 file> <description> <demo payload>
 set -u
-tool="$1"; installer="$2"; pe32="$3"; description="$4"
+tool="$1"; installer="$2"; pe32="$3"; description="$4"; demo="$5"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -133,6 +133,10 @@ cmp -s "$setup" "$work/keep.exe" || fail "existing setup changed by a failed pac
 expect_error "$work/o3.exe" "$tool" inspect "$work/nothing.exe"
 head -c 1000 "$setup" > "$work/cut.exe"
 "$tool" inspect "$work/cut.exe" > /dev/null 2>&1 && fail "inspect of a cut setup succeeded"
+
+# The demo's help file is a real CHM that holds the agreement page.
+[ "$(head -c 4 "$demo/main.chm")" = ITSF ] || fail "main.chm is not a CHM"
+grep -aq '/License.html' "$demo/main.chm" || fail "main.chm lacks License.html"
 
 if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
 echo "packtool native test passed"

@@ -2,6 +2,9 @@
 // setup's split and unpacking give back.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shellapi.h>
+
 #include <cstring>
 #include <memory>
 #include <string>
@@ -107,4 +110,48 @@ TEST(RoundTrip, PacktoolExeOnOddContent)
     Tree left;
     ReadTree(dir.Path(), &left);
     for (const auto& f : left) EXPECT_EQ(std::wstring::npos, f.first.find(L".partial")) << Narrow(f.first);
+}
+
+// The demo payload's own programs do what the setup relies on.
+TEST(DemoPayload, ProgramsDriversAndDataFiles)
+{
+    std::wstring payload = BuildDir() + L"\\demo\\payload";
+    wchar_t base[MAX_PATH] = L"";
+    ASSERT_GT(GetEnvironmentVariableW(L"ALLUSERSPROFILE", base, MAX_PATH), 0u);
+    std::wstring log = std::wstring(base) + L"\\VarekInputTool\\calls.log";
+    std::string before;
+    ReadFileBytes(log, &before);
+
+    std::wstring tool = L"\"" + payload + L"\\tools\\VarekInputTool.exe\"";
+    EXPECT_EQ(0, RunAndWait(tool + L" /do=zixun"));
+    EXPECT_EQ(1, RunAndWait(tool + L" /do=nothing"));
+    std::string after;
+    ASSERT_TRUE(ReadFileBytes(log, &after));
+    ASSERT_GT(after.size(), before.size());
+    EXPECT_EQ("/do=zixun\r\n/do=nothing\r\n", after.substr(before.size()));
+
+    std::wstring config = L"\"" + payload + L"\\config.exe\"";
+    EXPECT_EQ(0, RunAndWait(config + L" /n {7A3C4E1D-5B2F-4C8A-9E61-2D0F3B8A4C57} /do anjianshezhi"));
+    EXPECT_EQ(1, RunAndWait(config));
+
+    // Both drivers carry a version resource with a translation table; the
+    // 64-bit one has the icon that the key-functions shortcut names (16).
+    for (const wchar_t* driver : {L"\\zerdaIME.ime", L"\\x86\\zerdaIME.ime"}) {
+        std::wstring path = payload + driver;
+        DWORD handle = 0;
+        DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+        ASSERT_GT(size, 0u) << Narrow(path);
+        std::vector<BYTE> info(size);
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+        void* translation = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &translation, &length));
+        EXPECT_GE(length, 4u);
+    }
+    EXPECT_GE(ExtractIconExW((payload + L"\\zerdaIME.ime").c_str(), -1, nullptr, nullptr, 0), 17u);
+
+    std::string temp;
+    ASSERT_TRUE(ReadFileBytes(payload + L"\\$dataFiles$\\temp.dmg", &temp));
+    EXPECT_GE(temp.size(), 65672u);
+    EXPECT_TRUE(FileExists(payload + L"\\$fonts$\\UKIJTzTr.TTF"));
 }
