@@ -1,0 +1,454 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/bounded_string.h"
+#include "app/setup_context.h"
+#include "common/screenshot.h"
+#include "common/test_support.h"
+#include "files/in_use.h"
+#include "files/place.h"
+#include "files_test_helpers.h"
+#include "resources/resource.h"
+
+// Holders are real processes: copies of the holder program that load the
+// library named on their command line. Wine lists such a library in their
+// module snapshots and refuses to overwrite it (sharing violation).
+
+namespace {
+
+const wchar_t kCaption[] = L"ھۆججەت ئېچىشتا توقۇنۇش كۆرۈلدى";
+const wchar_t kProgram[] = L"%s\r\nپىروگرامما ئىجرا قىلىنىۋاتىدۇ،پىروگراممىنى تاقىغاندىن كىيىن قايتا سىناپ كۆرۈڭ";
+const wchar_t kColumn0[] = L"پروگرامما نامى";
+const wchar_t kColumn2[] = L"چۈشەندۈرۈش";
+
+std::wstring Lower(std::wstring s)
+{
+    for (wchar_t& c : s)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return s;
+}
+
+int Place(const std::wstring& source, const std::wstring& destination, int modules32 = 0)
+{
+    wchar_t buffer[MAX_PATH];
+    BoundedCopy(buffer, MAX_PATH, destination.c_str());
+    return PlaceFile(source.c_str(), buffer, 1, modules32);
+}
+
+struct Row {
+    std::wstring name, id, description;
+};
+
+std::vector<Row> Rows(HWND dialog)
+{
+    CListCtrl list;
+    list.Attach(GetDlgItem(dialog, IDC_PROCESS_LIST));
+    std::vector<Row> rows;
+    for (int i = 0; i < list.GetItemCount(); ++i) {
+        wchar_t a[MAX_PATH], b[32], c[MAX_PATH];
+        list.GetItemText(i, 0, a, MAX_PATH);
+        list.GetItemText(i, 1, b, 32);
+        list.GetItemText(i, 2, c, MAX_PATH);
+        rows.push_back({a, b, c});
+    }
+    list.Detach();
+    return rows;
+}
+
+std::vector<DWORD> Holders(const std::wstring& path, int modules32 = 0)
+{
+    CZD_IMELoadStatus probe(nullptr);
+    BoundedCopy(probe.m_szModulePath, MAX_PATH, path.c_str());
+    probe.m_bModules32 = modules32;
+    EXPECT_EQ(1, probe.CollectModuleHolders());
+    return probe.m_processIds;
+}
+
+bool Contains(const std::vector<DWORD>& ids, DWORD id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); }
+
+// Lets the dialog paint before it is looked at or captured.
+void Pump(DWORD ms)
+{
+    DWORD end = GetTickCount() + ms;
+    while (static_cast<LONG>(end - GetTickCount()) > 0) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(20);
+    }
+}
+
+std::wstring ScreenshotPath(const wchar_t* name)
+{
+    std::wstring folder = BuildDir() + L"\\screenshots";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + L"\\" + name;
+}
+
+}  // namespace
+
+TEST(ProcessHasModule, MatchesTheTailOfALoadedModulePath)
+{
+    ScratchFolder dir;
+    std::wstring held = dir / L"Held.dll";
+    ASSERT_TRUE(CopyFixture(L"v1000.dll", held));
+    HolderProcess holder(HolderProgram(), held);
+    ASSERT_TRUE(holder.Ready());
+
+    EXPECT_EQ(1, ProcessHasModule(holder.Id(), Lower(held).c_str(), 0));
+    EXPECT_EQ(1, ProcessHasModule(holder.Id(), L"HELD.DLL", 0));
+    EXPECT_EQ(1, ProcessHasModule(holder.Id(), L"eld.dll", 0));
+    EXPECT_EQ(1, ProcessHasModule(holder.Id(), L"holder.exe", 0));  // its program file is a module too
+    EXPECT_EQ(0, ProcessHasModule(holder.Id(), (dir / L"other\\held.dll").c_str(), 0));
+    EXPECT_EQ(0, ProcessHasModule(holder.Id(), L"", 0));
+    EXPECT_EQ(0, ProcessHasModule(GetCurrentProcessId(), L"held.dll", 0));
+    EXPECT_EQ(0, ProcessHasModule(0xFFFFFFF0u, L"held.dll", 0));
+}
+
+TEST(CollectModuleHolders, FindsEveryHolderAndOnlyThem)
+{
+    ScratchFolder dir;
+    std::wstring held = dir / L"shared.dll";
+    ASSERT_TRUE(CopyFixture(L"v1000.dll", held));
+    HolderProcess a(HolderProgram(), held), b(HolderProgram(), held), c(HolderProgram(), L"");
+    ASSERT_TRUE(a.Ready() && b.Ready() && c.Ready());
+    std::vector<DWORD> ids = Holders(held);
+    EXPECT_EQ(2u, ids.size());
+    EXPECT_TRUE(Contains(ids, a.Id()));
+    EXPECT_TRUE(Contains(ids, b.Id()));
+    EXPECT_FALSE(Contains(ids, c.Id()));
+    EXPECT_TRUE(Holders(dir / L"nobody.dll").empty());
+}
+
+TEST(ProcessListDialog, NoHolderEndsWithOkUnseen)
+{
+    ScratchFolder dir;
+    ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDCANCEL); });
+    EXPECT_EQ(IDOK, ShowLoadStatus(nullptr, (dir / L"free.dll").c_str(), 0));
+    EXPECT_EQ(0, dialogs.Opened());
+}
+
+TEST(ProcessListDialog, ListsHoldersNewestFirstWithNameIdAndDescription)
+{
+    ScratchFolder dir;
+    std::wstring held = dir / L"listed.dll";
+    ASSERT_TRUE(CopyFixture(L"v1000.dll", held));
+    HolderProcess a(HolderProgram(), held), b(HolderProgram(), held), c(HolderProgram(), held);
+    ASSERT_TRUE(a.Ready() && b.Ready() && c.Ready());
+
+    CZD_IMELoadStatus dialog(nullptr);
+    BoundedCopy(dialog.m_szModulePath, MAX_PATH, Lower(held).c_str());
+    ASSERT_EQ(1, dialog.CollectModuleHolders());
+    std::vector<DWORD> found = dialog.m_processIds;
+    ASSERT_EQ(3u, found.size());
+
+    std::vector<Row> rows;
+    std::wstring headers[3];
+    int widths[3] = {};
+    DWORD exStyle = 0, listStyle = 0;
+    bool shot = false;
+    ScriptedDialogs dialogs([&](CDialog& d) {
+        // A modal dialog is shown once its loop goes idle; show it now.
+        ShowWindow(d.m_hWnd, SW_SHOW);
+        UpdateWindow(d.m_hWnd);
+        Pump(1000);
+        rows = Rows(d.m_hWnd);
+        HWND list = GetDlgItem(d.m_hWnd, IDC_PROCESS_LIST);
+        for (int i = 0; i < 3; ++i) {
+            wchar_t text[64] = L"";
+            LVCOLUMNW col{};
+            col.mask = LVCF_TEXT | LVCF_WIDTH;
+            col.pszText = text;
+            col.cchTextMax = 64;
+            SendMessageW(list, LVM_GETCOLUMNW, i, reinterpret_cast<LPARAM>(&col));
+            headers[i] = text;
+            widths[i] = col.cx;
+        }
+        listStyle = static_cast<DWORD>(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+        exStyle = static_cast<DWORD>(GetWindowLongPtrW(d.m_hWnd, GWL_EXSTYLE));
+        shot = SaveWindowScreenshot(d.m_hWnd, ScreenshotPath(L"process_list.bmp"));
+        ClickButton(d.m_hWnd, IDCANCEL);
+    });
+    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    EXPECT_EQ(1, dialogs.Opened());
+
+    ASSERT_EQ(3u, rows.size());
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(L"holder.exe", rows[i].name);
+        EXPECT_EQ(std::to_wstring(found[2 - i]), rows[i].id);  // reverse order of finding
+        EXPECT_EQ(L"Zerda module holder", rows[i].description);
+    }
+    EXPECT_EQ(kColumn0, headers[0]);
+    EXPECT_EQ(L"PID", headers[1]);
+    EXPECT_EQ(kColumn2, headers[2]);
+    EXPECT_EQ(100, widths[0]);
+    EXPECT_EQ(70, widths[1]);
+    EXPECT_EQ(150, widths[2]);
+    EXPECT_EQ(static_cast<DWORD>(LVS_EX_FULLROWSELECT | LVS_EX_BORDERSELECT),
+              listStyle & (LVS_EX_FULLROWSELECT | LVS_EX_BORDERSELECT));
+    EXPECT_EQ(0u, exStyle & WS_EX_APPWINDOW);
+    EXPECT_TRUE(shot);
+    // Cancel ends nobody.
+    EXPECT_FALSE(a.WaitEnded(0) || b.WaitEnded(0) || c.WaitEnded(0));
+}
+
+TEST(ProcessListDialog, ForceEndEndsTheHoldersAndCloses)
+{
+    ScratchFolder dir;
+    std::wstring held = dir / L"forced.dll";
+    ASSERT_TRUE(CopyFixture(L"v1000.dll", held));
+    HolderProcess a(HolderProgram(), held), b(HolderProgram(), held);
+    ASSERT_TRUE(a.Ready() && b.Ready());
+    ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDC_FORCE_END); });
+    EXPECT_EQ(IDOK, ShowLoadStatus(nullptr, held.c_str(), 0));
+    EXPECT_EQ(1, dialogs.Opened());
+    EXPECT_TRUE(a.WaitEnded(2000));
+    EXPECT_TRUE(b.WaitEnded(2000));
+}
+
+TEST(ProcessListDialog, RetryClosesOnceTheUserHasClosedTheHolder)
+{
+    ScratchFolder dir;
+    std::wstring held = dir / L"retry.dll";
+    ASSERT_TRUE(CopyFixture(L"v1000.dll", held));
+    HolderProcess stays(HolderProgram(), held);
+    ASSERT_TRUE(stays.Ready());
+
+    // Retry while the holder runs keeps the dialog open with the list rebuilt;
+    // after the holder is gone Retry ends it with OK.
+    std::vector<Row> rowsAfterFirstRetry;
+    ScriptedDialogs dialogs([&](CDialog& d) {
+        ListView_DeleteAllItems(GetDlgItem(d.m_hWnd, IDC_PROCESS_LIST));
+        ClickButton(d.m_hWnd, IDC_RETRY);
+        rowsAfterFirstRetry = Rows(d.m_hWnd);
+        stays.Kill();
+        WaitUntilReleased(held);
+        ClickButton(d.m_hWnd, IDC_RETRY);
+    });
+    EXPECT_EQ(IDOK, ShowLoadStatus(nullptr, held.c_str(), 0));
+    // The first Retry found the holder again and filled the list anew.
+    ASSERT_EQ(1u, rowsAfterFirstRetry.size());
+    EXPECT_EQ(std::to_wstring(stays.Id()), rowsAfterFirstRetry[0].id);
+    EXPECT_EQ(1, dialogs.Opened());
+}
+
+TEST(PlaceFile, LockedLibraryIsReplacedAfterForceEndOncePerRun)
+{
+    ScratchFolder dir;
+    std::wstring dest = dir / L"Locked.dll", dest2 = dir / L"second.ime";
+    ASSERT_TRUE(CopyFixture(L"v1000.dll", dest));
+    ASSERT_TRUE(CopyFixture(L"drv.ime", dest2));
+    HolderProcess holder(HolderProgram(), dest), holder2(HolderProgram(), dest2);
+    ASSERT_TRUE(holder.Ready() && holder2.Ready());
+    ASSERT_FALSE(CopyFileW(FixturePath(L"v3000.dll").c_str(), dest.c_str(), FALSE));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+
+    g_bRetryAfterLoadStatus = 1;
+    std::vector<std::vector<Row>> seen;
+    ScriptedPrompts prompts;
+    ScriptedDialogs dialogs([&](CDialog& d) {
+        seen.push_back(Rows(d.m_hWnd));
+        ClickButton(d.m_hWnd, IDC_FORCE_END);
+    });
+    EXPECT_EQ(1, Place(FixturePath(L"v3000.dll"), dest));
+    EXPECT_EQ(1, dialogs.Opened());
+    ASSERT_EQ(1u, seen.size());
+    ASSERT_EQ(1u, seen[0].size());
+    EXPECT_EQ(std::to_wstring(holder.Id()), seen[0][0].id);
+    EXPECT_TRUE(holder.WaitEnded(2000));
+    EXPECT_TRUE(SameContent(dest, FixturePath(L"v3000.dll")));
+    EXPECT_EQ(0, g_bRetryAfterLoadStatus);
+
+    // The second locked driver in the same run: the dialog ends the holder,
+    // but no further copy is tried.
+    std::wstring newer = dir / L"newer.ime";
+    ASSERT_TRUE(CopyFixture(L"remark.dll", newer));  // 6.1 over 5.0: no question
+    EXPECT_EQ(0, Place(newer, dest2, 1));
+    EXPECT_EQ(2, dialogs.Opened());
+    EXPECT_TRUE(holder2.WaitEnded(2000));
+    EXPECT_TRUE(SameContent(dest2, FixturePath(L"drv.ime")));
+    EXPECT_TRUE(prompts.Shown().empty());
+    g_bRetryAfterLoadStatus = 1;
+}
+
+TEST(PlaceFile, CancelInTheProcessListFailsAndLeavesTheHolder)
+{
+    ScratchFolder dir;
+    std::wstring dest = dir / L"kept.dll";
+    ASSERT_TRUE(CopyFixture(L"v1000.dll", dest));
+    HolderProcess holder(HolderProgram(), dest);
+    ASSERT_TRUE(holder.Ready());
+    g_bRetryAfterLoadStatus = 1;
+    ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDCANCEL); });
+    EXPECT_EQ(0, Place(FixturePath(L"v3000.dll"), dest));
+    EXPECT_EQ(1, dialogs.Opened());
+    EXPECT_EQ(1, g_bRetryAfterLoadStatus);
+    EXPECT_FALSE(holder.WaitEnded(0));
+    EXPECT_TRUE(SameContent(dest, FixturePath(L"v1000.dll")));
+}
+
+TEST(PlaceFolderTree, LockedLibraryCancelledIsKeptAside)
+{
+    ScratchFolder dir;
+    std::wstring src = dir / L"src", dst = dir / L"dst";
+    CreateDirectoryW(src.c_str(), nullptr);
+    CreateDirectoryW(dst.c_str(), nullptr);
+    const std::wstring name = L"tree_" + std::to_wstring(GetCurrentProcessId()) + L".dll";
+    ASSERT_TRUE(CopyFixture(L"v3000.dll", src + L"\\" + name));
+    ASSERT_TRUE(CopyFixture(L"v1000.dll", dst + L"\\" + name));
+    HolderProcess holder(HolderProgram(), dst + L"\\" + name);
+    ASSERT_TRUE(holder.Ready());
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring side = std::wstring(temp) + name + L".temp";
+
+    g_bRetryAfterLoadStatus = 1;
+    ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDCANCEL); });
+    EXPECT_EQ(0, PlaceFolderTree(src.c_str(), dst.c_str(), 0));
+    EXPECT_EQ(1, dialogs.Opened());
+    EXPECT_TRUE(SameContent(side, FixturePath(L"v3000.dll")));
+    EXPECT_TRUE(FileExists(src + L"\\" + name));
+    DeleteFileW(side.c_str());
+}
+
+TEST(PlaceFile, RunningCompanionToolIsEndedWithoutAMessage)
+{
+    ScratchFolder dir;
+    ASSERT_TRUE(CreateDirectoryW((dir / L"tools").c_str(), nullptr));
+    std::wstring tool = dir / L"tools\\varekinputtool.exe";
+    ASSERT_TRUE(CopyFileW(HolderProgram().c_str(), tool.c_str(), FALSE));
+    HolderProcess running(tool, L"");
+    ASSERT_TRUE(running.Ready());
+    EXPECT_EQ(running.Id(), FindCompanionToolProcess());
+    ASSERT_FALSE(CopyFileW(FixturePath(L"v3000.dll").c_str(), tool.c_str(), FALSE));
+
+    ScriptedPrompts prompts;
+    ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDCANCEL); });
+    EXPECT_EQ(1, Place(FixturePath(L"v3000.dll"), tool));
+    EXPECT_TRUE(running.WaitEnded(2000));
+    EXPECT_TRUE(SameContent(tool, FixturePath(L"v3000.dll")));
+    EXPECT_TRUE(prompts.Shown().empty());
+    EXPECT_EQ(0, dialogs.Opened());
+}
+
+TEST(PlaceFile, CompanionToolThatCannotBeEndedFallsBackToRetryCancel)
+{
+    ScratchFolder dir;
+    ASSERT_TRUE(CreateDirectoryW((dir / L"tools").c_str(), nullptr));
+    std::wstring tool = dir / L"tools\\varekinputtool.exe";
+    ASSERT_TRUE(WriteFileText(tool, "old"));
+    ASSERT_TRUE(SetFileAttributesW(tool.c_str(), FILE_ATTRIBUTE_READONLY));  // nothing to end; copy fails
+
+    ScriptedPrompts prompts(IDCANCEL);
+    EXPECT_EQ(0, Place(FixturePath(L"v3000.dll"), tool));
+    ASSERT_EQ(1u, prompts.Shown().size());
+    wchar_t expected[512];
+    BoundedFormat(expected, 512, kProgram, Lower(tool).c_str());
+    EXPECT_EQ(expected, prompts.Shown()[0].text);
+    EXPECT_EQ(kCaption, prompts.Shown()[0].caption);
+    EXPECT_EQ(static_cast<UINT>(MB_RETRYCANCEL), prompts.Shown()[0].type);
+    SetFileAttributesW(tool.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(FindCompanionToolProcess, PathMustMatchWithExactCase)
+{
+    ScratchFolder dir;
+    ASSERT_TRUE(CreateDirectoryW((dir / L"Tools").c_str(), nullptr));
+    std::wstring tool = dir / L"Tools\\VarekInputTool.exe";
+    ASSERT_TRUE(CopyFileW(HolderProgram().c_str(), tool.c_str(), FALSE));
+    HolderProcess running(tool, L"");
+    ASSERT_TRUE(running.Ready());
+    EXPECT_NE(running.Id(), FindCompanionToolProcess());
+}
+
+TEST(PlaceFile, RunningProgramAsksRetryAndSucceedsOnceClosed)
+{
+    ScratchFolder dir;
+    std::wstring program = dir / L"app.exe";
+    ASSERT_TRUE(CopyFileW(HolderProgram().c_str(), program.c_str(), FALSE));
+    HolderProcess running(program, L"");
+    ASSERT_TRUE(running.Ready());
+
+    struct CloseThenRetry {
+        HolderProcess* process;
+        std::vector<std::wstring> texts;
+        static int Respond(const PromptRequest& r, void* user)
+        {
+            auto* self = static_cast<CloseThenRetry*>(user);
+            self->texts.push_back(r.text);
+            self->process->Kill();
+            return IDRETRY;
+        }
+    } responder{&running, {}};
+    SetPromptResponder(&CloseThenRetry::Respond, &responder);
+    EXPECT_EQ(1, Place(FixturePath(L"v3000.dll"), program));
+    SetPromptResponder(nullptr, nullptr);
+    ASSERT_EQ(1u, responder.texts.size());
+    wchar_t expected[512];
+    BoundedFormat(expected, 512, kProgram, Lower(program).c_str());
+    EXPECT_EQ(expected, responder.texts[0]);
+    EXPECT_TRUE(SameContent(program, FixturePath(L"v3000.dll")));
+}
+
+class ConfirmImeNotLoadedTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        BoundedFormat(name_, 40, L"{ZT-FILES-%lu}", GetCurrentProcessId());
+        BoundedCopy(g_setup.name, kNameChars, name_);
+        key_ = std::wstring(L"Software\\ZerdaIME3\\") + name_;
+        imeName_ = L"zt_ime_" + std::to_wstring(GetCurrentProcessId());
+    }
+    void TearDown() override { RegDeleteKeyW(HKEY_LOCAL_MACHINE, key_.c_str()); }
+    void WriteKey(bool withName)
+    {
+        HKEY k;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                                 &k, nullptr));
+        if (withName)
+            RegSetValueExW(k, L"IMEName", 0, REG_SZ, reinterpret_cast<const BYTE*>(imeName_.c_str()),
+                           static_cast<DWORD>((imeName_.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(k);
+    }
+    wchar_t name_[40];
+    std::wstring key_, imeName_;
+};
+
+TEST_F(ConfirmImeNotLoadedTest, NothingToCheckWithoutTheProductKeyOrAHolder)
+{
+    ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDCANCEL); });
+    EXPECT_EQ(0, ConfirmImeNotLoaded(nullptr));
+    WriteKey(true);
+    EXPECT_EQ(0, ConfirmImeNotLoaded(nullptr));
+    EXPECT_EQ(0, dialogs.Opened());
+}
+
+TEST_F(ConfirmImeNotLoadedTest, LoadedImeMustBeEndedOrTheUserGivesUp)
+{
+    WriteKey(true);
+    ScratchFolder dir;
+    std::wstring ime = dir / (imeName_ + L".ime");
+    ASSERT_TRUE(CopyFixture(L"drv.ime", ime));
+    g_bRetryAfterLoadStatus = 1;
+    {
+        HolderProcess holder(HolderProgram(), ime);
+        ASSERT_TRUE(holder.Ready());
+        ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDCANCEL); });
+        EXPECT_EQ(1, ConfirmImeNotLoaded(nullptr));
+        EXPECT_EQ(1, dialogs.Opened());
+        EXPECT_FALSE(holder.WaitEnded(0));
+    }
+    WaitUntilReleased(ime);
+    HolderProcess holder(HolderProgram(), ime);
+    ASSERT_TRUE(holder.Ready());
+    ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDC_FORCE_END); });
+    EXPECT_EQ(0, ConfirmImeNotLoaded(nullptr));
+    EXPECT_EQ(1, dialogs.Opened());  // the second pass found nobody left
+    EXPECT_TRUE(holder.WaitEnded(2000));
+    EXPECT_EQ(1, g_bRetryAfterLoadStatus);  // not touched by the check
+}
