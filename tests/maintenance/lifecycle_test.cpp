@@ -1,0 +1,636 @@
+// The whole life of the packed demo product, driven through its windows by
+// the robot: installed, damaged and repaired from its repair shortcut,
+// uninstalled from its uninstall entry; two products of the family side by
+// side; an installation over an installation; and bad input that must leave
+// the installation alone.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/test_support.h"
+#include "expected_texts.h"
+#include "lifecycle_texts.h"
+#include "maint_fixture.h"
+
+namespace {
+
+std::wstring FromUtf8(const std::string& s)
+{
+    if (s.empty()) return L"";
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+    return w;
+}
+
+std::string Utf8(const std::wstring& w)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n > 0 ? n - 1 : 0), '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+std::wstring Lower(std::wstring s)
+{
+    for (wchar_t& c : s)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return s;
+}
+
+std::wstring Trim(const std::wstring& s)
+{
+    size_t a = s.find_first_not_of(L" \t\r\n"), b = s.find_last_not_of(L" \t\r\n");
+    return a == std::wstring::npos ? L"" : s.substr(a, b - a + 1);
+}
+
+std::wstring KnownFolder(int csidl)
+{
+    wchar_t path[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, 0, path);
+    std::wstring p = path;
+    if (!p.empty() && p.back() != L'\\') p += L'\\';
+    return p;
+}
+
+std::wstring TempFolder()
+{
+    wchar_t t[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, t);
+    std::wstring p = t;
+    if (!p.empty() && p.back() != L'\\') p += L'\\';
+    return p;
+}
+
+std::wstring SystemFolder(bool wow64)
+{
+    wchar_t path[MAX_PATH] = L"";
+    if (wow64) GetSystemWow64DirectoryW(path, MAX_PATH);
+    else GetSystemDirectoryW(path, MAX_PATH);
+    return std::wstring(path) + L"\\";
+}
+
+std::map<std::wstring, std::wstring> ReadDemoConfig()
+{
+    std::string raw;
+    std::map<std::wstring, std::wstring> config;
+    if (!ReadFileBytes(SourceDir() + L"\\demo\\config.txt", &raw)) return config;
+    std::wstring text = FromUtf8(raw);
+    size_t from = 0;
+    while (from < text.size()) {
+        size_t end = text.find(L'\n', from);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring line = text.substr(from, end - from);
+        from = end + 1;
+        if (line.empty() || line[0] == L'#') continue;
+        size_t eq = line.find(L'=');
+        if (eq != std::wstring::npos) config[Trim(line.substr(0, eq))] = Trim(line.substr(eq + 1));
+    }
+    return config;
+}
+
+// One argument as the C runtime of the robot will split it again.
+std::wstring Quote(const std::wstring& arg)
+{
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+struct RobotRun {
+    int code = -1;
+    std::wstring output;
+};
+
+RobotRun RunRobot(const std::vector<std::wstring>& args, DWORD timeoutMs = 400000)
+{
+    RobotRun run;
+    std::wstring outPath = TempFolder() + L"zt_cycle_robot.out";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return run;
+    std::wstring command = Quote(BuildDir() + L"\\tests\\robot\\zerda_robot.exe");
+    for (const std::wstring& a : args) command += L" " + Quote(a);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = out;
+    si.hStdError = out;
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        DWORD code = static_cast<DWORD>(-1);
+        if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+        else TerminateProcess(pi.hProcess, 99);
+        run.code = static_cast<int>(code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(out);
+    std::string bytes;
+    ReadFileBytes(outPath, &bytes);
+    run.output = FromUtf8(bytes);
+    std::printf("%s\n", bytes.c_str());
+    DeleteFileW(outPath.c_str());
+    return run;
+}
+
+struct Link {
+    bool loaded = false;
+    std::wstring target, arguments, workingFolder;
+};
+
+Link ReadLink(const std::wstring& path)
+{
+    Link link;
+    IShellLinkW* shell = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&shell))))
+        return link;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
+            wchar_t text[1024];
+            link.loaded = true;
+            if (SUCCEEDED(shell->GetPath(text, 1024, nullptr, SLGP_RAWPATH))) link.target = text;
+            if (SUCCEEDED(shell->GetArguments(text, 1024))) link.arguments = text;
+            if (SUCCEEDED(shell->GetWorkingDirectory(text, 1024))) link.workingFolder = text;
+        }
+        file->Release();
+    }
+    shell->Release();
+    return link;
+}
+
+using Tree = std::map<std::wstring, std::string>;
+
+void ReadTree(const std::wstring& folder, const std::wstring& label, Tree& tree)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring n = fd.cFileName;
+        if (n == L"." || n == L"..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            tree[label + n + L"\\"] = "";
+            ReadTree(folder + n + L"\\", label + n + L"\\", tree);
+        } else {
+            std::string bytes;
+            ReadFileBytes(folder + n, &bytes);
+            tree[label + n] = bytes;
+        }
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+}
+
+std::vector<std::wstring> RegValues(HKEY root, const std::wstring& key)
+{
+    std::vector<std::wstring> out;
+    HKEY k;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return out;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256, type = 0;
+        BYTE data[4096];
+        DWORD bytes = sizeof data;
+        if (RegEnumValueW(k, i, name, &nameLength, nullptr, &type, data, &bytes) != ERROR_SUCCESS) break;
+        std::wstring text;
+        if (type == REG_SZ) text.assign(reinterpret_cast<wchar_t*>(data), bytes / sizeof(wchar_t));
+        else text = L"#" + std::to_wstring(*reinterpret_cast<DWORD*>(data));
+        out.push_back(std::wstring(name) + L"=" + text);
+    }
+    RegCloseKey(k);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Keyboard layouts whose driver is the product's (the classic registration).
+int ImeLayouts(const std::wstring& imeName)
+{
+    int found = 0;
+    HKEY layouts;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts", 0, KEY_READ,
+                      &layouts) != ERROR_SUCCESS)
+        return 0;
+    std::wstring wanted = Lower(imeName + L".ime");
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[64];
+        DWORD length = 64;
+        if (RegEnumKeyExW(layouts, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        std::wstring file = Lower(RegString(layouts, name, L"Ime File"));
+        if (file.size() >= wanted.size() && file.compare(file.size() - wanted.size(), wanted.size(), wanted) == 0 &&
+            (file.size() == wanted.size() || file[file.size() - wanted.size() - 1] == L'\\'))
+            ++found;
+    }
+    RegCloseKey(layouts);
+    return found;
+}
+
+bool Win10()
+{
+    OSVERSIONINFOW v{sizeof v};
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExW(&v);
+#pragma GCC diagnostic pop
+    return v.dwMajorVersion > 6 || (v.dwMajorVersion == 6 && v.dwMinorVersion >= 2);
+}
+
+struct Product {
+    std::wstring guid, imeName, displayName, installFolder, setup;
+
+    std::wstring DataFolder() const { return KnownFolder(CSIDL_COMMON_APPDATA) + L"ZerdaIME3\\" + imeName + L"\\"; }
+    std::wstring GroupFolder() const { return KnownFolder(CSIDL_COMMON_PROGRAMS) + displayName + L"\\"; }
+    std::wstring ProductKey() const { return L"Software\\ZerdaIME3\\" + guid; }
+    std::wstring ProductKey32() const { return L"Software\\Wow6432Node\\ZerdaIME3\\" + guid; }
+    std::wstring UninstallKey() const
+    { return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + guid; }
+    std::wstring TipKey() const { return L"Software\\Microsoft\\CTF\\TIP\\" + guid; }
+
+    // Files of the installation: install folder, data folder and drivers.
+    Tree Files() const
+    {
+        Tree tree;
+        ReadTree(installFolder, L"install\\", tree);
+        ReadTree(DataFolder(), L"data\\", tree);
+        for (bool wow64 : {false, true}) {
+            std::wstring driver = SystemFolder(wow64) + imeName + L".ime";
+            std::string bytes;
+            if (ReadFileBytes(driver, &bytes)) tree[(wow64 ? L"wow64\\" : L"system\\") + Lower(imeName)] = bytes;
+        }
+        return tree;
+    }
+
+    // Registry state of the installation, value by value.
+    std::vector<std::wstring> Registry() const
+    {
+        std::vector<std::wstring> all;
+        for (const std::wstring& key : {ProductKey(), ProductKey32(), UninstallKey()})
+            for (const std::wstring& v : RegValues(HKEY_LOCAL_MACHINE, key)) all.push_back(key + L": " + v);
+        for (const std::wstring& key : {L"CLSID\\" + guid, L"Wow6432Node\\CLSID\\" + guid})
+            for (const std::wstring& v : RegValues(HKEY_CLASSES_ROOT, key + L"\\InProcServer32"))
+                all.push_back(key + L": " + v);
+        all.push_back(L"layouts=" + std::to_wstring(ImeLayouts(imeName)));
+        all.push_back(std::wstring(L"tip=") + (RegKeyExists(HKEY_LOCAL_MACHINE, TipKey()) ? L"1" : L"0"));
+        return all;
+    }
+
+    std::vector<std::wstring> Shortcuts() const
+    {
+        Tree tree;
+        ReadTree(GroupFolder(), L"", tree);
+        std::vector<std::wstring> names;
+        for (const auto& entry : tree) names.push_back(entry.first);
+        return names;
+    }
+
+    // Every trace an uninstallation must take away.
+    std::vector<std::wstring> Leftovers() const
+    {
+        std::vector<std::wstring> left;
+        if (DirExists(installFolder)) left.push_back(L"install folder");
+        if (DirExists(DataFolder())) left.push_back(L"data folder");
+        if (DirExists(GroupFolder())) left.push_back(L"shortcut group");
+        for (bool wow64 : {false, true})
+            if (FileExists(SystemFolder(wow64) + imeName + L".ime")) left.push_back(wow64 ? L"wow64 driver" : L"driver");
+        if (RegKeyExists(HKEY_LOCAL_MACHINE, ProductKey())) left.push_back(L"product key");
+        if (RegKeyExists(HKEY_LOCAL_MACHINE, ProductKey32())) left.push_back(L"product key (32-bit view)");
+        if (RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKey())) left.push_back(L"uninstall entry");
+        if (RegKeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + guid)) left.push_back(L"class key");
+        if (RegKeyExists(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID\\" + guid)) left.push_back(L"class key (32-bit)");
+        if (ImeLayouts(imeName) > 0) left.push_back(L"keyboard layout");
+        if (RegKeyExists(HKEY_LOCAL_MACHINE, TipKey())) left.push_back(L"text-service profile");
+        return left;
+    }
+};
+
+std::wstring Joined(const std::vector<std::wstring>& items)
+{
+    std::wstring s;
+    for (const auto& i : items) s += i + L"; ";
+    return s;
+}
+
+// The differences between two file trees, for readable failures.
+std::wstring TreeDifferences(const Tree& expected, const Tree& actual)
+{
+    std::wstring d;
+    for (const auto& [name, bytes] : expected) {
+        auto it = actual.find(name);
+        if (it == actual.end()) d += L"missing " + name + L"; ";
+        else if (it->second != bytes) d += L"changed " + name + L"; ";
+    }
+    for (const auto& entry : actual)
+        if (!expected.count(entry.first)) d += L"extra " + entry.first + L"; ";
+    return d;
+}
+
+std::vector<std::wstring> PayloadFonts()
+{
+    Tree tree;
+    ReadTree(BuildDir() + L"\\demo\\payload\\$fonts$\\", L"", tree);
+    std::vector<std::wstring> names;
+    for (const auto& entry : tree) names.push_back(Lower(entry.first));
+    return names;
+}
+
+std::string ReadUtf8(const std::wstring& path)
+{
+    std::string bytes;
+    ReadFileBytes(path, &bytes);
+    return bytes;
+}
+
+class LifeCycle : public ::testing::Test {
+public:
+    void SetUp() override
+    {
+        CoInitialize(nullptr);
+        config = ReadDemoConfig();
+        ASSERT_FALSE(config[L"text_service_guid"].empty()) << "demo/config.txt not readable";
+        demo = {config[L"text_service_guid"], config[L"ime_name"], config[L"display_name"],
+                L"C:\\ZerdaCycle\\Demo\\", BuildDir() + L"\\demo\\ZerdaIME3_Setup.exe"};
+        second = {MAINT_SECOND_GUID, MAINT_SECOND_IME, MAINT_SECOND_DISPLAY, L"C:\\ZerdaCycle\\Second\\",
+                  BuildDir() + L"\\demo\\variants\\maint_second\\setup.exe"};
+        callsLog = EnvString(L"ALLUSERSPROFILE") + L"\\VarekInputTool\\calls.log";
+        screens = BuildDir() + L"\\screenshots\\";
+        CreateDirectoryW(screens.c_str(), nullptr);
+        screens += std::wstring(L"cycle_") + (Win10() ? L"win10" : L"win7");
+        DeleteFileW(callsLog.c_str());
+        ASSERT_TRUE(FileExists(demo.setup)) << Utf8(demo.setup);
+    }
+
+    void TearDown() override
+    {
+        if (holder_) {
+            TerminateProcess(holder_, 0);
+            WaitForSingleObject(holder_, 5000);
+            CloseHandle(holder_);
+        }
+        for (const Product* p : {&demo, &second}) {
+            std::wstring command = RegString(HKEY_LOCAL_MACHINE, p->UninstallKey(), L"UninstallString");
+            if (!command.empty()) RunRobot({L"uninstall", command, L"--timeout", L"120"}, 150000);
+            for (const std::wstring& key : {p->UninstallKey(), p->ProductKey(), p->ProductKey32()})
+                RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+            DeleteTree(p->GroupFolder());
+            DeleteTree(p->DataFolder());
+        }
+        DeleteTree(L"C:\\ZerdaCycle");
+        CoUninitialize();
+    }
+
+    void Install(const Product& p, const wchar_t* shots)
+    {
+        RobotRun run = RunRobot({L"install", p.setup, p.installFolder, L"--no-extras", L"--screens", screens + shots});
+        ASSERT_EQ(run.code, 0) << "installation through the windows failed";
+        ASSERT_TRUE(DirExists(p.installFolder));
+    }
+
+    RobotRun Uninstall(const Product& p, const wchar_t* shots, const std::wstring& log = L"")
+    {
+        std::wstring command = RegString(HKEY_LOCAL_MACHINE, p.UninstallKey(), L"UninstallString");
+        EXPECT_FALSE(command.empty()) << "no uninstall entry";
+        std::vector<std::wstring> args = {L"uninstall", command, L"--screens", screens + shots, L"--timeout", L"120"};
+        if (!log.empty()) args.insert(args.end(), {L"--log", log});
+        return RunRobot(args);
+    }
+
+    RobotRun RepairFromShortcut(const Product& p, const wchar_t* shots, const std::wstring& log = L"")
+    {
+        Link link = ReadLink(p.GroupFolder() + cycle_text::kRepairShortcut);
+        EXPECT_TRUE(link.loaded) << "repair shortcut missing";
+        std::vector<std::wstring> args = {L"repair", L"\"" + link.target + L"\" " + link.arguments,
+                                          L"--cwd", link.workingFolder, L"--screens", screens + shots,
+                                          L"--timeout", L"120"};
+        if (!log.empty()) args.insert(args.end(), {L"--log", log});
+        return RunRobot(args);
+    }
+
+    void StartHolder(const std::wstring& library)
+    {
+        std::wstring ready = TempFolder() + L"zt_cycle_holder.ready";
+        DeleteFileW(ready.c_str());
+        std::wstring command = L"\"" + BuildDir() + L"\\tests\\maintenance\\maint_holder.exe\" \"" + library +
+                               L"\" \"" + ready + L"\"";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        CloseHandle(pi.hThread);
+        holder_ = pi.hProcess;
+        for (int i = 0; i < 100 && !FileExists(ready); ++i) Sleep(100);
+        ASSERT_TRUE(FileExists(ready)) << "the holder did not load " << Utf8(library);
+        DeleteFileW(ready.c_str());
+    }
+
+    std::map<std::wstring, std::wstring> config;
+    Product demo, second;
+    std::wstring callsLog, screens;
+    HANDLE holder_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
+{
+    FamilyFolderAside aside;
+    ASSERT_NO_FATAL_FAILURE(Install(demo, L"_install"));
+    const Tree fresh = demo.Files();
+    const std::vector<std::wstring> freshRegistry = demo.Registry();
+    // Registered the classic way before Windows 8, as a text service from then on.
+    EXPECT_NE(Joined(freshRegistry).find(Win10() ? L"tip=1" : L"layouts=1"), std::wstring::npos)
+        << Utf8(Joined(freshRegistry));
+    ASSERT_TRUE(fresh.count(L"install\\config.exe") && fresh.count(L"data\\main.dmg") &&
+                fresh.count(L"system\\" + Lower(demo.imeName)))
+        << Utf8(TreeDifferences({}, fresh));
+    const std::vector<std::wstring> fonts = PayloadFonts();
+    ASSERT_FALSE(fonts.empty());
+    const std::wstring fontsFolder = KnownFolder(CSIDL_FONTS);
+    for (const std::wstring& f : fonts) ASSERT_TRUE(FileExists(fontsFolder + f)) << Utf8(f);
+
+    // Damage: program files, a data file, the driver and a font.
+    for (const wchar_t* f : {L"config.exe", L"main.chm", L"tools\\varekinputtool.exe"})
+        ASSERT_TRUE(DeleteFileW((demo.installFolder + f).c_str())) << Utf8(f);
+    ASSERT_TRUE(DeleteFileW((demo.DataFolder() + L"main.dmg").c_str()));
+    ASSERT_TRUE(DeleteFileW((SystemFolder(false) + demo.imeName + L".ime").c_str()));
+    ASSERT_TRUE(DeleteFileW((fontsFolder + fonts.back()).c_str()));
+
+    const std::wstring repairLog = TempFolder() + L"zt_cycle_repair.log";
+    RobotRun repair = RepairFromShortcut(demo, L"_repair", repairLog);
+    ASSERT_EQ(repair.code, 0);
+    EXPECT_EQ(TreeDifferences(fresh, demo.Files()), L"") << "the repair must put every file back";
+    for (const std::wstring& f : fonts) EXPECT_TRUE(FileExists(fontsFolder + f)) << Utf8(f);
+    EXPECT_EQ(FromUtf8(ReadUtf8(repairLog)),
+              JoinLog({expect::kRepairStart, expect::kRepairStep1, expect::kRepairStep2, expect::kRepairStep3,
+                       expect::kRepairStep4, expect::kRepairStep5, expect::kRepairStep6}));
+    EXPECT_EQ(Joined(demo.Registry()), Joined(freshRegistry)) << "registered again as before";
+
+    // The uninstaller as the list of installed programs starts it.
+    std::wstring workFolder = TempFolder() + L"$zerdaInstaller$";
+    std::wstring tempCopy = TempFolder() + L"installer.exe";
+    const std::wstring uninstallLog = TempFolder() + L"zt_cycle_uninstall.log";
+    RobotRun uninstall = Uninstall(demo, L"_uninstall", uninstallLog);
+    ASSERT_EQ(uninstall.code, 0);
+    EXPECT_EQ(FromUtf8(ReadUtf8(uninstallLog)),
+              JoinLog({expect::kUninstallStart, expect::kUninstallStep1, expect::kUninstallStep2,
+                       expect::kUninstallStep3, expect::kUninstallStep4, expect::kUninstallStep5,
+                       expect::kUninstallFamily, expect::kUninstallStep7, expect::kUninstallStep8}));
+    EXPECT_EQ(Joined(demo.Leftovers()), L"");
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZerdaIME3"));
+    for (const std::wstring& f : fonts) EXPECT_TRUE(FileExists(fontsFolder + f)) << "fonts stay: " << Utf8(f);
+
+    std::string calls;
+    for (int i = 0; i < 50 && ReadUtf8(callsLog).find("/do=unstall") == std::string::npos; ++i) Sleep(100);
+    calls = ReadUtf8(callsLog);
+    EXPECT_NE(calls.find("/do=unstall"), std::string::npos) << calls;
+
+    for (int i = 0; i < 100 && (FileExists(tempCopy) || DirExists(workFolder)); ++i) Sleep(100);
+    EXPECT_FALSE(FileExists(tempCopy)) << "the temporary copy deletes itself";
+    EXPECT_FALSE(DirExists(workFolder));
+}
+
+TEST_F(LifeCycle, TwoProductsOfTheFamily)
+{
+    FamilyFolderAside aside;
+    ASSERT_TRUE(FileExists(second.setup)) << Utf8(second.setup);
+    ASSERT_NO_FATAL_FAILURE(Install(demo, L"_family_a"));
+    ASSERT_NO_FATAL_FAILURE(Install(second, L"_family_b"));
+    const Tree demoFiles = demo.Files();
+    const std::vector<std::wstring> demoRegistry = demo.Registry();
+    const std::vector<std::wstring> demoShortcuts = demo.Shortcuts();
+    ASSERT_FALSE(demoShortcuts.empty());
+
+    const std::wstring log = TempFolder() + L"zt_cycle_family.log";
+    ASSERT_EQ(Uninstall(second, L"_family_b_uninstall", log).code, 0);
+    EXPECT_EQ(Joined(second.Leftovers()), L"");
+    // The demo product keeps data in the family folder: the family stays.
+    EXPECT_EQ(FromUtf8(ReadUtf8(log)),
+              JoinLog({expect::kUninstallStart, expect::kUninstallStep1, expect::kUninstallStep2,
+                       expect::kUninstallStep3, expect::kUninstallStep4, expect::kUninstallStep5,
+                       expect::kUninstallStep7, expect::kUninstallStep8}));
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZerdaIME3"));
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\ZerdaIME3"));
+    EXPECT_EQ(TreeDifferences(demoFiles, demo.Files()), L"");
+    EXPECT_EQ(Joined(demo.Registry()), Joined(demoRegistry));
+    EXPECT_EQ(Joined(demo.Shortcuts()), Joined(demoShortcuts));
+
+    ASSERT_EQ(Uninstall(demo, L"_family_a_uninstall").code, 0);
+    EXPECT_EQ(Joined(demo.Leftovers()), L"");
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZerdaIME3"));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\ZerdaIME3"));
+}
+
+TEST_F(LifeCycle, InstallingOverAnInstallationEqualsAFreshOne)
+{
+    ASSERT_NO_FATAL_FAILURE(Install(demo, L"_first"));
+    const Tree files = demo.Files();
+    const std::vector<std::wstring> registry = demo.Registry();
+    const std::vector<std::wstring> shortcuts = demo.Shortcuts();
+
+    ASSERT_NO_FATAL_FAILURE(Install(demo, L"_again"));
+    EXPECT_EQ(TreeDifferences(files, demo.Files()), L"");
+    EXPECT_EQ(Joined(demo.Registry()), Joined(registry));
+    EXPECT_EQ(Joined(demo.Shortcuts()), Joined(shortcuts));
+}
+
+TEST_F(LifeCycle, BadInputLeavesTheInstallationAlone)
+{
+    ASSERT_NO_FATAL_FAILURE(Install(demo, L"_bad"));
+    const std::wstring backup = demo.installFolder + L"_backup_.dat";
+    const std::wstring keptBackup = TempFolder() + L"zt_cycle_backup.dat";
+    ASSERT_TRUE(CopyFileW(backup.c_str(), keptBackup.c_str(), FALSE));
+    const Tree files = demo.Files();
+    const std::vector<std::wstring> registry = demo.Registry();
+    auto unchanged = [&](const char* what) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(TreeDifferences(files, demo.Files()), L"");
+        EXPECT_EQ(Joined(demo.Registry()), Joined(registry));
+    };
+    const std::wstring environment =
+        std::wstring(L" | ") + cycle_text::kEnvironmentText;
+
+    // The backup archive is missing: repair cannot start.
+    ASSERT_TRUE(DeleteFileW(backup.c_str()));
+    RobotRun run = RepairFromShortcut(demo, L"_missing_backup");
+    EXPECT_NE(run.output.find(std::wstring(L"message: ") + cycle_text::kRepairCaption + environment),
+              std::wstring::npos);
+    ASSERT_TRUE(CopyFileW(keptBackup.c_str(), backup.c_str(), FALSE));
+    unchanged("repair without backup");
+
+    // The backup archive is damaged: uninstall cannot start.
+    ASSERT_TRUE(WriteFileText(backup, "PK\x03\x04 this is no archive"));
+    run = Uninstall(demo, L"_corrupt_backup");
+    EXPECT_NE(run.output.find(std::wstring(L"message: ") + cycle_text::kUninstallCaption + environment),
+              std::wstring::npos);
+    ASSERT_TRUE(CopyFileW(keptBackup.c_str(), backup.c_str(), FALSE));
+    unchanged("uninstall with a damaged backup");
+
+    // The product key lost "InstallLocation".
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, demo.ProductKey().c_str(), 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    RegDeleteValueW(key, L"InstallLocation");
+    run = RunRobot({L"uninstall", RegString(HKEY_LOCAL_MACHINE, demo.UninstallKey(), L"UninstallString"), L"--cwd",
+                    demo.installFolder, L"--timeout", L"90", L"--screens", screens + L"_no_location"});
+    RegSetValueExW(key, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(demo.installFolder.c_str()),
+                   static_cast<DWORD>((demo.installFolder.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    EXPECT_NE(run.output.find(std::wstring(L"message: ") + cycle_text::kUninstallCaption + environment),
+              std::wstring::npos);
+    unchanged("uninstall without install location");
+
+    // A running program has the input method loaded; the user cancels the list.
+    ASSERT_NO_FATAL_FAILURE(StartHolder(SystemFolder(false) + demo.imeName + L".ime"));
+    run = Uninstall(demo, L"_in_use");
+    EXPECT_EQ(run.code, 3) << "the dialog must stay ready after the cancelled check";
+    EXPECT_NE(run.output.find(L"message: ھۆججەت ئېچىشتا توقۇنۇش كۆرۈلدى"), std::wstring::npos);
+    unchanged("uninstall cancelled on the process list");
+    TerminateProcess(holder_, 0);
+    WaitForSingleObject(holder_, 5000);
+    CloseHandle(holder_);
+    holder_ = nullptr;
+
+    DeleteFileW(keptBackup.c_str());
+}
+
+// The companion tool's uninstall command without " /", and empty.
+TEST_F(LifeCycle, CompanionCommandWithoutSwitchesOrEmpty)
+{
+    struct Case {
+        const wchar_t* variant;
+        bool started;
+    } cases[] = {{L"maint_cmd_plain", true}, {L"maint_cmd_empty", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Utf8(c.variant));
+        Product p = demo;
+        p.setup = BuildDir() + L"\\demo\\variants\\" + c.variant + L"\\setup.exe";
+        ASSERT_TRUE(FileExists(p.setup));
+        ASSERT_NO_FATAL_FAILURE(Install(p, (std::wstring(L"_") + c.variant).c_str()));
+        // The install command's own call first, so that it cannot land later.
+        for (int i = 0; i < 50 && ReadUtf8(callsLog).find("/do=install") == std::string::npos; ++i) Sleep(100);
+        DeleteFileW(callsLog.c_str());
+        ASSERT_EQ(Uninstall(p, (std::wstring(L"_") + c.variant + L"_uninstall").c_str()).code, 0);
+        EXPECT_EQ(Joined(p.Leftovers()), L"");
+        std::string calls;
+        for (int i = 0; i < 30 && (calls = ReadUtf8(callsLog)).empty(); ++i) Sleep(100);
+        if (c.started) EXPECT_EQ(calls, "\r\n") << "started once, without parameters";
+        else EXPECT_EQ(calls, "") << "an empty command starts nothing";
+    }
+}
