@@ -186,3 +186,50 @@ TEST(RepairSequence, PutsTheInstallationBack)
     }
     product.Erase();
 }
+
+// A thread already in the multi-threaded apartment cannot enter a
+// single-threaded one: both sequences stop at once with the COM line.
+TEST(MaintenanceSequences, ComThatCannotStartStopsBothBeforeAnyChange)
+{
+    FakeProduct product(L"com");
+    product.Install();
+    product.LoadIntoSetup();
+    struct Outcome {
+        bool repaired = true, uninstalled = true;
+        std::wstring repairLog, uninstallLog;
+        int repairBar = -1, uninstallBar = -1;
+    } out;
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            auto* o = static_cast<Outcome*>(p);
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            {
+                ProgressWindows windows;
+                o->repaired = RunRepairSequence();
+                o->repairLog = windows.LogText();
+                o->repairBar = windows.BarPosition();
+            }
+            {
+                ProgressWindows windows;
+                o->uninstalled = RunUninstallSequence();
+                o->uninstallLog = windows.LogText();
+                o->uninstallBar = windows.BarPosition();
+            }
+            CoUninitialize();
+            return 0;
+        },
+        &out, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, 60000);
+    CloseHandle(thread);
+
+    EXPECT_FALSE(out.repaired);
+    EXPECT_EQ(out.repairLog, JoinLog({expect::kRepairStart, expect::kComFailure}));
+    EXPECT_EQ(out.repairBar, 0);
+    EXPECT_FALSE(out.uninstalled);
+    EXPECT_EQ(out.uninstallLog, JoinLog({expect::kUninstallStart, expect::kUninstallComFailure}));
+    EXPECT_EQ(out.uninstallBar, 0);
+    EXPECT_EQ(product.MissingTraces().size(), 0u) << "nothing may be removed";
+    product.Erase();
+}
