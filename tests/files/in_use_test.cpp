@@ -83,6 +83,20 @@ void Pump(DWORD ms)
     }
 }
 
+// Without a window manager on the virtual display nobody draws title bars;
+// asked before the first window exists, Wine draws them itself for this
+// program (set-up of the test prefix, not of the product).
+const bool g_ownFrames = [] {
+    HKEY k;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\files_in_use_test.exe\\X11 Driver", 0,
+                        nullptr, 0, KEY_WRITE, nullptr, &k, nullptr) != ERROR_SUCCESS)
+        return false;
+    const wchar_t no[] = L"N";
+    RegSetValueExW(k, L"Decorated", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof no);
+    RegCloseKey(k);
+    return true;
+}();
+
 std::wstring ScreenshotPath(const wchar_t* name)
 {
     std::wstring folder = BuildDir() + L"\\screenshots";
@@ -284,8 +298,18 @@ TEST(PlaceFile, CancelInTheProcessListFailsAndLeavesTheHolder)
     HolderProcess holder(HolderProgram(), dest);
     ASSERT_TRUE(holder.Ready());
     g_bRetryAfterLoadStatus = 1;
-    ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDCANCEL); });
+    CWnd main(CreateWindowExW(0, L"STATIC", L"main", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_NE(nullptr, main.m_hWnd);
+    SetMainWindow(&main);
+    HWND owner = nullptr;
+    ScriptedDialogs dialogs([&](CDialog& d) {
+        owner = GetWindow(d.m_hWnd, GW_OWNER);
+        ClickButton(d.m_hWnd, IDCANCEL);
+    });
     EXPECT_EQ(0, Place(FixturePath(L"v3000.dll"), dest));
+    SetMainWindow(nullptr);
+    EXPECT_EQ(main.m_hWnd, owner);
+    DestroyWindow(main.m_hWnd);
     EXPECT_EQ(1, dialogs.Opened());
     EXPECT_EQ(1, g_bRetryAfterLoadStatus);
     EXPECT_FALSE(holder.WaitEnded(0));
