@@ -3,6 +3,14 @@
 #pragma once
 #include <windows.h>
 
+// Copies one file into place; 1 handled (copied and opened to everyone, or
+// nothing to do, or a newer file kept at the user's word), 0 failed.
 // destination: a writable buffer of MAX_PATH characters, lower-cased in place.
+// Programs and libraries (".exe", ".dll", ".ime") are opened to everyone for
+// reading and running only; other files with full access.
 int PlaceFile(const wchar_t* source, wchar_t* destination, int compareVersions, int includeModules32);
+// Places every file of the source tree below the destination folder (folders
+// whose names begin with "." are skipped); keepSources 0 deletes each source
+// file once dealt with. 0 when the destination cannot be made or a file had
+// to be kept aside in the temporary folder, which ends that folder's walk.
 int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int keepSources);
