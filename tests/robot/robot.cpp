@@ -22,11 +22,15 @@
 //   --no-extras           clear both post-install boxes before Finish
 //   --decline-licence     decline on the agreement page
 //   --timeout <seconds>   give up after this long (default 300)
+//   --cwd <dir>           start the command line in this folder (a shortcut's
+//                         working folder)
 //
 // Prints one line per event ("window:", "message:", "log:") in UTF-8.
 // Exit codes: 0 finished and the program ended; 3 the wizard came back to its
 // folder page (then it is closed); 4 the agreement was declined; 5 a repair or
-// uninstall ended with a message before its dialog; 2 time out or the program
+// uninstall ended with a message before its dialog; 6 a repair or uninstall
+// dialog stayed ready after a message or the process list was answered (then
+// it is closed); 2 time out or the program
 // ended early; 1 usage. A folder argument ending with a backslash needs it
 // doubled before the closing quotation mark ("C:\Folder\\").
 #include <windows.h>
@@ -52,7 +56,7 @@ const wchar_t kConflictCaption[] = L"ھۆججەت ئېچىشتا توقۇنۇش 
 constexpr int kFolderEdit = 1022, kAgree = 1001, kLog = 1006, kHomePage = 1007, kNews = 1009;
 
 struct Options {
-    std::wstring mode, target, folder, screens, logFile;
+    std::wstring mode, target, folder, screens, logFile, workingFolder;
     std::map<std::wstring, std::wstring> answers;
     bool noExtras = false, declineLicence = false;
     DWORD timeoutMs = 300000;
@@ -257,8 +261,23 @@ private:
             }
             Click(h, IDOK);
             phase_ = 1;
+            messagesAtPress_ = messages_;
             return;
         }
+        // Back to ready after an answered check (the process list cancelled):
+        // the dialog is enabled again and keeps its action text.
+        if (phase_ == 1 && button != kFinishText && messages_ > messagesAtPress_ && IsWindowEnabled(h)) {
+            if (!readySince_) readySince_ = GetTickCount();
+            if (GetTickCount() - readySince_ > 1500) {
+                Print(L"maintenance: still ready after the check");
+                Shot(h, (o_.mode + L"_still_ready").c_str());
+                stillReady_ = true;
+                PostMessageW(h, WM_SYSCOMMAND, SC_CLOSE, 0);
+                phase_ = 2;
+            }
+            return;
+        }
+        readySince_ = 0;
         if (phase_ == 1 && button == kFinishText && Enabled(h, IDOK)) {
             KeepLog(h);
             Shot(h, (o_.mode + L"_finished").c_str());
@@ -268,7 +287,9 @@ private:
     }
 
     const Options& o_;
-    int shots_ = 0, phase_ = 0, messages_ = 0;
+    int shots_ = 0, phase_ = 0, messages_ = 0, messagesAtPress_ = 0;
+    bool stillReady_ = false;
+    DWORD readySince_ = 0;
     bool refused_ = false, declined_ = false;
     DWORD pressedAt_ = 0, quietSince_ = 0;
     HANDLE worker_ = nullptr;
@@ -283,7 +304,8 @@ int Robot::Run()
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    const wchar_t* cwd = o_.workingFolder.empty() ? nullptr : o_.workingFolder.c_str();
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, cwd, &si, &pi)) {
         Print(L"error: cannot start " + command);
         return 2;
     }
@@ -316,7 +338,7 @@ int Robot::Run()
             break;
         }
         if (!install && ended && phase_ == 2) {
-            result = 0;
+            result = stillReady_ ? 6 : 0;
             break;
         }
         // A maintenance run that only showed a message before its dialog has ended with it.
@@ -387,6 +409,7 @@ int wmain(int argc, wchar_t** argv)
         bool hasValue = i + 1 < argc;
         if (a == L"--screens" && hasValue) o.screens = argv[++i];
         else if (a == L"--log" && hasValue) o.logFile = argv[++i];
+        else if (a == L"--cwd" && hasValue) o.workingFolder = argv[++i];
         else if (a == L"--timeout" && hasValue) o.timeoutMs = static_cast<DWORD>(_wtoi(argv[++i])) * 1000;
         else if (a == L"--no-extras") o.noExtras = true;
         else if (a == L"--decline-licence") o.declineLicence = true;

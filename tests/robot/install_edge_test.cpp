@@ -1,0 +1,76 @@
+// Whole-program installations that meet something awkward on the machine or
+// in the payload; the robot answers the questions as a person would.
+#include "robot_test_support.h"
+
+using namespace robot_test;
+
+namespace {
+const wchar_t kConflictCaption[] = L"ھۆججەت ئېچىشتا توقۇنۇش كۆرۈلدى";
+
+uint64_t FileVersionNumber(const std::wstring& file)
+{
+    DWORD handle = 0, size = GetFileVersionInfoSizeW(file.c_str(), &handle);
+    if (!size) return 0;
+    std::vector<BYTE> info(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT bytes = 0;
+    if (!GetFileVersionInfoW(file.c_str(), 0, size, info.data()) ||
+        !VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &bytes) || !fixed)
+        return 0;
+    return (static_cast<uint64_t>(fixed->dwFileVersionMS) << 32) | fixed->dwFileVersionLS;
+}
+
+std::string ReadLog(const std::wstring& path)
+{
+    std::string bytes;
+    ReadFileBytes(path, &bytes);
+    return bytes;
+}
+}  // namespace
+
+TEST_F(InstallRun, NewerWow64DriverOnTheMachineIsKeptWhenAnsweredNo)
+{
+    // A newer 32-bit driver already in place under the driver's name.
+    const std::wstring newer = SystemFolder(true) + Lower(imeName) + L".ime";
+    const std::wstring donor = BuildDir() + L"\\tests\\robot\\newer32\\newer_driver.ime";
+    ASSERT_GT(FileVersionNumber(donor), (2ull << 48) | 1ull) << "the donor must be newer than the payload's 2.0.0.1";
+    ASSERT_TRUE(CopyFileW(donor.c_str(), newer.c_str(), FALSE));
+    const std::string before = Bytes(newer);
+
+    InstallThroughTheWindows(L"newer_driver", false,
+                             L"--answer \"" + std::wstring(kConflictCaption) + L"=no\"");
+    if (!HasFatalFailure()) {
+        EXPECT_NE(std::wstring::npos, robotOutput.find(L"message: " + std::wstring(kConflictCaption) + L" | "));
+        EXPECT_NE(std::wstring::npos, robotOutput.find(L"نىشان ھۆججەت:" + Lower(newer)));
+        EXPECT_TRUE(before == Bytes(newer)) << "the newer driver was replaced";
+        // Keeping the newer file counts as success: the installation ran to its end.
+        EXPECT_EQ(SuccessfulLog(), FromUtf8(ReadLog(logFile)));
+        EXPECT_TRUE(FileExists(SystemFolder(false) + Lower(imeName) + L".ime"));
+        EXPECT_TRUE(FileExists(installFolder + L"installer.exe"));
+    }
+    DeleteFileW(newer.c_str());
+}
+
+TEST_F(InstallRun, DisplayNameWithInvalidFileNameCharactersStillInstalls)
+{
+    UseVariant(L"bad_display_name", {{L"display_name", L"Zerda*Bad?Name|"},
+                                     {L"default_folder", L"ZerdaBadName"},
+                                     {L"text_service_guid", L"{7A3C4E1D-5B2F-4C8A-9E61-2D0F3B8A4C58}"}});
+    ASSERT_TRUE(FileExists(setup)) << Narrow(setup);
+    InstallThroughTheWindows(L"bad_display_name", false);
+    if (HasFatalFailure()) return;
+    EXPECT_NE(std::wstring::npos, robotOutput.find(L"window: Zerda*Bad?Name| قاچىلاش يېتەكچىسى"));
+    EXPECT_EQ(SuccessfulLog(), FromUtf8(ReadLog(logFile)));
+    EXPECT_EQ(L"Zerda*Bad?Name|", RegString(HKEY_LOCAL_MACHINE, UninstallKey(), L"DisplayName"));
+    EXPECT_EQ(installFolder, RegString(HKEY_LOCAL_MACHINE, L"Software\\ZerdaIME3\\" + guid, L"InstallLocation"));
+    EXPECT_TRUE(FileExists(installFolder + L"installer.exe"));
+    EXPECT_TRUE(FileExists(installFolder + L"_backup_.dat"));
+    // No program group could be made under that name.
+    for (const std::wstring& name : Listing(robot_test::Folder(CSIDL_COMMON_PROGRAMS)))
+        EXPECT_EQ(std::wstring::npos, name.find(L"Zerda")) << Narrow(name);
+    // The companion tool ran all the same.
+    std::string calls;
+    for (int i = 0; i < 50 && !(ReadFileBytes(callsLog, &calls) && calls.find("/do=install") != std::string::npos); ++i)
+        Sleep(100);
+    EXPECT_NE(std::string::npos, calls.find("/do=install"));
+}

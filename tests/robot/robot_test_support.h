@@ -1,0 +1,333 @@
+// Shared by the whole-program tests: the demo product's description, the
+// robot run and the read-back helpers (files, versions, shell links).
+#pragma once
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/test_support.h"
+
+namespace robot_test {
+std::wstring FromUtf8(const std::string& s)
+{
+    if (s.empty()) return L"";
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+    return w;
+}
+
+std::string Narrow(const std::wstring& w)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n > 0 ? n - 1 : 0), '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+std::wstring Trim(const std::wstring& s)
+{
+    size_t a = s.find_first_not_of(L" \t\r\n"), b = s.find_last_not_of(L" \t\r\n");
+    return a == std::wstring::npos ? L"" : s.substr(a, b - a + 1);
+}
+
+// The demo product's description: "key = value" lines.
+std::map<std::wstring, std::wstring> ReadDemoConfig()
+{
+    std::string raw;
+    std::map<std::wstring, std::wstring> config;
+    if (!ReadFileBytes(SourceDir() + L"\\demo\\config.txt", &raw)) return config;
+    std::wstring text = FromUtf8(raw);
+    size_t from = 0;
+    while (from < text.size()) {
+        size_t end = text.find(L'\n', from);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring line = text.substr(from, end - from);
+        from = end + 1;
+        if (line.empty() || line[0] == L'#') continue;
+        size_t eq = line.find(L'=');
+        if (eq != std::wstring::npos) config[Trim(line.substr(0, eq))] = Trim(line.substr(eq + 1));
+    }
+    return config;
+}
+
+std::wstring Folder(int csidl)
+{
+    wchar_t path[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, 0, path);
+    std::wstring p = path;
+    if (!p.empty() && p.back() != L'\\') p += L'\\';
+    return p;
+}
+
+std::wstring SystemFolder(bool wow64)
+{
+    wchar_t path[MAX_PATH] = L"";
+    if (wow64) GetSystemWow64DirectoryW(path, MAX_PATH);
+    else GetSystemDirectoryW(path, MAX_PATH);
+    std::wstring p = path;
+    if (!p.empty() && p.back() != L'\\') p += L'\\';
+    return p;
+}
+
+std::wstring Lower(std::wstring s)
+{
+    for (wchar_t& c : s)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return s;
+}
+
+// The name a folder listing gives for the file (the case as stored).
+std::wstring StoredName(const std::wstring& path)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(path.c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return L"";
+    FindClose(h);
+    return fd.cFileName;
+}
+
+std::vector<std::wstring> Listing(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring n = fd.cFileName;
+        if (n != L"." && n != L"..") names.push_back(n);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Bytes(const std::wstring& path)
+{
+    std::string data;
+    ReadFileBytes(path, &data);
+    return data;
+}
+
+// Start of the archive appended to a packed setup: the PE32+ LoaderFlags field.
+size_t PayloadOffset(const std::string& image)
+{
+    if (image.size() < 0x40) return 0;
+    uint32_t pe = *reinterpret_cast<const uint32_t*>(image.data() + 0x3C);
+    size_t loaderFlags = pe + 4 + 20 + 104;
+    if (loaderFlags + 4 > image.size()) return 0;
+    return *reinterpret_cast<const uint32_t*>(image.data() + loaderFlags);
+}
+
+WORD VersionLanguage(const std::wstring& file)
+{
+    DWORD handle = 0, size = GetFileVersionInfoSizeW(file.c_str(), &handle);
+    if (!size) return 0;
+    std::vector<BYTE> info(size);
+    if (!GetFileVersionInfoW(file.c_str(), 0, size, info.data())) return 0;
+    WORD* pairs = nullptr;
+    UINT bytes = 0;
+    if (!VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pairs), &bytes) ||
+        bytes < 4)
+        return 0;
+    return pairs[0];
+}
+
+WORD Machine(const std::wstring& file)
+{
+    std::string image = Bytes(file);
+    if (image.size() < 0x40) return 0;
+    uint32_t pe = *reinterpret_cast<const uint32_t*>(image.data() + 0x3C);
+    if (pe + 6 > image.size()) return 0;
+    return *reinterpret_cast<const uint16_t*>(image.data() + pe + 4);
+}
+
+struct Link {
+    bool loaded = false;
+    std::wstring target, arguments, workingFolder, iconFile, description;
+    int iconIndex = -1;
+};
+
+Link ReadLink(const std::wstring& path)
+{
+    Link link;
+    IShellLinkW* shell = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&shell))))
+        return link;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
+            wchar_t text[1024];
+            link.loaded = true;
+            // The item list holds the target in full; the path text may be a narrow copy.
+            PIDLIST_ABSOLUTE items = nullptr;
+            if (SUCCEEDED(shell->GetIDList(&items)) && items) {
+                wchar_t path[MAX_PATH] = L"";
+                if (SHGetPathFromIDListW(items, path)) link.target = path;
+                CoTaskMemFree(items);
+            }
+            if (link.target.empty() && SUCCEEDED(shell->GetPath(text, 1024, nullptr, SLGP_RAWPATH))) link.target = text;
+            if (SUCCEEDED(shell->GetArguments(text, 1024))) link.arguments = text;
+            if (SUCCEEDED(shell->GetWorkingDirectory(text, 1024))) link.workingFolder = text;
+            if (SUCCEEDED(shell->GetDescription(text, 1024))) link.description = text;
+            int index = -1;
+            if (SUCCEEDED(shell->GetIconLocation(text, 1024, &index))) {
+                link.iconFile = text;
+                link.iconIndex = index;
+            }
+        }
+        file->Release();
+    }
+    shell->Release();
+    return link;
+}
+
+DWORD RegDword(HKEY root, const std::wstring& key, const wchar_t* value)
+{
+    HKEY k;
+    DWORD data = 0, bytes = sizeof data, type = 0;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return 0xFFFFFFFF;
+    LONG rc = RegQueryValueExW(k, value, nullptr, &type, reinterpret_cast<BYTE*>(&data), &bytes);
+    RegCloseKey(k);
+    return rc == ERROR_SUCCESS && type == REG_DWORD ? data : 0xFFFFFFFF;
+}
+
+void DeleteValue(HKEY root, const wchar_t* key, const wchar_t* name)
+{
+    HKEY k;
+    if (RegOpenKeyExW(root, key, 0, KEY_WRITE, &k) != ERROR_SUCCESS) return;
+    RegDeleteValueW(k, name);
+    RegCloseKey(k);
+}
+
+// What the wizard's log box holds after a successful installation.
+inline std::wstring SuccessfulLog()
+{
+    return L"قاچىلاش ھازىرلا  تاماملىنىدۇ...\r\n\r\n"
+           L"  1.سېستىما ھۆججىتى قۇرۇلدى...\r\n"
+           L"  2.ئىجرا بۇلۇش مۇھىتى ھازىرلاندى...\r\n"
+           L"  3.يۇيۇش ئۇچۇرى قاچىلاندى...\r\n"
+           L"  4.قاچىلاش ئۇچۇرلىرى زاپاسلاندى...\r\n"
+           L"  5.باشلاش تېزىملىكى ۋە ئۈستەل يۈزى تەييارلاندى...\r\n"
+           L"  6.ۋاقىتلىق ھۆججەتلەر تازىلاندى...\r\n"
+           L"  7.قاچىلاش ئاخىرلاشتى.\r\n\r\n";
+}
+
+const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run";
+const wchar_t kStartPageKey[] = L"Software\\Microsoft\\Internet Explorer\\Main";
+
+bool EndsWithSlash(const std::wstring& s) { return !s.empty() && s.back() == L'\\'; }
+
+class InstallRun : public ::testing::Test {
+public:
+    void SetUp() override
+    {
+        CoInitialize(nullptr);
+        config = ReadDemoConfig();
+        ASSERT_FALSE(config[L"display_name"].empty()) << "demo/config.txt not readable";
+        setup = BuildDir() + L"\\demo\\ZerdaIME3_Setup.exe";
+        Derive();
+    }
+
+    // A variant of the demo: its setup and the description keys it overrides.
+    void UseVariant(const std::wstring& name, const std::map<std::wstring, std::wstring>& overrides)
+    {
+        for (const auto& [key, value] : overrides) config[key] = value;
+        setup = BuildDir() + L"\\demo\\variants\\" + name + L"\\setup.exe";
+        Derive();
+    }
+
+    void Derive()
+    {
+        guid = config[L"text_service_guid"];
+        imeName = config[L"ime_name"];
+        displayName = config[L"display_name"];
+        // A folder that exists already, so that the overwrite question comes.
+        installFolder = L"C:\\ZerdaRobot\\" + config[L"default_folder"] + L"\\";
+        dataFolder = Folder(CSIDL_COMMON_APPDATA) + L"ZerdaIME3\\" + imeName + L"\\";
+        groupFolder = Folder(CSIDL_COMMON_PROGRAMS) + displayName + L"\\";
+        callsLog = EnvString(L"ALLUSERSPROFILE") + L"\\VarekInputTool\\calls.log";
+        workFolder = TempFolder() + L"$zerdaInstaller$";
+        robot = BuildDir() + L"\\tests\\robot\\zerda_robot.exe";
+        DeleteFileW(callsLog.c_str());
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunKey, L"VarekNews");
+        DeleteValue(HKEY_CURRENT_USER, kStartPageKey, L"Start Page");
+    }
+
+    void TearDown() override
+    {
+        // Best effort: the installed uninstaller first, then whatever it left.
+        std::wstring uninstall = RegString(HKEY_LOCAL_MACHINE, UninstallKey(), L"UninstallString");
+        if (!uninstall.empty()) {
+            std::wstring quoted;  // the command line as one argument: inner quotation marks escaped
+            for (wchar_t c : uninstall) quoted += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
+            RunAndWait(L"\"" + robot + L"\" uninstall \"" + quoted + L"\" --timeout 90", 120000);
+        }
+        for (const std::wstring& key : {UninstallKey(), L"Software\\ZerdaIME3\\" + guid,
+                                        L"Software\\Wow6432Node\\ZerdaIME3\\" + guid})
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunKey, L"VarekNews");
+        DeleteValue(HKEY_CURRENT_USER, kStartPageKey, L"Start Page");
+        DeleteTree(L"C:\\ZerdaRobot");
+        DeleteTree(groupFolder);
+        DeleteTree(dataFolder);
+        CoUninitialize();
+    }
+
+    static std::wstring TempFolder()
+    {
+        wchar_t t[MAX_PATH];
+        GetTempPathW(MAX_PATH, t);
+        std::wstring p = t;
+        if (!p.empty() && p.back() != L'\\') p += L'\\';
+        return p;
+    }
+
+    std::wstring UninstallKey() const { return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + guid; }
+
+    // The folder exists beforehand unless told otherwise, so that the overwrite question comes.
+    void InstallThroughTheWindows(const wchar_t* prefixName, bool folderExists = true,
+                                  const std::wstring& extraArguments = L"")
+    {
+        ASSERT_TRUE(FileExists(setup)) << Narrow(setup);
+        ASSERT_TRUE(FileExists(robot)) << Narrow(robot);
+        // The folder exists with something of the user's and an old program in it.
+        CreateDirectoryW(L"C:\\ZerdaRobot", nullptr);
+        if (folderExists) {
+            ASSERT_TRUE(CreateDirectoryW(installFolder.c_str(), nullptr) || DirExists(installFolder));
+            ASSERT_TRUE(WriteFileText(installFolder + L"keep.txt", "the user's own file"));
+            ASSERT_TRUE(WriteFileText(installFolder + L"config.exe", "an old program"));
+        }
+
+        const std::wstring screens = BuildDir() + L"\\screenshots\\robot_install_" + prefixName;
+        CreateDirectoryW((BuildDir() + L"\\screenshots").c_str(), nullptr);
+        logFile = TempFolder() + L"zerda_robot_install.log";
+        outFile = TempFolder() + L"zerda_robot_install.out";
+        DeleteFileW(logFile.c_str());
+        // The robot's own output goes to a file through the command interpreter.
+        std::wstring command = L"cmd /c \"\"" + robot + L"\" install \"" + setup + L"\" \"" + installFolder +
+                               // The closing backslash doubled, or it would escape the quotation mark.
+                               L"\\\" --screens \"" + screens + L"\" --log \"" + logFile + L"\" " + extraArguments +
+                               L" > \"" + outFile + L"\"\"";
+        int code = RunAndWait(command, 330000);
+        std::string out;
+        ReadFileBytes(outFile, &out);
+        robotOutput = FromUtf8(out);
+        std::printf("%s\n", out.c_str());
+        ASSERT_EQ(0, code);
+    }
+
+    std::map<std::wstring, std::wstring> config;
+    std::wstring guid, imeName, displayName, installFolder, dataFolder, groupFolder, callsLog, workFolder, setup,
+        robot, logFile, outFile, robotOutput;
+};
+
+}  // namespace robot_test
