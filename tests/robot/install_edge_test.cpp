@@ -74,3 +74,36 @@ TEST_F(InstallRun, DisplayNameWithInvalidFileNameCharactersStillInstalls)
         Sleep(100);
     EXPECT_NE(std::string::npos, calls.find("/do=install"));
 }
+
+TEST_F(InstallRun, AgreementPageFirstThenTheWizardWithoutItsRow)
+{
+    UseVariant(L"agreement_first", {{L"agreement", L"1"},
+                                    {L"default_folder", L"ZerdaAgreement"},
+                                    {L"text_service_guid", L"{7A3C4E1D-5B2F-4C8A-9E61-2D0F3B8A4C59}"}});
+    ASSERT_TRUE(FileExists(setup)) << Narrow(setup);
+    InstallThroughTheWindows(L"agreement_first", false);
+    if (HasFatalFailure()) return;
+    const size_t page = robotOutput.find(L"window: " + displayName + L" - ئىشلىتىش كېلىشىمى");
+    const size_t wizard = robotOutput.find(L"window: " + displayName + L" قاچىلاش يېتەكچىسى");
+    ASSERT_NE(std::wstring::npos, page);
+    ASSERT_NE(std::wstring::npos, wizard);
+    EXPECT_LT(page, wizard);
+    EXPECT_EQ(SuccessfulLog(), FromUtf8(ReadLog(logFile)));
+}
+
+TEST_F(InstallRun, DeclinedAgreementPageEndsWithoutInstalling)
+{
+    UseVariant(L"agreement_first", {{L"agreement", L"1"},
+                                    {L"default_folder", L"ZerdaAgreement"},
+                                    {L"text_service_guid", L"{7A3C4E1D-5B2F-4C8A-9E61-2D0F3B8A4C59}"}});
+    const std::wstring out = TempFolder() + L"zerda_robot_decline.out";
+    std::wstring command = L"cmd /c \"\"" + robot + L"\" install \"" + setup + L"\" - --decline-licence --timeout 120 > \"" +
+                           out + L"\"\"";
+    EXPECT_EQ(4, RunAndWait(command, 150000));
+    std::string text;
+    ReadFileBytes(out, &text);
+    EXPECT_NE(std::wstring::npos, FromUtf8(text).find(L" - ئىشلىتىش كېلىشىمى"));
+    EXPECT_EQ(std::wstring::npos, FromUtf8(text).find(L"window: " + displayName + L" قاچىلاش يېتەكچىسى"));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKey()));
+    EXPECT_FALSE(DirExists(workFolder));
+}
