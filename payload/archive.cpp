@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "app/bounded_string.h"
 #include "app/shared_routines.h"
@@ -74,20 +75,20 @@ int32_t ReadEntry(unzFile zip, ArchiveEntry& entry, uint64_t& totalSoFar)
     return entry.size;
 }
 
-bool CreateParentFolders(const char* path)
+bool CreateParentFolders(const wchar_t* path)
 {
-    char parent[MAX_PATH];
+    wchar_t parent[MAX_PATH];
     BoundedCopy(parent, MAX_PATH, path);
-    char* last = std::strrchr(parent, '\\');
+    wchar_t* last = wcsrchr(parent, L'\\');
     if (!last) return false;
-    *last = '\0';
-    for (char* p = parent; *p; ++p) {
-        if (*p != '\\') continue;
-        *p = '\0';
-        if (parent[0]) CreateDirectoryA(parent, nullptr);
-        *p = '\\';
+    *last = L'\0';
+    for (wchar_t* p = parent; *p; ++p) {
+        if (*p != L'\\') continue;
+        *p = L'\0';
+        if (parent[0]) CreateDirectoryW(parent, nullptr);
+        *p = L'\\';
     }
-    if (parent[0]) CreateDirectoryA(parent, nullptr);
+    if (parent[0]) CreateDirectoryW(parent, nullptr);
     return true;
 }
 
@@ -174,13 +175,10 @@ bool SplitOwnFile(SetupContext& ctx)
     return PathExists(ctx.archivePath);
 }
 
-ArchiveEntryList* LoadArchiveEntries(const char* archivePath)
+namespace {
+
+ArchiveEntryList* LoadEntriesWith(const void* archivePath, zlib_filefunc64_def& functions)
 {
-    if (!archivePath || !archivePath[0]) return nullptr;
-    // The A variant opens with CreateFileA: fill_win32_filefunc would pass the
-    // narrow path to CreateFileW in this UNICODE build.
-    zlib_filefunc64_def functions;
-    fill_win32_filefunc64A(&functions);
     unzFile zip = unzOpen2_64(archivePath, &functions);
     if (!zip) return nullptr;
 
@@ -218,6 +216,26 @@ ArchiveEntryList* LoadArchiveEntries(const char* archivePath)
     return list;
 }
 
+}  // namespace
+
+ArchiveEntryList* LoadArchiveEntries(const char* archivePath)
+{
+    if (!archivePath || !archivePath[0]) return nullptr;
+    // The A variant opens with CreateFileA: fill_win32_filefunc would pass the
+    // narrow path to CreateFileW in this UNICODE build.
+    zlib_filefunc64_def functions;
+    fill_win32_filefunc64A(&functions);
+    return LoadEntriesWith(archivePath, functions);
+}
+
+ArchiveEntryList* LoadArchiveEntriesW(const wchar_t* archivePath)
+{
+    if (!archivePath || !archivePath[0]) return nullptr;
+    zlib_filefunc64_def functions;
+    fill_win32_filefunc64W(&functions);
+    return LoadEntriesWith(archivePath, functions);
+}
+
 void FreeArchiveEntries(ArchiveEntryList* list)
 {
     if (!list) return;
@@ -226,55 +244,55 @@ void FreeArchiveEntries(ArchiveEntryList* list)
     std::free(list);
 }
 
-bool WriteArchiveEntry(const ArchiveEntry& entry, const char* destination)
+bool WriteArchiveEntryW(const ArchiveEntry& entry, const wchar_t* destination)
 {
     if (!destination || !destination[0] || entry.readFailed) return false;
     if (!IsContainedEntryName(entry.name)) return false;
-    size_t destLength = std::strlen(destination);
-    bool endsWithBackslash = destination[destLength - 1] == '\\';
-    char path[MAX_PATH];
-    size_t length = BoundedFormat(path, MAX_PATH, endsWithBackslash ? "%s%s" : "%s\\%s", destination, entry.name);
+    wchar_t name[kArchiveNameBytes + 1];
+    int converted = MultiByteToWideChar(CP_ACP, 0, entry.name, -1, name, kArchiveNameBytes + 1);
+    if (converted <= 0) return false;
+    size_t destLength = wcslen(destination);
+    bool endsWithBackslash = destination[destLength - 1] == L'\\';
+    wchar_t path[MAX_PATH];
+    size_t length = BoundedFormat(path, MAX_PATH, endsWithBackslash ? L"%s%s" : L"%s\\%s", destination, name);
     // A cut path would name some other file.
-    if (length != destLength + std::strlen(entry.name) + (endsWithBackslash ? 0 : 1)) return false;
+    if (length != destLength + wcslen(name) + (endsWithBackslash ? 0 : 1)) return false;
     if (!CreateParentFolders(path)) return false;
-
-    wchar_t widePath[MAX_PATH];
-    int wide = MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
-    if (wide <= 0) return false;
 
     if (entry.size <= 0) {
         // An empty file cannot be mapped; it is only created.
-        HANDLE file = CreateFileW(widePath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) return false;
         CloseHandle(file);
         return true;
     }
     MappedFile* out = nullptr;
-    if (!CreateMappedFile(widePath, static_cast<DWORD>(entry.size), &out) || !out) return false;
+    if (!CreateMappedFile(path, static_cast<DWORD>(entry.size), &out) || !out) return false;
     std::memcpy(out->data, entry.data, static_cast<size_t>(entry.size));
     CloseMappedFile(out, 1);
     return true;
 }
 
+bool WriteArchiveEntry(const ArchiveEntry& entry, const char* destination)
+{
+    if (!destination || !destination[0]) return false;
+    wchar_t wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, destination, -1, wide, MAX_PATH) <= 0) return false;
+    return WriteArchiveEntryW(entry, wide);
+}
+
 bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, ExtractProgress progress)
 {
-    char archiveA[MAX_PATH] = {};
-    if (!archivePath ||
-        !WideCharToMultiByte(CP_ACP, 0, archivePath, -1, archiveA, MAX_PATH, nullptr, nullptr))
-        return false;
-    archiveA[MAX_PATH - 1] = '\0';
-    ArchiveEntryList* list = LoadArchiveEntries(archiveA);
+    // Paths stay wide: a folder name outside the ANSI code page (a Uyghur
+    // install folder holding the backup) must still open. Entry names are
+    // the archive's own ANSI names.
+    ArchiveEntryList* list = LoadArchiveEntriesW(archivePath);
     if (!list) return false;
-
-    char destinationA[MAX_PATH] = {};
-    if (!destination ||
-        !WideCharToMultiByte(CP_ACP, 0, destination, -1, destinationA, MAX_PATH, nullptr, nullptr) ||
-        !destinationA[0]) {
+    if (!destination || !destination[0]) {
         FreeArchiveEntries(list);
         return false;
     }
-    destinationA[MAX_PATH - 1] = '\0';
 
     int64_t total = 0;
     for (int32_t i = 0; i < list->count; ++i) total += list->entries[i].size;
@@ -287,7 +305,7 @@ bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, Extra
         // A folder entry fails to become a file but is still there: empty
         // entries count as written, unless unreadable or outside the folder.
         bool ok = !entry.readFailed && IsContainedEntryName(entry.name) &&
-                  (WriteArchiveEntry(entry, destinationA) || entry.size == 0);
+                  (WriteArchiveEntryW(entry, destination) || entry.size == 0);
         wideName[0] = L'\0';
         int converted = MultiByteToWideChar(CP_ACP, 0, entry.name, -1, wideName, kArchiveNameBytes + 1);
         if (converted <= 0) wideName[0] = L'\0';

@@ -31,8 +31,10 @@ DWORD ReadPayloadOffset(const BYTE* image, DWORD size);
 bool SplitOwnFile(SetupContext& ctx);
 bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, ExtractProgress progress);
 ArchiveEntryList* LoadArchiveEntries(const char* archivePath);
+ArchiveEntryList* LoadArchiveEntriesW(const wchar_t* archivePath);
 void FreeArchiveEntries(ArchiveEntryList* list);
 bool WriteArchiveEntry(const ArchiveEntry& entry, const char* destination);
+bool WriteArchiveEntryW(const ArchiveEntry& entry, const wchar_t* destination);
 
 // False for a name that would leave the destination folder: a ".." part, a
 // drive letter or stream colon, or a leading pair of separators.

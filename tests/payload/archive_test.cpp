@@ -310,3 +310,20 @@ TEST_F(Split, RelaunchedRunsUseTheArchivePathAsItIs)
     wcscpy(ctx_->archivePath, (dir_ / L"p.zip").c_str());
     EXPECT_TRUE(SplitOwnFile(*ctx_));
 }
+
+TEST_F(Unpack, FoldersWhoseNamesAreNotInTheAnsiCodePage)
+{
+    // The default install folder is named in Uyghur: the backup archive in it
+    // and any destination must open all the same.
+    std::wstring folder = dir_ / L"ۋارېك ئۇيغۇرچە";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    std::wstring zip = folder + L"\\_backup_.dat";
+    ASSERT_TRUE(BuildZip(zip, {{"$dataFiles$\\config.dsc", "CFG"}, {"main.chm", "CHM"}}));
+    std::wstring dest = folder + L"\\zipdatas";
+    EXPECT_TRUE(UnpackArchive(zip.c_str(), dest.c_str(), &Record));
+    std::string s;
+    EXPECT_TRUE(ReadFileBytes(dest + L"\\$dataFiles$\\config.dsc", &s));
+    EXPECT_EQ("CFG", s);
+    EXPECT_TRUE(ReadFileBytes(dest + L"\\main.chm", &s));
+    EXPECT_EQ("CHM", s);
+}
