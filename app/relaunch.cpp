@@ -67,7 +67,15 @@ void DeleteRunningCopy()
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi))
+    // The child lives for some seconds: it must not keep the folder this copy
+    // was started in (the install folder, from a shortcut) as its current
+    // folder, or an uninstall right after would fail to remove that folder.
+    wchar_t childFolder[MAX_PATH];
+    BoundedCopy(childFolder, MAX_PATH, self);
+    wchar_t* lastSeparator = wcsrchr(childFolder, L'\\');
+    if (lastSeparator) lastSeparator[1] = L'\0';
+    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        lastSeparator ? childFolder : nullptr, &si, &pi))
         return;
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
     SetFileAttributesW(self, FILE_ATTRIBUTE_NORMAL);
