@@ -259,7 +259,9 @@ private:
                 phase_ = 1;
                 return;
             }
-            Click(h, IDOK);
+            // Posted: the dialog works inside this click, and a process list it
+            // opens there needs the robot free to answer it.
+            PostMessageW(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(h, IDOK)));
             phase_ = 1;
             messagesAtPress_ = messages_;
             return;
