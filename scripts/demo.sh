@@ -23,7 +23,8 @@ cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$BUILD_DIR" -j"$(nproc)"
 
 prefix="$PWD/$BUILD_DIR/wine/demo-$version"
-scripts/wine-prefix.sh create "$prefix" "$version"
+ZERDA_PREFIX_DISPLAY=1 scripts/wine-prefix.sh create "$prefix" "$version"
+trap 'scripts/wine-prefix.sh stop "$prefix"' EXIT
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree="
 screens="$PWD/$BUILD_DIR/screenshots/demo-$version"
 rm -rf "$screens"; mkdir -p "$screens"
@@ -32,53 +33,65 @@ winpath() { printf 'Z:%s' "$(echo "$1" | sed 's|/|\\|g')"; }
 robot="$BUILD_DIR/tests/robot/zerda_robot.exe"
 setup="$BUILD_DIR/demo/ZerdaIME3_Setup.exe"
 guid=$(sed -n 's/^text_service_guid *= *//p' demo/config.txt | tr -d '\r')
-product_key="HKLM\\Software\\ZerdaIME3\\$guid"
-run_robot() { scripts/with-xvfb.sh wine "$robot" "$@"; }
-reg_value() {  # key value -> data (empty when missing)
-  wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+product_key="HKEY_LOCAL_MACHINE\\Software\\ZerdaIME3\\$guid"
+# Everything runs on the prefix's own virtual display.
+run_robot() { scripts/wine-run.sh "$robot" "$@"; }
+reg_dump() {  # key -> its values as "name"="data" lines, UTF-8 (empty when missing)
+  local out; out=$(mktemp)
+  if scripts/wine-run.sh regedit /E "$out" "$1" >/dev/null 2>&1 && [ -s "$out" ]; then
+    iconv -f UTF-16LE -t UTF-8 "$out" | tr -d '\r' | sed -e '1s/^\xEF\xBB\xBF//' | grep '^"' || true
+  fi
+  rm -f "$out"
 }
-unix_path() { winepath -u "$1" 2>/dev/null; }
+reg_value() {  # key value -> data (empty when missing)
+  reg_dump "$1" | sed -n "s/^\"$2\"=\"\(.*\)\"\$/\1/p" | sed 's/\\\\/\\/g'
+}
+unix_path() { WINEPREFIX="$prefix" winepath -u "$1" 2>/dev/null; }
 
+uninstall_key="HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$guid"
 summary() {
+  set +e  # a missing item is part of the report
   echo "== what is on the machine now"
-  local install data
+  local install data ime
   install=$(reg_value "$product_key" InstallLocation)
   data=$(reg_value "$product_key" DataLocation)
   if [ -z "$install" ]; then
-    echo "product key $product_key: absent"
+    echo "product key: absent"
   else
-    echo "product key $product_key:"
-    wine reg query "$product_key" 2>/dev/null | tr -d '\r' | sed -n 's/^ \{2,\}/  /p'
-    echo "uninstall entry UninstallString: $(reg_value "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$guid" UninstallString)"
-    echo "install folder $install:"; ls -la "$(unix_path "$install")" | sed 's/^/  /'
-    echo "data folder $data:"; ls -la "$(unix_path "$data")" | sed 's/^/  /'
+    echo "product key $product_key:"; reg_dump "$product_key" | sed 's/^/  /'
+    echo "uninstall entry:"; reg_dump "$uninstall_key" | sed 's/^/  /'
+    echo "install folder $install:"; ls -la "$(unix_path "$install")" 2>&1 | sed 's/^/  /'
+    echo "data folder $data:"; ls -la "$(unix_path "$data")" 2>&1 | sed 's/^/  /'
   fi
-  local sys32 ime
-  ime=$(sed -n 's/^ime_name *= *//p' demo/config.txt | tr -d '\r')
-  sys32="$prefix/drive_c/windows/system32"
-  ls -la "$sys32"/"${ime,,}".ime "$prefix/drive_c/windows/syswow64"/"${ime,,}".ime 2>/dev/null | sed 's/^/  driver: /' \
-    || echo "  no driver files in the system folders"
-  echo "Start-menu group:"; ls "$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/" 2>/dev/null | sed 's/^/  /'
-  echo "companion tool calls:"; cat "$prefix/drive_c/ProgramData/VarekInputTool/calls.log" 2>/dev/null | sed 's/^/  /'
+  ime=$(sed -n 's/^ime_name *= *//p' demo/config.txt | tr -d '\r' | tr 'A-Z' 'a-z')
+  echo "drivers:"
+  ls -la "$prefix/drive_c/windows/system32/$ime.ime" "$prefix/drive_c/windows/syswow64/$ime.ime" 2>&1 | sed 's/^/  /'
+  echo "Start-menu groups:"
+  ls "$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/" 2>&1 | sed 's/^/  /'
+  echo "companion tool calls:"
+  sed 's/^/  /' "$prefix/drive_c/ProgramData/VarekInputTool/calls.log" 2>/dev/null || echo "  none"
+  set -e
 }
 
 echo "== installing the demo product ($version)"
-run_robot install "$(winpath "$PWD/$setup")" - --screens "$(winpath "$screens")"
+mkdir -p "$screens/1-install"
+run_robot install "$(winpath "$PWD/$setup")" - --screens "$(winpath "$screens/1-install")"
 summary
 if [ "$lifecycle" = 1 ]; then
   install=$(reg_value "$product_key" InstallLocation)
   echo "== repair, as the repair shortcut starts it"
-  run_robot repair "\"${install}installer.exe\" /n $guid /r" --screens "$(winpath "$screens")"
+  mkdir -p "$screens/2-repair"
+  run_robot repair "\"${install}installer.exe\" /n $guid /r" --screens "$(winpath "$screens/2-repair")"
   summary
   echo "== uninstall, as the uninstall entry starts it"
-  run_robot uninstall "$(reg_value "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$guid" UninstallString)" \
-    --screens "$(winpath "$screens")"
+  mkdir -p "$screens/3-uninstall"
+  run_robot uninstall "$(reg_value "$uninstall_key" UninstallString | sed 's/\\"/"/g')" \
+    --screens "$(winpath "$screens/3-uninstall")"
   sleep 3
   summary
 fi
-for f in "$screens"/*.bmp; do
+for f in "$screens"/*/*.bmp; do
   [ -e "$f" ] && convert "$f" "${f%.bmp}.png" && rm -f "$f"
 done
 echo "== screenshots: $screens"
-ls "$screens"
-scripts/wine-prefix.sh stop "$prefix"
+(cd "$screens" && ls */)
