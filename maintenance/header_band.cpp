@@ -3,6 +3,9 @@
 #include <cwchar>
 
 #include "app/bounded_string.h"
+#include "app/setup_context.h"
+#include "files/in_use.h"
+#include "maintenance/maintenance_texts.h"
 
 namespace {
 LOGFONTW LogFontDescription()
@@ -50,4 +53,26 @@ void RepaintNow(HWND control)
     if (!control) return;
     InvalidateRect(control, nullptr, TRUE);
     UpdateWindow(control);
+}
+
+void RunMaintenanceAction(CDialog& dialog, const MaintenanceControls& controls, int& state,
+                          const wchar_t* actionText, bool (*sequence)())
+{
+    wchar_t text[21];
+    controls.action.GetWindowText(text, 21);
+    if (wcscmp(text, actionText) == 0) {
+        if (ConfirmImeNotLoaded(dialog.m_hWnd) != 0) return;
+        controls.progress.ShowWindow(SW_SHOW);
+        g_setup.progressBar = controls.progress.m_hWnd;
+        g_setup.logBox = controls.log.m_hWnd;
+        state = 1;
+        RepaintNow(controls.header.m_hWnd);
+        sequence();
+        state = 2;
+        RepaintNow(controls.header.m_hWnd);
+        controls.progress.ShowWindow(SW_HIDE);
+        controls.action.SetWindowText(maint_text::kFinishButton);
+    } else if (wcscmp(text, maint_text::kFinishButton) == 0) {
+        dialog.OnOK();
+    }
 }

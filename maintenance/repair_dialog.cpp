@@ -108,23 +108,7 @@ BOOL CZD_Repair::OnInitDialog()
 
 void CZD_Repair::OnAction()
 {
-    wchar_t text[21];
-    m_action.GetWindowText(text, 21);
-    if (wcscmp(text, maint_text::kRepairButton) == 0) {
-        if (ConfirmImeNotLoaded(m_hWnd) != 0) return;
-        m_progress.ShowWindow(SW_SHOW);
-        g_setup.progressBar = m_progress.m_hWnd;
-        g_setup.logBox = m_log.m_hWnd;
-        m_state = 1;
-        RepaintNow(m_header.m_hWnd);
-        RunRepairSequence();
-        m_state = 2;
-        RepaintNow(m_header.m_hWnd);
-        m_progress.ShowWindow(SW_HIDE);
-        m_action.SetWindowText(maint_text::kFinishButton);
-    } else if (wcscmp(text, maint_text::kFinishButton) == 0) {
-        OnOK();
-    }
+    RunMaintenanceAction(*this, {m_action, m_progress, m_log, m_header}, m_state, maint_text::kRepairButton, &RunRepairSequence);
 }
 
 bool CZD_Repair::OnDrawItem(int controlId, DRAWITEMSTRUCT* item)

@@ -283,23 +283,7 @@ BOOL CCZD_Uninstall::OnInitDialog()
 
 void CCZD_Uninstall::OnAction()
 {
-    wchar_t text[21];
-    m_action.GetWindowText(text, 21);
-    if (wcscmp(text, maint_text::kUninstallButton) == 0) {
-        if (ConfirmImeNotLoaded(m_hWnd) != 0) return;
-        m_progress.ShowWindow(SW_SHOW);
-        g_setup.progressBar = m_progress.m_hWnd;
-        g_setup.logBox = m_log.m_hWnd;
-        m_state = 1;
-        RepaintNow(m_header.m_hWnd);
-        RunUninstallSequence();
-        m_state = 2;
-        RepaintNow(m_header.m_hWnd);
-        m_progress.ShowWindow(SW_HIDE);
-        m_action.SetWindowText(maint_text::kFinishButton);
-    } else if (wcscmp(text, maint_text::kFinishButton) == 0) {
-        OnOK();
-    }
+    RunMaintenanceAction(*this, {m_action, m_progress, m_log, m_header}, m_state, maint_text::kUninstallButton, &RunUninstallSequence);
 }
 
 bool CCZD_Uninstall::OnDrawItem(int controlId, DRAWITEMSTRUCT* item)
