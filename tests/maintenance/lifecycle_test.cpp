@@ -18,47 +18,16 @@
 #include "expected_texts.h"
 #include "lifecycle_texts.h"
 #include "maint_fixture.h"
+#include "robot/robot_test_support.h"
 
 namespace {
 
-std::wstring FromUtf8(const std::string& s)
-{
-    if (s.empty()) return L"";
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-    return w;
-}
-
-std::string Utf8(const std::wstring& w)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n > 0 ? n - 1 : 0), '\0');
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
-    return s;
-}
-
-std::wstring Lower(std::wstring s)
-{
-    for (wchar_t& c : s)
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    return s;
-}
-
-std::wstring Trim(const std::wstring& s)
-{
-    size_t a = s.find_first_not_of(L" \t\r\n"), b = s.find_last_not_of(L" \t\r\n");
-    return a == std::wstring::npos ? L"" : s.substr(a, b - a + 1);
-}
-
-std::wstring KnownFolder(int csidl)
-{
-    wchar_t path[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, 0, path);
-    std::wstring p = path;
-    if (!p.empty() && p.back() != L'\\') p += L'\\';
-    return p;
-}
+using robot_test::FromUtf8;
+using robot_test::Lower;
+using robot_test::Narrow;
+using robot_test::ReadDemoConfig;
+using robot_test::SystemFolder;
+using robot_test::Trim;
 
 std::wstring TempFolder()
 {
@@ -67,33 +36,6 @@ std::wstring TempFolder()
     std::wstring p = t;
     if (!p.empty() && p.back() != L'\\') p += L'\\';
     return p;
-}
-
-std::wstring SystemFolder(bool wow64)
-{
-    wchar_t path[MAX_PATH] = L"";
-    if (wow64) GetSystemWow64DirectoryW(path, MAX_PATH);
-    else GetSystemDirectoryW(path, MAX_PATH);
-    return std::wstring(path) + L"\\";
-}
-
-std::map<std::wstring, std::wstring> ReadDemoConfig()
-{
-    std::string raw;
-    std::map<std::wstring, std::wstring> config;
-    if (!ReadFileBytes(SourceDir() + L"\\demo\\config.txt", &raw)) return config;
-    std::wstring text = FromUtf8(raw);
-    size_t from = 0;
-    while (from < text.size()) {
-        size_t end = text.find(L'\n', from);
-        if (end == std::wstring::npos) end = text.size();
-        std::wstring line = text.substr(from, end - from);
-        from = end + 1;
-        if (line.empty() || line[0] == L'#') continue;
-        size_t eq = line.find(L'=');
-        if (eq != std::wstring::npos) config[Trim(line.substr(0, eq))] = Trim(line.substr(eq + 1));
-    }
-    return config;
 }
 
 // One argument as the C runtime of the robot will split it again.
@@ -257,8 +199,8 @@ bool Win10()
 struct Product {
     std::wstring guid, imeName, displayName, installFolder, setup;
 
-    std::wstring DataFolder() const { return KnownFolder(CSIDL_COMMON_APPDATA) + L"ZerdaIME3\\" + imeName + L"\\"; }
-    std::wstring GroupFolder() const { return KnownFolder(CSIDL_COMMON_PROGRAMS) + displayName + L"\\"; }
+    std::wstring DataFolder() const { return robot_test::Folder(CSIDL_COMMON_APPDATA) + L"ZerdaIME3\\" + imeName + L"\\"; }
+    std::wstring GroupFolder() const { return robot_test::Folder(CSIDL_COMMON_PROGRAMS) + displayName + L"\\"; }
     std::wstring ProductKey() const { return L"Software\\ZerdaIME3\\" + guid; }
     std::wstring ProductKey32() const { return L"Software\\Wow6432Node\\ZerdaIME3\\" + guid; }
     std::wstring UninstallKey() const
@@ -381,7 +323,7 @@ public:
         CreateDirectoryW(screens.c_str(), nullptr);
         screens += std::wstring(L"cycle_") + (Win10() ? L"win10" : L"win7");
         DeleteFileW(callsLog.c_str());
-        ASSERT_TRUE(FileExists(demo.setup)) << Utf8(demo.setup);
+        ASSERT_TRUE(FileExists(demo.setup)) << Narrow(demo.setup);
     }
 
     void TearDown() override
@@ -443,7 +385,7 @@ public:
         CloseHandle(pi.hThread);
         holder_ = pi.hProcess;
         for (int i = 0; i < 100 && !FileExists(ready); ++i) Sleep(100);
-        ASSERT_TRUE(FileExists(ready)) << "the holder did not load " << Utf8(library);
+        ASSERT_TRUE(FileExists(ready)) << "the holder did not load " << Narrow(library);
         DeleteFileW(ready.c_str());
     }
 
@@ -463,18 +405,18 @@ TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
     const std::vector<std::wstring> freshRegistry = demo.Registry();
     // Registered the classic way before Windows 8, as a text service from then on.
     EXPECT_NE(Joined(freshRegistry).find(Win10() ? L"tip=1" : L"layouts=1"), std::wstring::npos)
-        << Utf8(Joined(freshRegistry));
+        << Narrow(Joined(freshRegistry));
     ASSERT_TRUE(fresh.count(L"install\\config.exe") && fresh.count(L"data\\main.dmg") &&
                 fresh.count(L"system\\" + Lower(demo.imeName)))
-        << Utf8(TreeDifferences({}, fresh));
+        << Narrow(TreeDifferences({}, fresh));
     const std::vector<std::wstring> fonts = PayloadFonts();
     ASSERT_FALSE(fonts.empty());
-    const std::wstring fontsFolder = KnownFolder(CSIDL_FONTS);
-    for (const std::wstring& f : fonts) ASSERT_TRUE(FileExists(fontsFolder + f)) << Utf8(f);
+    const std::wstring fontsFolder = robot_test::Folder(CSIDL_FONTS);
+    for (const std::wstring& f : fonts) ASSERT_TRUE(FileExists(fontsFolder + f)) << Narrow(f);
 
     // Damage: program files, a data file, the driver and a font.
     for (const wchar_t* f : {L"config.exe", L"main.chm", L"tools\\varekinputtool.exe"})
-        ASSERT_TRUE(DeleteFileW((demo.installFolder + f).c_str())) << Utf8(f);
+        ASSERT_TRUE(DeleteFileW((demo.installFolder + f).c_str())) << Narrow(f);
     ASSERT_TRUE(DeleteFileW((demo.DataFolder() + L"main.dmg").c_str()));
     ASSERT_TRUE(DeleteFileW((SystemFolder(false) + demo.imeName + L".ime").c_str()));
     ASSERT_TRUE(DeleteFileW((fontsFolder + fonts.back()).c_str()));
@@ -483,7 +425,7 @@ TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
     RobotRun repair = RepairFromShortcut(demo, L"_repair", repairLog);
     ASSERT_EQ(repair.code, 0);
     EXPECT_EQ(TreeDifferences(fresh, demo.Files()), L"") << "the repair must put every file back";
-    for (const std::wstring& f : fonts) EXPECT_TRUE(FileExists(fontsFolder + f)) << Utf8(f);
+    for (const std::wstring& f : fonts) EXPECT_TRUE(FileExists(fontsFolder + f)) << Narrow(f);
     EXPECT_EQ(FromUtf8(ReadUtf8(repairLog)),
               JoinLog({expect::kRepairStart, expect::kRepairStep1, expect::kRepairStep2, expect::kRepairStep3,
                        expect::kRepairStep4, expect::kRepairStep5, expect::kRepairStep6}));
@@ -501,7 +443,7 @@ TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
                        expect::kUninstallFamily, expect::kUninstallStep7, expect::kUninstallStep8}));
     EXPECT_EQ(Joined(demo.Leftovers()), L"");
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZerdaIME3"));
-    for (const std::wstring& f : fonts) EXPECT_TRUE(FileExists(fontsFolder + f)) << "fonts stay: " << Utf8(f);
+    for (const std::wstring& f : fonts) EXPECT_TRUE(FileExists(fontsFolder + f)) << "fonts stay: " << Narrow(f);
 
     std::string calls;
     for (int i = 0; i < 50 && ReadUtf8(callsLog).find("/do=unstall") == std::string::npos; ++i) Sleep(100);
@@ -516,7 +458,7 @@ TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
 TEST_F(LifeCycle, TwoProductsOfTheFamily)
 {
     FamilyFolderAside aside;
-    ASSERT_TRUE(FileExists(second.setup)) << Utf8(second.setup);
+    ASSERT_TRUE(FileExists(second.setup)) << Narrow(second.setup);
     ASSERT_NO_FATAL_FAILURE(Install(demo, L"_family_a"));
     ASSERT_NO_FATAL_FAILURE(Install(second, L"_family_b"));
     const Tree demoFiles = demo.Files();
@@ -624,7 +566,7 @@ TEST_F(LifeCycle, CompanionCommandWithoutSwitchesOrEmpty)
         bool started;
     } cases[] = {{L"maint_cmd_plain", true}, {L"maint_cmd_empty", false}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(Utf8(c.variant));
+        SCOPED_TRACE(Narrow(c.variant));
         Product p = demo;
         p.setup = BuildDir() + L"\\demo\\variants\\" + c.variant + L"\\setup.exe";
         ASSERT_TRUE(FileExists(p.setup));
