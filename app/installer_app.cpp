@@ -5,15 +5,25 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <cwchar>
+
 #include "app/bounded_string.h"
 #include "app/command_line.h"
+#include "app/delayed_removal.h"
 #include "app/messages.h"
 #include "app/relaunch.h"
+#include "app/run_guard.h"
+#include "app/run_log.h"
+#include "app/run_options.h"
+#include "app/unattended_prompts.h"
 #include "app/setup_context.h"
 #include "app/shared_routines.h"
 #include "app/work_folder.h"
+#include "engine/install_sequence.h"
 #include "engine/registration.h"
+#include "files/signature.h"
 #include "files/version_info.h"
+#include "maintenance/removal_guard.h"
 #include "maintenance/repair_dialog.h"
 #include "maintenance/uninstall_dialog.h"
 #include "payload/extract_dialog.h"
@@ -31,13 +41,49 @@ HICON LoadAppIcon(int id)
                                          LR_DEFAULTSIZE | LR_SHARED));
 }
 
+const wchar_t* ModeName(uint8_t mode)
+{
+    switch (mode) {
+    case 'u': return L"uninstall";
+    case 'r': return L"repair";
+    case 'g': return L"update";
+    default: return L"install";
+    }
+}
+
+const wchar_t* UiName() { return IsQuietRun() ? L"quiet" : IsPassiveRun() ? L"passive" : L"interactive"; }
+
+// Quiet runs unpack without the dialog; the others show its progress.
 bool RunExtraction()
 {
+    if (IsQuietRun()) return ExtractPayload(g_setup, nullptr, nullptr);
     CZD_Extract dialog;
     SetMainWindow(&dialog);
     INT_PTR result = dialog.DoModal();
     SetMainWindow(nullptr);
     return result == IDOK;
+}
+
+// A relaunched copy appends to the log its starter opened.
+bool IsRelaunchedCommandLine(const wchar_t* text)
+{
+    return text && (wcsstr(text, L"/f") || wcsstr(text, L"/F"));
+}
+
+void StartRunLog(const wchar_t* commandLine)
+{
+    if (!IsUnattendedRun() && !g_run.logPath[0]) return;
+    OpenRunLog(g_run.logPath, IsRelaunchedCommandLine(g_run.remaining));
+    RunLog(L"Command line: %s", commandLine ? commandLine : L"");
+}
+
+// A folder that the uninstall could never remove again is no install folder.
+bool IsUsableInstallFolder()
+{
+    if (!g_run.installFolder[0] || IsFolderSafeToRemove(g_run.installFolder)) return true;
+    g_run.badFolder = true;
+    BoundedFormat(g_run.reason, kRunReasonChars, L"/dir=: not a folder to install into: %s", g_run.installFolder);
+    return false;
 }
 
 }  // namespace
@@ -50,7 +96,10 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     InitCommonControlsEx(&controls);
     ImmDisableIME(0);
     EnableControlContainer();
-    if (FAILED(CoInitialize(nullptr))) return TRUE;
+    if (FAILED(CoInitialize(nullptr))) {
+        SetRunResult(kExitFailure);
+        return TRUE;
+    }
 
     if (IsServiceCommandLine(commandLine)) {
         RunServiceDispatch(commandLine);
@@ -58,17 +107,51 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
         return TRUE;
     }
 
-    if (!PrepareWorkFolder(g_setup)) {
+    ParseRunOptions(commandLine, g_run);
+    StartRunLog(commandLine);
+    if (IsUnattendedRun()) AnswerPromptsUnattended();
+    if (g_run.help) {
+        RunLog(L"Switch list asked for");
+        ShowMessageBox(nullptr, kRunSwitchHelp, L"ZerdaIME3 Setup", MB_OK | MB_ICONINFORMATION);
         CoUninitialize();
         return TRUE;
     }
-    ParseCommandLine(commandLine, g_setup);
+    // Interactive runs read unknown switches as they always did; a bad
+    // install folder is refused in every run.
+    if (g_run.badFolder || (g_run.unknownSwitch && IsUnattendedRun()) || !IsUsableInstallFolder()) {
+        RunLog(L"Bad command line: %s", g_run.reason);
+        wchar_t text[2048];
+        BoundedFormat(text, 2048, L"%s\r\n\r\n%s", g_run.reason, kRunSwitchHelp);
+        ShowMessageBox(nullptr, text, L"ZerdaIME3 Setup", MB_OK | MB_ICONERROR);
+        SetRunResult(kExitBadCommandLine);
+        CoUninitialize();
+        return TRUE;
+    }
+
+    // The relaunched copy works under its starter's guard.
+    if (!IsRelaunchedCommandLine(g_run.remaining) && !AcquireRunGuard()) {
+        RunLog(L"Another setup of the ZerdaIME3 family is running; nothing was done");
+        SetRunResult(kExitAnotherSetup);
+        CoUninitialize();
+        return TRUE;
+    }
+
+    if (!PrepareWorkFolder(g_setup)) {
+        bool held = g_setup.workFolder[0] && FolderExists(g_setup.workFolder);
+        RunLog(L"The work folder could not be prepared: %s", g_setup.workFolder);
+        SetRunResult(held ? kExitAnotherSetup : kExitFailure);
+        CoUninitialize();
+        return TRUE;
+    }
+    ParseCommandLine(g_run.remaining, g_setup);
     ClearProductRecord(g_setup);
+    RunLog(L"Mode: %s, %s", ModeName(g_setup.modeCode), UiName());
 
     switch (g_setup.modeCode) {
     case 'g':
         // The work folder stays until the next start removes it.
         ShowMessageBox(nullptr, msg::kUpdateText, msg::kUpdateCaption, MB_ICONERROR);
+        SetRunResult(kExitFailure);
         break;
     case 'u':
     case 'r':
@@ -80,6 +163,13 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     }
     CoUninitialize();
     return TRUE;
+}
+
+int CinstkitApp::ExitInstance()
+{
+    int code = static_cast<int>(FinishRunResult());
+    CloseRunLog();
+    return code;
 }
 
 void CinstkitApp::RunServiceDispatch(const wchar_t* commandLine)
@@ -100,17 +190,23 @@ void CinstkitApp::RunServiceDispatch(const wchar_t* commandLine)
 void CinstkitApp::RunInstall()
 {
     if (!RunExtraction()) {
+        RunLog(L"The payload could not be unpacked or its configuration loaded");
+        SetRunResult(kExitFailure);
         RemoveFolderTree(g_setup.workFolder);
         ShowMessageBox(nullptr, msg::kInstallFailedText, msg::kInstallFailedCaption, MB_ICONERROR);
         return;
     }
 
-    if (AgreementFlag(g_setup)) {
+    if (AgreementFlag(g_setup) && IsUnattendedRun()) {
+        RunLog(L"Licence agreement accepted by the unattended command line");
+    } else if (AgreementFlag(g_setup)) {
         CZD_Install_Licence licence;
         SetMainWindow(&licence);
         INT_PTR agreed = licence.DoModal();
         SetMainWindow(nullptr);
         if (agreed != IDOK) {
+            RunLog(L"Licence agreement declined");
+            SetRunResult(kExitCancelled);
             RemoveFolderTree(g_setup.workFolder);
             return;
         }
@@ -123,10 +219,19 @@ void CinstkitApp::RunInstall()
     if (infoSize) {
         DWORD major = 0;
         GetSystemVersion(&major, nullptr);
-        SetVersionLanguage(driver, major < 6 ? 0x0401 : 0x0480, infoSize, handle);
+        // A signed driver stays as signed.
+        if (!CarriesSignature(driver)) SetVersionLanguage(driver, major < 6 ? 0x0401 : 0x0480, infoSize, handle);
     }
 
-    {
+    if (IsQuietRun()) {
+        wchar_t folder[MAX_PATH];
+        ProposeInstallFolder(folder);
+        RunLog(L"Install folder: %s", folder);
+        bool installed = RunUnattendedInstall(folder);
+        // As Finish with the wizard's check boxes as they stand after an installation.
+        if (installed) ApplyFinishChoices(true, true);
+        SetRunResult(installed ? kExitSuccess : kExitFailure);
+    } else {
         CinstkitDlg wizard;
         wizard.m_hIcon = LoadAppIcon(IDI_INSTALL);
         wizard.m_busy = 0;
@@ -134,6 +239,11 @@ void CinstkitApp::RunInstall()
         SetMainWindow(&wizard);
         wizard.DoModal();
         SetMainWindow(nullptr);
+        if (wizard.m_stage == 3) SetRunResult(kExitFailure);
+        else if (wizard.m_stage != 2) {
+            RunLog(L"The wizard was closed before the installation");
+            SetRunResult(kExitCancelled);
+        }
     }
     RemoveFolderTree(g_setup.workFolder);
 }
@@ -145,11 +255,23 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
 
     if (!g_setup.relaunched) {
         RemoveFolderTree(g_setup.workFolder);
-        RelaunchFromTempCopy(g_setup, commandLine);
+        // The copy's result is this run's result.
+        DWORD result = RelaunchFromTempCopy(g_setup, commandLine);
+        SetRunResult(result);
+        // This program runs from the install folder and holds it while it
+        // waits: once the product is gone, what stayed goes after this ends.
+        wchar_t stillInstalled[MAX_PATH] = L"";
+        bool removed = !repair && (result == kExitSuccess || result == kExitRestartNeeded) &&
+                       !ReadInstallLocation(g_setup.name, stillInstalled);
+        if (removed && g_setup.installFolder[0] && PathExists(g_setup.installFolder) &&
+            IsFolderSafeToRemove(g_setup.installFolder) && ScheduleFolderRemovalAfterExit(g_setup.installFolder))
+            RunLog(L"The rest of the install folder goes once this program has ended: %s", g_setup.installFolder);
         return;
     }
 
     if (!ReadInstallLocation(g_setup.name, g_setup.installFolder) || !g_setup.installFolder[0]) {
+        RunLog(L"The product %s is not installed (no InstallLocation)", g_setup.name);
+        SetRunResult(kExitFailure);
         // The work folder stays until the next start removes it.
         ShowMessageBox(nullptr, msg::kEnvironmentText, caption, MB_ICONERROR);
         return;
@@ -158,6 +280,8 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
     BoundedFormat(g_setup.archivePath, kPathChars, L"%s_backup_.dat", g_setup.installFolder);
 
     if (!RunExtraction()) {
+        RunLog(L"The backup archive could not be unpacked: %s", g_setup.archivePath);
+        SetRunResult(kExitFailure);
         RemoveFolderTree(g_setup.workFolder);
         ShowMessageBox(nullptr, msg::kEnvironmentText, caption, MB_ICONERROR);
         return;
@@ -169,18 +293,23 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
         ComposeDataFolder(g_setup.dataFolder, ImeName(g_setup));
     AppendBackslashIfMissing(g_setup.dataFolder, kPathChars);
 
-    if (repair) {
+    if (IsQuietRun()) {
+        bool done = repair ? RunRepairSequence() : RunUninstallSequence();
+        SetRunResult(done ? kExitSuccess : kExitFailure);
+    } else if (repair) {
         CZD_Repair dialog;
         dialog.m_hIcon = LoadAppIcon(IDI_REPAIR);
         SetMainWindow(&dialog);
         dialog.DoModal();
         SetMainWindow(nullptr);
+        if (dialog.m_state == 0) SetRunResult(kExitCancelled);
     } else {
         CCZD_Uninstall dialog;
         dialog.m_hIcon = LoadAppIcon(IDI_UNINSTALL);
         SetMainWindow(&dialog);
         dialog.DoModal();
         SetMainWindow(nullptr);
+        if (dialog.m_state == 0) SetRunResult(kExitCancelled);
     }
 
     DeleteRunningCopy();

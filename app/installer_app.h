@@ -5,10 +5,10 @@
 
 class CinstkitApp {
 public:
-    // commandLine: the text after the program's own path. Always returns TRUE;
-    // no behaviour reports its outcome through the exit code.
+    // commandLine: the text after the program's own path. Always returns TRUE.
     BOOL InitInstance(const wchar_t* commandLine);
-    int ExitInstance() { return 0; }
+    // The run's exit code (0, 3010, 1602, 1603, 1618 or 87).
+    int ExitInstance();
 
 private:
     void RunServiceDispatch(const wchar_t* commandLine);

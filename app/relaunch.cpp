@@ -6,10 +6,14 @@
 
 #include "app/bounded_string.h"
 #include "app/messages.h"
+#include "app/protected_copy.h"
+#include "app/run_log.h"
+#include "app/run_options.h"
 #include "app/shared_routines.h"
 #include "platform/prompt.h"
+#include "platform/system_library.h"
 
-void RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
+DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
 {
     ReadInstallLocation(ctx.name, ctx.installFolder);  // may stay empty
 
@@ -25,18 +29,53 @@ void RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
         BoundedAppend(destination, MAX_PATH, L"installer.exe");
     }
 
-    if (!CopyFileW(source, destination, FALSE)) {
+    // Kept open, and so unchangeable, until this routine returns: by then the
+    // copy runs from its own image.
+    HeldCopy copy(source, destination);
+    if (!copy.Written()) {
+        RunLogFailure(L"The installed setup could not be copied to the temporary folder", source, GetLastError());
         wchar_t text[1024];
         BoundedFormat(text, 1024, msg::kCopyFailedFormat, ctx.installFolder, source, destination);
         ShowMessageBox(nullptr, text, msg::kRelaunchCaption, MB_ICONERROR);
-        return;
+        return kExitFailure;
     }
 
     wchar_t parameters[512];
     BoundedFormat(parameters, 512, L"%s /f", commandLine ? commandLine : L"");
-    HINSTANCE started = ShellExecuteW(nullptr, nullptr, destination, parameters, nullptr, SW_SHOW);
-    if (reinterpret_cast<INT_PTR>(started) <= 32)
+    // A log this run chose itself is handed on, so that the copy writes on.
+    if (IsRunLogOpen() && !g_run.logPath[0]) {
+        wchar_t logSwitch[MAX_PATH + 16];
+        BoundedFormat(logSwitch, MAX_PATH + 16, L" /log=\"%s\"", RunLogPath());
+        BoundedAppend(parameters, 512, logSwitch);
+    }
+    RunLog(L"Starting the temporary copy: %s %s", destination, parameters);
+
+    SHELLEXECUTEINFOW start{};
+    start.cbSize = sizeof start;
+    start.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    start.lpFile = destination;
+    start.lpParameters = parameters;
+    start.nShow = SW_SHOW;
+    BOOL started = ShellExecuteExW(&start);
+    if (!started || reinterpret_cast<INT_PTR>(start.hInstApp) <= 32) {
+        RunLogFailure(L"The temporary copy could not be started", destination, GetLastError());
         ShowMessageBox(nullptr, msg::kStartFailedText, msg::kRelaunchCaption, MB_ICONERROR);
+        if (start.hProcess) CloseHandle(start.hProcess);
+        return kExitFailure;
+    }
+    // Waiting here must not keep the copy from removing the folder this
+    // run was started in.
+    wchar_t waitFolder[MAX_PATH];
+    DWORD tempLength = GetTempPathW(MAX_PATH, waitFolder);
+    if (tempLength > 0 && tempLength < MAX_PATH) SetCurrentDirectoryW(waitFolder);
+    // Whoever started this run learns the outcome only when the work is done.
+    DWORD code = kExitFailure;
+    if (start.hProcess) {
+        WaitForSingleObject(start.hProcess, INFINITE);
+        if (!GetExitCodeProcess(start.hProcess, &code)) code = kExitFailure;
+        CloseHandle(start.hProcess);
+    }
+    return code;
 }
 
 void DeleteRunningCopy()
@@ -44,9 +83,13 @@ void DeleteRunningCopy()
     wchar_t self[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return;
-    wchar_t comspec[MAX_PATH];
-    n = GetEnvironmentVariableW(L"COMSPEC", comspec, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return;
+    // Both programs from the system folder, named in full: "COMSPEC" and the
+    // search path are the user's to change, and the child starts in the
+    // temporary folder, where a bare "ping" would find a planted one. /d: no
+    // AutoRun command from the user's registry.
+    wchar_t interpreter[MAX_PATH], ping[MAX_PATH];
+    if (!ComposeSystemPath(L"cmd.exe", interpreter, MAX_PATH) || !ComposeSystemPath(L"ping.exe", ping, MAX_PATH))
+        return;
     wchar_t shortPath[MAX_PATH];
     n = GetShortPathNameW(self, shortPath, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return;
@@ -57,9 +100,9 @@ void DeleteRunningCopy()
     // the child, so the child tries again, once a second, for ten seconds.
     wchar_t command[1024];
     size_t length = BoundedFormat(command, 1024,
-                                  L"%s /c for /l %%i in (1,1,10) do (ping -n 2 127.0.0.1 >nul & "
+                                  L"%s /d /c for /l %%i in (1,1,10) do (\"%s\" -n 2 127.0.0.1 >nul & "
                                   L"if exist \"%s\" del \"%s\")",
-                                  comspec, shortPath, shortPath);
+                                  interpreter, ping, shortPath, shortPath);
     if (length >= 1023) return;  // never run a cut command
 
     STARTUPINFOW si{};
@@ -74,7 +117,7 @@ void DeleteRunningCopy()
     BoundedCopy(childFolder, MAX_PATH, self);
     wchar_t* lastSeparator = wcsrchr(childFolder, L'\\');
     if (lastSeparator) lastSeparator[1] = L'\0';
-    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+    if (!CreateProcessW(interpreter, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                         lastSeparator ? childFolder : nullptr, &si, &pi))
         return;
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);

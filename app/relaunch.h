@@ -4,7 +4,8 @@
 #include "app/setup_context.h"
 
 // Copies <install folder>installer.exe to the temporary folder and starts the
-// copy with the same command line and "/f". Shows the copy or start failure.
-void RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine);
+// copy with the same command line and "/f", waits for it and returns its exit
+// code. Shows the copy or start failure (and returns 1603).
+DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine);
 // Starts a hidden "del" of the running executable that runs once we are gone.
 void DeleteRunningCopy();

@@ -7,6 +7,8 @@
 #include <initializer_list>
 
 #include "app/bounded_string.h"
+#include "app/run_log.h"
+#include "app/run_options.h"
 #include "app/setup_context.h"
 #include "app/shared_routines.h"
 #include "engine/driver_files.h"
@@ -71,6 +73,46 @@ bool Fail()
 
 }  // namespace
 
+InstallFolderState PrepareInstallFolder(HWND owner, const wchar_t* folderText)
+{
+    wchar_t userCi[MAX_PATH];
+    if (JoinTempPath(L"_temp_userci_.txt", userCi) && userCi[0]) DeleteFileW(userCi);
+
+    ClearVirtualizedCopies();
+
+    if (GetFileAttributesW(folderText) != INVALID_FILE_ATTRIBUTES) {
+        // Unattended runs use an existing folder without asking.
+        if (IsUnattendedRun()) {
+            RunLog(L"The install folder exists and is used: %s", folderText);
+        } else {
+            int answer = ShowMessageBox(
+                owner,
+                L"پروگرامما قاچىلىماقچى بولغان مۇندەرىجە بۇرۇنلا مەۋجۈت ، داۋاملىق قاچىلاش ئېلىپ بارسىڭىز، نۆۋەتتىكى مۇندەرىجە ئۈستىگە قاچىلىنىدۇ",
+                L"داۋاملىق قاچىلامسىز؟", MB_YESNO | MB_ICONQUESTION);
+            if (answer != IDYES) return InstallFolderState::Declined;
+        }
+        ClearPreviousInstallation(folderText);
+    }
+
+    CreateFolderPath(folderText);
+    if (!FolderExists(folderText)) {
+        RunLogFailure(L"The install folder could not be created", folderText, GetLastError());
+        wchar_t text[1024];
+        BoundedFormat(text, 1024,
+                      L"تاللىغان مۇندەرىجىڭىز:\r\n%s\r\nقۇرۇلمىدى، سىزنىڭ بۇ مۇندەرىجىنى زىيارەت قىلىش ياكى يېزىش ھوقۇقىڭىز بارمۇ يوق؟ تەكشۈرۈپ كۆرۈڭ",
+                      folderText);
+        ShowMessageBox(owner, text, L"قاچىلاش خاتالىقى؟", MB_OK | MB_ICONERROR);
+        return InstallFolderState::Failed;
+    }
+    return InstallFolderState::Ready;
+}
+
+void ReadRegisteredNames(wchar_t* owner, wchar_t* organisation)
+{
+    ReadRegisteredName(L"RegisteredOrganization", organisation);
+    ReadRegisteredName(L"RegisteredOwner", owner);
+}
+
 DWORD RunInstallWorker(const InstallWorkerTarget& t)
 {
     HWND dialog = t.dialog;
@@ -80,38 +122,19 @@ DWORD RunInstallWorker(const InstallWorkerTarget& t)
     EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
 
     wchar_t owner[kRegisteredChars], organisation[kRegisteredChars];
-    ReadRegisteredName(L"RegisteredOrganization", organisation);
-    ReadRegisteredName(L"RegisteredOwner", owner);
+    ReadRegisteredNames(owner, organisation);
 
     wchar_t folderText[MAX_PATH] = L"";
     GetDlgItemTextW(dialog, IDC_FOLDER_EDIT, folderText, MAX_PATH);
     folderText[MAX_PATH - 1] = L'\0';
 
-    wchar_t userCi[MAX_PATH];
-    if (JoinTempPath(L"_temp_userci_.txt", userCi) && userCi[0]) DeleteFileW(userCi);
-
-    ClearVirtualizedCopies();
-
-    if (GetFileAttributesW(folderText) != INVALID_FILE_ATTRIBUTES) {
-        int answer = ShowMessageBox(
-            dialog,
-            L"پروگرامما قاچىلىماقچى بولغان مۇندەرىجە بۇرۇنلا مەۋجۈت ، داۋاملىق قاچىلاش ئېلىپ بارسىڭىز، نۆۋەتتىكى مۇندەرىجە ئۈستىگە قاچىلىنىدۇ",
-            L"داۋاملىق قاچىلامسىز؟", MB_YESNO | MB_ICONQUESTION);
-        if (answer != IDYES) {
-            BackToFolderPage(t);
-            return 0;
-        }
-        ClearPreviousInstallation(folderText);
-    }
-
-    CreateFolderPath(folderText);
-    if (!FolderExists(folderText)) {
-        wchar_t text[1024];
-        BoundedFormat(text, 1024,
-                      L"تاللىغان مۇندەرىجىڭىز:\r\n%s\r\nقۇرۇلمىدى، سىزنىڭ بۇ مۇندەرىجىنى زىيارەت قىلىش ياكى يېزىش ھوقۇقىڭىز بارمۇ يوق؟ تەكشۈرۈپ كۆرۈڭ",
-                      folderText);
-        ShowMessageBox(dialog, text, L"قاچىلاش خاتالىقى؟", MB_OK | MB_ICONERROR);
+    if (PrepareInstallFolder(dialog, folderText) != InstallFolderState::Ready) {
         BackToFolderPage(t);
+        // A passive run has nobody to choose another folder.
+        if (IsPassiveRun()) {
+            SetRunResult(kExitFailure);
+            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        }
         return 0;
     }
 
@@ -134,7 +157,17 @@ DWORD RunInstallWorker(const InstallWorkerTarget& t)
     EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
     ShowControl(dialog, IDC_PROGRESS, false);
     t.redrawHeader(t.owner);
+    // A passive run presses Finish itself.
+    if (IsPassiveRun()) PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     return 0;
+}
+
+bool RunUnattendedInstall(const wchar_t* folderText)
+{
+    wchar_t owner[kRegisteredChars], organisation[kRegisteredChars];
+    ReadRegisteredNames(owner, organisation);
+    if (PrepareInstallFolder(nullptr, folderText) != InstallFolderState::Ready) return false;
+    return RunInstallSequence(folderText, owner, organisation);
 }
 
 bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const wchar_t* organisation)
@@ -173,6 +206,7 @@ bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const w
 
     ReportProgress(55, L"  4.قاچىلاش ئۇچۇرلىرى زاپاسلاندى...");
     if (!BackUpInstallation()) return Fail();
+    WriteEstimatedSize();
 
     ReportProgress(70, L"  5.باشلاش تېزىملىكى ۋە ئۈستەل يۈزى تەييارلاندى...");
     CreateShortcuts();

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "app/bounded_string.h"
+#include "app/run_log.h"
 #include "app/setup_context.h"
 #include "app/shared_routines.h"
 
@@ -24,6 +25,7 @@ void MoveCaretToEnd(HWND log)
 
 void ReportProgress(int percentage, const wchar_t* text)
 {
+    if (text) RunLog(L"%s", text);
     if (g_setup.progressBar) {
         g_setup.lastProgress = percentage;
         SendMessageW(g_setup.progressBar, PBM_SETPOS, static_cast<WPARAM>(percentage), 0);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/bounded_string.h"
+#include "app/run_log.h"
 #include "app/setup_context.h"
 #include "app/shared_routines.h"
 #include "payload/config_data.h"
@@ -95,6 +96,7 @@ void WriteProductKeysBelow(const wchar_t* softwarePath)
             ERROR_SUCCESS) {
             WriteProductValues(product);
             RegCloseKey(product);
+            RunLog(L"Registry key written: HKEY_LOCAL_MACHINE\\%s\\ZerdaIME3\\%s", softwarePath, g_setup.name);
         }
         RegCloseKey(vendor);
     }
@@ -147,6 +149,8 @@ bool RegisterTextServiceClass(const wchar_t* name, const wchar_t* serverPath, bo
         ok = false;
     }
     RegCloseKey(classKey);
+    if (ok) RunLog(L"Registry key written: HKEY_CLASSES_ROOT\\%s", keyPath);
+    else RunLog(L"FAILED: Registry key not written completely: HKEY_CLASSES_ROOT\\%s", keyPath);
     return ok;
 }
 
@@ -247,7 +251,12 @@ bool RegisterInputMethod()
     BoundedFormat(driverPath, MAX_PATH, EndsWithBackslash(systemFolder) ? L"%s%s.ime" : L"%s\\%s.ime", systemFolder,
                   ImeName(g_setup));
 
-    if (!IsSystemAtLeast62()) return ImmInstallIMEW(driverPath, LanguageName(g_setup)) != nullptr;
+    if (!IsSystemAtLeast62()) {
+        HKL layout = ImmInstallIMEW(driverPath, LanguageName(g_setup));
+        if (layout) RunLog(L"Keyboard layout %08X installed for %s", static_cast<unsigned>(reinterpret_cast<uintptr_t>(layout) & 0xFFFFFFFFu), driverPath);
+        else RunLogFailure(L"ImmInstallIMEW", driverPath, GetLastError());
+        return layout != nullptr;
+    }
 
     if (!(EngineFlags(g_setup) & kEngineFlagTextService)) return false;
 
@@ -278,7 +287,11 @@ bool RegisterInputMethod()
         profiles->EnableLanguageProfile(textService, langId, textService, enable);
     }
     profiles->Release();
-    if (!registered) return false;
+    if (!registered) {
+        RunLog(L"FAILED: text service profile not registered: %s", g_setup.name);
+        return false;
+    }
+    RunLog(L"Text service profile registered: %s, language %04X", g_setup.name, langId);
 
     // Created when missing: a fresh Wine prefix has no Substitutes key.
     HKEY substitutes = nullptr;

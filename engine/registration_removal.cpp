@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/bounded_string.h"
+#include "app/run_log.h"
 #include "engine/registration.h"
 
 namespace {
@@ -82,7 +83,8 @@ void DeleteLayoutSubkeys(const wchar_t* layoutsPath, const wchar_t* identifier)
     for (const std::wstring& match : matches) {
         HKEY sub = nullptr;
         if (RegOpenKeyExW(layouts, match.c_str(), 0, KEY_ALL_ACCESS, &sub) == ERROR_SUCCESS)
-            DeleteRegistryTree(layouts, match.c_str(), sub);
+            if (DeleteRegistryTree(layouts, match.c_str(), sub) == ERROR_SUCCESS)
+                RunLog(L"Registry key removed: HKEY_LOCAL_MACHINE\\%s\\%s", layoutsPath, match.c_str());
     }
     RegCloseKey(layouts);
 }
@@ -112,7 +114,13 @@ LONG DeleteTreeAt(HKEY root, const wchar_t* path)
     HKEY handle = nullptr;
     LONG rc = RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS, &handle);
     if (rc != ERROR_SUCCESS) return rc;
-    return DeleteRegistryTree(root, path, handle);
+    rc = DeleteRegistryTree(root, path, handle);
+    const wchar_t* rootName = root == HKEY_CLASSES_ROOT ? L"HKEY_CLASSES_ROOT"
+                              : root == HKEY_CURRENT_USER ? L"HKEY_CURRENT_USER"
+                                                          : L"HKEY_LOCAL_MACHINE";
+    if (rc == ERROR_SUCCESS) RunLog(L"Registry key removed: %s\\%s", rootName, path);
+    else RunLogFailure(L"Registry key not removed", path, static_cast<DWORD>(rc));
+    return rc;
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cwchar>
 
 #include "app/bounded_string.h"
+#include "app/run_log.h"
+#include "app/shared_routines.h"
 #include "app/setup_context.h"
 #include "files/place.h"
 #include "platform/registry.h"
@@ -73,10 +76,67 @@ bool WriteUninstallEntry(const wchar_t* owner, const wchar_t* organisation)
     RegWriteString(entry, L"InstallLocation", c.installFolder);
     RegWriteString(entry, L"InstallSource", source);
     RegWriteString(entry, L"ModifyPath", command);
+    // For deployment tools: the same uninstall without any window.
+    wchar_t quietCommand[MAX_PATH + 64];
+    BoundedFormat(quietCommand, sizeof quietCommand / sizeof quietCommand[0], L"\"%s\" /n %s /u /quiet", programPath,
+                  c.name);
+    RegWriteString(entry, L"QuietUninstallString", quietCommand);
+    RunLog(L"Registry key written: HKEY_LOCAL_MACHINE\\%s\\%s", kUninstallList, subKey);
 
     RegCloseKey(entry);
     RegCloseKey(list);
     return true;
+}
+
+namespace {
+// Bytes of the files below a folder (ending with a backslash).
+uint64_t FolderBytes(const wchar_t* folder, int depth = 0)
+{
+    if (!folder[0] || depth > 16) return 0;
+    wchar_t pattern[MAX_PATH];
+    if (BoundedFormat(pattern, MAX_PATH, L"%s*", folder) >= MAX_PATH - 1) return 0;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return 0;
+    uint64_t total = 0;
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+            wchar_t below[MAX_PATH];
+            if (BoundedFormat(below, MAX_PATH, L"%s%s\\", folder, entry.cFileName) < MAX_PATH - 1)
+                total += FolderBytes(below, depth + 1);
+        } else {
+            total += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+        }
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return total;
+}
+
+uint64_t FileBytes(const wchar_t* path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+}  // namespace
+
+void WriteEstimatedSize()
+{
+    SetupContext& c = g_setup;
+    uint64_t bytes = FolderBytes(c.installFolder) + FolderBytes(c.dataFolder);
+    wchar_t imeName[kImeNameChars];
+    BoundedCopyN(imeName, kImeNameChars, ImeName(c), kImeNameChars - 1);
+    wchar_t driver[MAX_PATH];
+    if (imeName[0] && GetSystemImePath(imeName, driver)) bytes += FileBytes(driver);
+    if (imeName[0] && GetWow64ImePath(imeName, driver)) bytes += FileBytes(driver);
+
+    wchar_t subKey[128];
+    BoundedFormat(subKey, 128, L"%s\\%s", kUninstallList, c.name);
+    HKEY entry = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_SET_VALUE, &entry) != ERROR_SUCCESS) return;
+    RegWriteDword(entry, L"EstimatedSize", static_cast<DWORD>((bytes + 1023) / 1024));
+    RegCloseKey(entry);
 }
 
 bool BackUpInstallation()

@@ -3,3 +3,6 @@
 
 bool WriteUninstallEntry(const wchar_t* owner, const wchar_t* organisation);
 bool BackUpInstallation();
+// "EstimatedSize" of the entry: kilobytes of the install and data folders
+// and the drivers, counted once the backup is in place.
+void WriteEstimatedSize();

@@ -4,7 +4,10 @@
 
 #include "app/bounded_string.h"
 #include "app/shared_routines.h"
+#include "app/run_log.h"
+#include "app/run_options.h"
 #include "files/access_grant.h"
+#include "files/held_file.h"
 #include "files/in_use.h"
 #include "files/version_info.h"
 #include "platform/prompt.h"
@@ -50,7 +53,9 @@ bool MayReplaceVersion(const wchar_t* source, const wchar_t* destination)
     if (present <= incoming) return true;
     wchar_t text[kPromptChars];
     BoundedFormat(text, kPromptChars, kNewerExistsText, destination);
-    return ShowMessageBox(GetMainWindowHandle(), text, kConflictCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    if (ShowMessageBox(GetMainWindowHandle(), text, kConflictCaption, MB_YESNO | MB_ICONQUESTION) == IDYES) return true;
+    RunLog(L"Kept: %s (the file on the machine is newer)", destination);
+    return false;
 }
 
 // Opens a placed file to every user and app container. Programs and
@@ -88,7 +93,27 @@ int CopyIntoPlace(const wchar_t* source, const wchar_t* destination, const FileK
 {
     int companionRounds = 0;
     for (;;) {
-        if (CopyOver(source, destination)) return GrantPlacedFile(destination, kind);
+        if (CopyOver(source, destination)) {
+            RunLog(L"Placed: %s", destination);
+            return GrantPlacedFile(destination, kind);
+        }
+        DWORD error = GetLastError();
+        if (IsUnattendedRun()) {
+            // Nobody is asked and no program is ended: a held file is moved
+            // aside for the next restart and the new one put in its place.
+            DWORD attributes = GetFileAttributesW(destination);
+            bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+            bool readOnly = exists && (attributes & FILE_ATTRIBUTE_READONLY);
+            if (exists && !readOnly && MoveHeldFileAside(destination, includeModules32)) {
+                if (CopyOver(source, destination)) {
+                    RunLog(L"Placed: %s", destination);
+                    return GrantPlacedFile(destination, kind);
+                }
+                error = GetLastError();
+            }
+            RunLogFailure(readOnly ? L"Not placed (read-only destination)" : L"Not placed", destination, error);
+            return 0;
+        }
 
         if (kind.companion && companionRounds < kCompanionRounds) {
             // End the running tool without asking and try again. When no tool

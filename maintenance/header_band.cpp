@@ -3,6 +3,8 @@
 #include <cwchar>
 
 #include "app/bounded_string.h"
+#include "app/run_log.h"
+#include "app/run_options.h"
 #include "app/setup_context.h"
 #include "files/in_use.h"
 #include "maintenance/maintenance_texts.h"
@@ -61,17 +63,20 @@ void RunMaintenanceAction(CDialog& dialog, const MaintenanceControls& controls, 
     wchar_t text[21];
     controls.action.GetWindowText(text, 21);
     if (wcscmp(text, actionText) == 0) {
-        if (ConfirmImeNotLoaded(dialog.m_hWnd) != 0) return;
+        // Unattended runs replace held files instead of asking to end programs.
+        if (!IsUnattendedRun() && ConfirmImeNotLoaded(dialog.m_hWnd) != 0) return;
         controls.progress.ShowWindow(SW_SHOW);
         g_setup.progressBar = controls.progress.m_hWnd;
         g_setup.logBox = controls.log.m_hWnd;
         state = 1;
         RepaintNow(controls.header.m_hWnd);
-        sequence();
+        bool done = sequence();
+        SetRunResult(done ? kExitSuccess : kExitFailure);
         state = 2;
         RepaintNow(controls.header.m_hWnd);
         controls.progress.ShowWindow(SW_HIDE);
         controls.action.SetWindowText(maint_text::kFinishButton);
+        if (IsPassiveRun()) ::PostMessageW(dialog.m_hWnd, WM_COMMAND, IDOK, 0);
     } else if (wcscmp(text, maint_text::kFinishButton) == 0) {
         dialog.OnOK();
     }

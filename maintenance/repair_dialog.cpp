@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "app/bounded_string.h"
+#include "app/run_options.h"
 #include "app/setup_context.h"
 #include "app/shared_routines.h"
 #include "engine/driver_files.h"
@@ -103,6 +104,8 @@ BOOL CZD_Repair::OnInitDialog()
 
     CreateMaintenanceLogFont(m_logFont);
     m_log.SetFont(m_logFont, TRUE);
+    // A passive run presses the action button itself once the dialog is up.
+    if (IsPassiveRun()) ::PostMessageW(m_hWnd, WM_COMMAND, IDOK, 0);
     return TRUE;
 }
 

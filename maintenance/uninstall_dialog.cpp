@@ -9,10 +9,13 @@
 #include <cwchar>
 
 #include "app/bounded_string.h"
+#include "app/run_options.h"
 #include "app/setup_context.h"
 #include "app/shared_routines.h"
 #include "engine/progress.h"
 #include "engine/registration.h"
+#include "app/run_log.h"
+#include "files/held_file.h"
 #include "files/in_use.h"
 #include "maintenance/header_band.h"
 #include "maintenance/maintenance_texts.h"
@@ -46,7 +49,14 @@ bool IsPlainFileName(const wchar_t* name)
 void RemoveRegisteredFolder(const wchar_t* folder)
 {
     // A damaged value must not take the system or other programs with it.
-    if (IsFolderSafeToRemove(folder)) RemoveFolderTree(folder);
+    if (!PathExists(folder)) return;
+    if (!IsFolderSafeToRemove(folder)) {
+        RunLog(L"Not removed (not a folder of the product alone): %s", folder);
+        return;
+    }
+    RemoveFolderTree(folder);
+    if (PathExists(folder)) RunLog(L"FAILED: folder not removed completely: %s", folder);
+    else RunLog(L"Removed: %s", folder);
 }
 
 void RemoveLanguageAndTextService(const wchar_t* imeName)
@@ -75,7 +85,9 @@ void RemoveLanguageAndTextService(const wchar_t* imeName)
 void RemoveFamilyKey(const wchar_t* path)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyW(HKEY_LOCAL_MACHINE, path, &key) == ERROR_SUCCESS) DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, key);
+    if (RegOpenKeyW(HKEY_LOCAL_MACHINE, path, &key) == ERROR_SUCCESS &&
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, key) == ERROR_SUCCESS)
+        RunLog(L"Registry key removed: HKEY_LOCAL_MACHINE\\%s", path);
 }
 
 }  // namespace
@@ -144,8 +156,8 @@ void RemoveProductFiles(const wchar_t* name)
     ReadImeNameValue(name, imeName, 40);
     if (!IsPlainFileName(imeName)) return;
     wchar_t driver[MAX_PATH];
-    if (GetWow64ImePath(imeName, driver)) DeleteFileW(driver);
-    if (GetSystemImePath(imeName, driver)) DeleteFileW(driver);
+    if (GetWow64ImePath(imeName, driver)) RemoveFileOrSchedule(driver, 1);
+    if (GetSystemImePath(imeName, driver)) RemoveFileOrSchedule(driver, 0);
 }
 
 void RemoveProductShortcuts(const wchar_t* displayName)
@@ -278,6 +290,8 @@ BOOL CCZD_Uninstall::OnInitDialog()
 
     CreateMaintenanceLogFont(m_logFont);
     m_log.SetFont(m_logFont, TRUE);
+    // A passive run presses the action button itself once the dialog is up.
+    if (IsPassiveRun()) ::PostMessageW(m_hWnd, WM_COMMAND, IDOK, 0);
     return TRUE;
 }
 

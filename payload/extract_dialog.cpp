@@ -30,6 +30,14 @@ void ShowExtractProgress(const wchar_t* text, int32_t done, int32_t total)
     Sleep(10);
 }
 
+void ShowExtractStatus(const wchar_t* text)
+{
+    CZD_Extract* dialog = g_runningExtract;
+    if (!dialog) return;
+    dialog->m_text.SetWindowText(text);
+    dialog->m_text.UpdateWindow();
+}
+
 }  // namespace
 
 void CZD_Extract::DoDataExchange(CDataExchange* pDX)
@@ -65,16 +73,17 @@ bool CZD_Extract::OnTimer(UINT_PTR timerId)
     return true;
 }
 
-bool CZD_Extract::Run(SetupContext& ctx)
+bool ExtractPayload(SetupContext& ctx, ExtractProgress progress, void (*status)(const wchar_t* text))
 {
     if (!SplitOwnFile(ctx)) return false;
     BoundedFormat(ctx.payloadFolder, kPathChars, L"%s\\zipdatas", ctx.workFolder);
-    if (!UnpackArchive(ctx.archivePath, ctx.payloadFolder, &ShowExtractProgress)) return false;
+    if (!UnpackArchive(ctx.archivePath, ctx.payloadFolder, progress)) return false;
     if (!LoadPayloadConfig(ctx)) return false;
     if (ctx.modeCode != 'u' && ctx.modeCode != 'g') {
-        m_text.SetWindowText(L"InstallFonts...");
-        m_text.UpdateWindow();
+        if (status) status(L"InstallFonts...");
         InstallPayloadFonts(ctx);
     }
     return true;
 }
+
+bool CZD_Extract::Run(SetupContext& ctx) { return ExtractPayload(ctx, &ShowExtractProgress, &ShowExtractStatus); }

@@ -2,7 +2,12 @@
 // one timer tick, with a progress line and bar; no buttons.
 #pragma once
 #include "app/setup_context.h"
+#include "payload/archive.h"
 #include "platform/window.h"
+
+// Split, unpack, load the configuration and install the fonts; the dialog
+// runs this, and an unattended run calls it without any window.
+bool ExtractPayload(SetupContext& ctx, ExtractProgress progress, void (*status)(const wchar_t* text));
 
 class CZD_Extract : public CDialog {
 public:

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "app/bounded_string.h"
+#include "app/run_log.h"
 #include "app/shared_routines.h"
 
 namespace {
@@ -34,7 +35,11 @@ void InstallOneFont(const wchar_t* sourceFolder, const wchar_t* fontsFolder, con
     BoundedFormat(destination, MAX_PATH, L"%s%s", fontsFolder, lowerName);
     BoundedFormat(source, MAX_PATH, L"%s%s", sourceFolder, lowerName);
     // A font already in place is left alone: not loaded, not registered again.
-    if (!CopyFileW(source, destination, TRUE)) return;
+    if (!CopyFileW(source, destination, TRUE)) {
+        RunLog(L"Kept: %s (a font of that name is installed)", destination);
+        return;
+    }
+    RunLog(L"Placed: %s", destination);
 
     wchar_t valueName[kFontValueNameChars];
     ComposeFontValueName(lowerName, valueName);

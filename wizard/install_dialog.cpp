@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "app/bounded_string.h"
+#include "app/run_options.h"
 #include "app/setup_context.h"
 #include "engine/install_sequence.h"
 #include "files/in_use.h"
@@ -138,25 +139,7 @@ BOOL CinstkitDlg::OnInitDialog()
     BoundedFormat(caption, 128, L"%s%s", displayName, kCaptionSuffix);
     SetWindowText(caption);
 
-    // Proposal: <program files>\<default folder name>\ .
-    wchar_t programFiles[MAX_PATH] = L"";
-    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES | CSIDL_FLAG_CREATE, nullptr, 0, programFiles)) &&
-        programFiles[0]) {
-        wchar_t folderName[kDefaultFolderNameChars];
-        CopyField(DefaultFolderName(g_setup), kDefaultFolderNameChars, folderName);
-        ComposeInstallFolder(programFiles, folderName, g_currentFolder);
-    }
-
-    // An earlier installation keeps its folder.
-    wchar_t keyPath[128];
-    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s", g_setup.name);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        wchar_t location[256];
-        if (RegReadString(key, L"InstallLocation", location, 256) == ERROR_SUCCESS)
-            BoundedCopy(g_currentFolder, MAX_PATH, location);
-        RegCloseKey(key);
-    }
+    ProposeInstallFolder(g_currentFolder);
     SetDlgItemTextW(m_hWnd, IDC_FOLDER_EDIT, g_currentFolder);
 
     if (AgreementFlag(g_setup)) {
@@ -170,6 +153,13 @@ BOOL CinstkitDlg::OnInitDialog()
     }
 
     SetDlgItemTextW(m_hWnd, IDOK, kInstallText);
+    // A passive run presses Install itself once the dialog is up.
+    if (IsPassiveRun()) {
+        SetCheckState(m_hWnd, IDC_DISAGREE, BST_UNCHECKED);
+        SetCheckState(m_hWnd, IDC_AGREE, BST_CHECKED);
+        ::EnableWindow(GetDlgItem(IDOK), TRUE);
+        ::PostMessageW(m_hWnd, WM_COMMAND, IDOK, 0);
+    }
 
     LOGFONTW lf{};
     lf.lfHeight = 28;
@@ -289,6 +279,42 @@ void CinstkitDlg::OnBrowse()
     SetDlgItemTextW(m_hWnd, IDC_FOLDER_EDIT, g_currentFolder);
 }
 
+void ProposeInstallFolder(wchar_t* out)
+{
+    out[0] = L'\0';
+    // Proposal: <program files>\<default folder name>\ .
+    wchar_t programFiles[MAX_PATH] = L"";
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES | CSIDL_FLAG_CREATE, nullptr, 0, programFiles)) &&
+        programFiles[0]) {
+        wchar_t folderName[kDefaultFolderNameChars];
+        CopyField(DefaultFolderName(g_setup), kDefaultFolderNameChars, folderName);
+        ComposeInstallFolder(programFiles, folderName, out);
+    }
+
+    // An earlier installation keeps its folder.
+    wchar_t keyPath[128];
+    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s", g_setup.name);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        wchar_t location[256];
+        if (RegReadString(key, L"InstallLocation", location, 256) == ERROR_SUCCESS)
+            BoundedCopy(out, MAX_PATH, location);
+        RegCloseKey(key);
+    }
+    // The folder named on the command line wins over both.
+    if (g_run.installFolder[0]) BoundedCopy(out, MAX_PATH, g_run.installFolder);
+}
+
+void ApplyFinishChoices(bool startPage, bool newsAutostart)
+{
+    if (startPage) {
+        wchar_t address[kAboutAddressChars];
+        CopyField(AboutAddress(g_setup), kAboutAddressChars, address);
+        if (address[0]) WriteStartPage(address);
+    }
+    if (newsAutostart) WriteNewsAutostart(g_setup.installFolder);
+}
+
 void CinstkitDlg::OnInstallOrFinish()
 {
     wchar_t text[64];
@@ -296,18 +322,15 @@ void CinstkitDlg::OnInstallOrFinish()
     text[63] = L'\0';
     HWND button = GetDlgItem(IDOK);
     if (wcscmp(text, kInstallText) == 0 && ::IsWindowEnabled(button)) {
-        if (ConfirmImeNotLoaded(m_hWnd) != 0) return;
+        // Unattended runs replace held files instead of asking to end programs.
+        if (!IsUnattendedRun() && ConfirmImeNotLoaded(m_hWnd) != 0) return;
         HANDLE thread = CreateThread(nullptr, 0, InstallWorker, this, 0, nullptr);
         if (thread) CloseHandle(thread);
         return;
     }
     // Never end the dialog under a running worker: it still uses the controls.
     if (m_busy) return;
-    if (IsDlgButtonChecked(m_hWnd, IDC_HOMEPAGE_CHECK) == BST_CHECKED) {
-        wchar_t address[kAboutAddressChars];
-        CopyField(AboutAddress(g_setup), kAboutAddressChars, address);
-        if (address[0]) WriteStartPage(address);
-    }
-    if (IsDlgButtonChecked(m_hWnd, IDC_NEWS_CHECK) == BST_CHECKED) WriteNewsAutostart(g_setup.installFolder);
+    ApplyFinishChoices(IsDlgButtonChecked(m_hWnd, IDC_HOMEPAGE_CHECK) == BST_CHECKED,
+                       IsDlgButtonChecked(m_hWnd, IDC_NEWS_CHECK) == BST_CHECKED);
     EndDialog(0);
 }

@@ -16,6 +16,12 @@ size_t FormatHeaderStageLine(LONG stage, const wchar_t* displayName, wchar_t* ou
 // parent + backslash when missing + folderName + backslash, cut to 259 characters.
 size_t ComposeInstallFolder(const wchar_t* parent, const wchar_t* folderName, wchar_t* out /* MAX_PATH */);
 
+// The folder the wizard proposes: "/dir=", else an earlier installation's
+// folder, else <program files>\<default folder name>\.
+void ProposeInstallFolder(wchar_t* out /* MAX_PATH */);
+// What Finish does with its two check boxes.
+void ApplyFinishChoices(bool startPage, bool newsAutostart);
+
 class CinstkitDlg : public CDialog {
 public:
     explicit CinstkitDlg(HWND parent = nullptr) : CDialog(129, parent) {}

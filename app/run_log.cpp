@@ -1,0 +1,137 @@
+#include "app/run_log.h"
+
+#include <cstdarg>
+#include <cwchar>
+
+#include "app/bounded_string.h"
+
+namespace {
+
+HANDLE g_log = INVALID_HANDLE_VALUE;
+wchar_t g_logPath[MAX_PATH] = L"";
+DWORD g_result = kExitSuccess;
+bool g_restartNeeded = false;
+bool g_resultLogged = false;
+
+HANDLE OpenForAppend(const wchar_t* path, bool append)
+{
+    // Shared for writing: a relaunched copy appends to its starter's log.
+    HANDLE file = CreateFileW(path, FILE_APPEND_DATA | (append ? 0 : GENERIC_WRITE),
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file, &size) && size.QuadPart == 0) {
+        static const char kBom[] = "\xEF\xBB\xBF";
+        DWORD written = 0;
+        WriteFile(file, kBom, 3, &written, nullptr);
+    }
+    return file;
+}
+
+void WriteUtf8(const wchar_t* text)
+{
+    if (g_log == INVALID_HANDLE_VALUE) return;
+    char bytes[4 * 1024];
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
+    if (n <= 1) return;
+    DWORD written = 0;
+    WriteFile(g_log, bytes, static_cast<DWORD>(n - 1), &written, nullptr);
+}
+
+}  // namespace
+
+size_t ComposeDatedLogPath(wchar_t* out)
+{
+    out[0] = L'\0';
+    wchar_t temp[MAX_PATH];
+    DWORD n = GetTempPathW(MAX_PATH, temp);
+    if (n == 0 || n >= MAX_PATH) return 0;
+    AppendBackslashIfMissing(temp, MAX_PATH);
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return BoundedFormat(out, MAX_PATH, L"%sZerdaIME3_Setup_%04u%02u%02u_%02u%02u%02u.log", temp, t.wYear, t.wMonth,
+                         t.wDay, t.wHour, t.wMinute, t.wSecond);
+}
+
+const wchar_t* OpenRunLog(const wchar_t* path, bool append)
+{
+    CloseRunLog();
+    DWORD error = ERROR_SUCCESS;
+    wchar_t wanted[MAX_PATH] = L"";
+    if (path && path[0]) {
+        BoundedCopy(wanted, MAX_PATH, path);
+        g_log = OpenForAppend(wanted, append);
+        if (g_log == INVALID_HANDLE_VALUE) error = GetLastError();
+    }
+    if (g_log == INVALID_HANDLE_VALUE) {
+        ComposeDatedLogPath(g_logPath);
+        if (g_logPath[0]) g_log = OpenForAppend(g_logPath, true);
+        if (g_log == INVALID_HANDLE_VALUE) {
+            g_logPath[0] = L'\0';
+            return g_logPath;
+        }
+        if (wanted[0]) RunLogFailure(L"The log file could not be created; logging here instead", wanted, error);
+    } else {
+        BoundedCopy(g_logPath, MAX_PATH, wanted);
+    }
+    return g_logPath;
+}
+
+bool IsRunLogOpen() { return g_log != INVALID_HANDLE_VALUE; }
+const wchar_t* RunLogPath() { return g_logPath; }
+
+void CloseRunLog()
+{
+    if (g_log != INVALID_HANDLE_VALUE) CloseHandle(g_log);
+    g_log = INVALID_HANDLE_VALUE;
+}
+
+void RunLog(const wchar_t* format, ...)
+{
+    if (g_log == INVALID_HANDLE_VALUE) return;
+    wchar_t line[2048];
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    size_t used = BoundedFormat(line, 2048, L"%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", t.wYear, t.wMonth, t.wDay,
+                                t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, GetCurrentProcessId());
+    va_list args;
+    va_start(args, format);
+    BoundedFormatV(line + used, 2048 - used, format, args);
+    va_end(args);
+    // One entry a line: the log box's own line breaks become blanks.
+    for (wchar_t* p = line; *p; ++p)
+        if (*p == L'\r' || *p == L'\n') *p = L' ';
+    BoundedAppend(line, 2048, L"\r\n");
+    WriteUtf8(line);
+}
+
+void RunLogFailure(const wchar_t* what, const wchar_t* object, DWORD error)
+{
+    wchar_t message[256] = L"";
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, message,
+                             256, nullptr);
+    if (n == 0 || n >= 256) message[0] = L'\0';
+    RunLog(L"FAILED: %s: %s (error %lu%s%s)", what, object ? object : L"", error, message[0] ? L": " : L"",
+           message);
+}
+
+void SetRunResult(DWORD code)
+{
+    if (g_result == kExitSuccess) g_result = code;
+}
+
+DWORD RunResult() { return g_result; }
+
+void NoteRestartNeeded() { g_restartNeeded = true; }
+
+DWORD FinishRunResult()
+{
+    DWORD code = g_result;
+    if (code == kExitSuccess && g_restartNeeded) code = kExitRestartNeeded;
+    if (!g_resultLogged) {
+        g_resultLogged = true;
+        RunLog(L"Exit code: %lu", code);
+    }
+    return code;
+}

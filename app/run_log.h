@@ -1,0 +1,36 @@
+// The run's log file (UTF-8) and its result, in the exit codes that
+// deployment tools read.
+#pragma once
+#include <windows.h>
+
+enum : DWORD {
+    kExitSuccess = 0,
+    kExitBadCommandLine = 87,
+    kExitCancelled = 1602,
+    kExitFailure = 1603,
+    kExitAnotherSetup = 1618,
+    kExitRestartNeeded = 3010,
+};
+
+// Opens path for appending (truncated first unless append); on failure the
+// log goes to a dated file in the temporary folder, and the first line says
+// why. path null or empty: the dated file. Returns the path in use.
+const wchar_t* OpenRunLog(const wchar_t* path, bool append);
+// The name a run without "/log=" uses: <temp>\ZerdaIME3_Setup_<date>_<time>.log.
+size_t ComposeDatedLogPath(wchar_t* out /* MAX_PATH */);
+bool IsRunLogOpen();
+const wchar_t* RunLogPath();
+void CloseRunLog();
+
+// One line, with the time and process id in front. Nothing when no log is open.
+void RunLog(const wchar_t* format, ...);
+// A failure: what failed, the object, and the Windows error code with its text.
+void RunLogFailure(const wchar_t* what, const wchar_t* object, DWORD error);
+
+// The outcome: the first failure or cancellation sticks; a needed restart
+// turns a success into 3010.
+void SetRunResult(DWORD code);
+DWORD RunResult();
+void NoteRestartNeeded();
+// The exit code of the run, logged once.
+DWORD FinishRunResult();

@@ -1,0 +1,183 @@
+#include "app/run_options.h"
+
+#include <cwchar>
+#include <cwctype>
+
+#include "app/bounded_string.h"
+
+RunOptions g_run;
+
+const wchar_t kRunSwitchHelp[] =
+    L"installer.exe [/quiet | /passive] [/dir=FOLDER] [/log=FILE]\r\n"
+    L"installer.exe /n {PRODUCT} /u | /r [/quiet | /passive] [/log=FILE]\r\n"
+    L"installer.exe [/EMMODE=1|2|3] /GUID={PRODUCT}\r\n\r\n"
+    L"/quiet\tno window and no message; the licence agreement counts as accepted\r\n"
+    L"/passive\tprogress only, no question; closes itself at the end\r\n"
+    L"/dir=FOLDER\tthe install folder (a full path; quotes allowed)\r\n"
+    L"/log=FILE\ta UTF-8 log of the run (quiet and passive runs log to %TEMP% by default)\r\n"
+    L"/n {PRODUCT} /u\tuninstall; /r repair\r\n"
+    L"/?\tthis list\r\n\r\n"
+    L"Exit codes: 0 done, 3010 done after a restart, 1602 cancelled, 1603 failed,\r\n"
+    L"1618 another setup is running, 87 bad command line.";
+
+namespace {
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+// Case-insensitive prefix test (ASCII letters only).
+bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix)
+{
+    for (; *prefix; ++text, ++prefix)
+        if (std::towlower(*text) != std::towlower(*prefix)) return false;
+    return true;
+}
+
+bool TokenIs(const wchar_t* token, size_t length, const wchar_t* word)
+{
+    return std::wcslen(word) == length && StartsWithNoCase(token, word);
+}
+
+// The end of a token; a quoted part runs to its closing quote.
+const wchar_t* TokenEnd(const wchar_t* p)
+{
+    bool quoted = false;
+    for (; *p; ++p) {
+        if (*p == L'"') quoted = !quoted;
+        else if (!quoted && IsBlank(*p)) break;
+    }
+    return p;
+}
+
+// The value after "name=", without its quotes, bounded.
+void CopyValue(const wchar_t* from, const wchar_t* end, wchar_t* out, size_t capacity)
+{
+    size_t n = 0;
+    for (const wchar_t* p = from; p < end && n + 1 < capacity; ++p)
+        if (*p != L'"') out[n++] = *p;
+    out[n] = L'\0';
+}
+
+// The switches of the existing parse, found there by substring search.
+bool IsKnownOrdinarySwitch(const wchar_t* token, size_t length)
+{
+    static const wchar_t* const kSwitches[] = {L"/f", L"/F", L"/u", L"/U", L"-u", L"-U", L"/r",
+                                               L"/R", L"-r", L"-R", L"/g", L"/G", L"-g", L"-G"};
+    for (const wchar_t* s : kSwitches)
+        if (length == 2 && std::wcsncmp(token, s, 2) == 0) return true;
+    if (length >= 6 && std::wcsncmp(token, L"/GUID=", 6) == 0) return true;
+    if (length == 9 && std::wcsncmp(token, L"/EMMODE=", 8) == 0 && token[8] >= L'1' && token[8] <= L'3')
+        return true;
+    return false;
+}
+
+bool IsDriveAbsolute(const wchar_t* path)
+{
+    return std::iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\';
+}
+
+bool IsUncPath(const wchar_t* path)
+{
+    return path[0] == L'\\' && path[1] == L'\\' && path[2] && path[2] != L'\\' && path[2] != L'?' &&
+           path[2] != L'.';
+}
+
+// A full path with room for the files below it, made canonical and ending
+// with a backslash; false with a reason otherwise.
+bool NormaliseInstallFolder(const wchar_t* value, wchar_t* out, wchar_t* reason)
+{
+    wchar_t path[MAX_PATH];
+    if (std::wcslen(value) >= MAX_PATH) {
+        BoundedCopy(reason, kRunReasonChars, L"/dir=: the folder name is too long");
+        return false;
+    }
+    BoundedCopy(path, MAX_PATH, value);
+    for (wchar_t* p = path; *p; ++p)
+        if (*p == L'/') *p = L'\\';
+    if (!IsDriveAbsolute(path) && !IsUncPath(path)) {
+        BoundedFormat(reason, kRunReasonChars, L"/dir=: not a full path: %s", value);
+        return false;
+    }
+    if (std::wcspbrk(path + 2, L"<>|?*:\"")) {
+        BoundedFormat(reason, kRunReasonChars, L"/dir=: not a usable folder name: %s", value);
+        return false;
+    }
+    wchar_t full[MAX_PATH];
+    DWORD n = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+    // The installation adds file names of up to 40 characters below it.
+    if (n == 0 || n >= MAX_PATH - 48) {
+        BoundedFormat(reason, kRunReasonChars, L"/dir=: the folder name is too long: %s", value);
+        return false;
+    }
+    AppendBackslashIfMissing(full, MAX_PATH);
+    BoundedCopy(out, MAX_PATH, full);
+    return true;
+}
+
+}  // namespace
+
+void ParseRunOptions(const wchar_t* commandLine, RunOptions& o)
+{
+    o = RunOptions{};
+    const wchar_t* text = commandLine ? commandLine : L"";
+    bool anyNewSwitch = false;
+    wchar_t kept[kCommandLineChars] = L"";
+
+    const wchar_t* p = text;
+    bool nameFollows = false;
+    while (*p) {
+        while (IsBlank(*p)) ++p;
+        if (!*p) break;
+        const wchar_t* start = p;
+        const wchar_t* end = TokenEnd(p);
+        size_t length = static_cast<size_t>(end - start);
+        p = end;
+
+        bool taken = true;
+        if (TokenIs(start, length, L"/quiet")) {
+            o.ui = kRunQuiet;
+        } else if (TokenIs(start, length, L"/passive")) {
+            if (o.ui != kRunQuiet) o.ui = kRunPassive;
+        } else if (TokenIs(start, length, L"/?")) {
+            o.help = true;
+        } else if (StartsWithNoCase(start, L"/dir=")) {
+            wchar_t value[MAX_PATH + 8];
+            CopyValue(start + 5, end, value, MAX_PATH + 8);
+            if (!NormaliseInstallFolder(value, o.installFolder, o.reason)) o.badFolder = true;
+        } else if (StartsWithNoCase(start, L"/log=")) {
+            wchar_t value[MAX_PATH];
+            CopyValue(start + 5, end, value, MAX_PATH);
+            DWORD n = value[0] ? GetFullPathNameW(value, MAX_PATH, o.logPath, nullptr) : 0;
+            if (n == 0 || n >= MAX_PATH) o.logPath[0] = L'\0';
+        } else {
+            taken = false;
+        }
+        if (taken) {
+            anyNewSwitch = true;
+            nameFollows = false;
+            continue;
+        }
+
+        // Everything else stays for the ordinary parse.
+        if (kept[0]) BoundedAppend(kept, kCommandLineChars, L" ");
+        size_t used = std::wcslen(kept);
+        BoundedCopyN(kept + used, kCommandLineChars - used, start, length);
+
+        if (nameFollows) {
+            nameFollows = false;
+            continue;
+        }
+        if (length == 2 && (std::wcsncmp(start, L"/n", 2) == 0 || std::wcsncmp(start, L"-n", 2) == 0)) {
+            nameFollows = true;
+            continue;
+        }
+        if ((start[0] == L'/' || start[0] == L'-') && length > 1 && !IsKnownOrdinarySwitch(start, length) &&
+            !o.unknownSwitch) {
+            o.unknownSwitch = true;
+            wchar_t token[64];
+            BoundedCopyN(token, 64, start, length);
+            BoundedFormat(o.reason, kRunReasonChars, L"unknown switch: %s", token);
+        }
+    }
+    // Without new switches the ordinary parse reads the text exactly as given.
+    BoundedCopy(o.remaining, kCommandLineChars, anyNewSwitch ? kept : text);
+}
