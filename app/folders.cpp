@@ -5,6 +5,7 @@
 
 #include "app/bounded_string.h"
 #include "app/shared_routines.h"
+#include "platform/system_library.h"
 
 bool PathExists(const wchar_t* path)
 {
@@ -35,20 +36,21 @@ int CreateFolderPath(const wchar_t* path)
 
 namespace {
 
-// Starts "<interpreter> /c rmdir "<short path>" /s /q" hidden and waits up to a second.
+// Starts "<interpreter> /d /c rmdir "<short path>" /s /q" hidden and waits up to a second.
 bool RunRemoveCommand(const wchar_t* path)
 {
-    wchar_t comspec[MAX_PATH];
-    DWORD n = GetEnvironmentVariableW(L"COMSPEC", comspec, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return false;
+    // The system folder's interpreter: "COMSPEC" is the user's to change, and
+    // this runs elevated. /d: no AutoRun command from the user's registry.
+    wchar_t interpreter[MAX_PATH];
+    if (!ComposeSystemPath(L"cmd.exe", interpreter, MAX_PATH)) return false;
     wchar_t shortPath[MAX_PATH];
-    n = GetShortPathNameW(path, shortPath, MAX_PATH);
+    DWORD n = GetShortPathNameW(path, shortPath, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return false;
 
     // Quoted: where short names are off the short form is the long path, and
     // a blank in it would make rmdir act on other folders.
     wchar_t command[520];
-    size_t length = BoundedFormat(command, 520, L"%s /c rmdir \"%s\" /s /q", comspec, shortPath);
+    size_t length = BoundedFormat(command, 520, L"%s /d /c rmdir \"%s\" /s /q", interpreter, shortPath);
     if (length >= 519) return false;  // a cut path could name a parent folder
 
     STARTUPINFOW si{};
@@ -56,7 +58,7 @@ bool RunRemoveCommand(const wchar_t* path)
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessW(interpreter, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi))
         return false;
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
     SetPriorityClass(pi.hProcess, IDLE_PRIORITY_CLASS);

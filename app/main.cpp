@@ -3,8 +3,26 @@
 
 #include "app/installer_app.h"
 
+namespace {
+
+// The program runs elevated from folders that anyone can write to (downloads,
+// the temporary folder): every DLL it loads by name comes from the system
+// folder, never from beside it or from the current folder.
+void RestrictDllSearch()
+{
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    // Looked up, not imported: Windows 7 has it only with its loader update.
+    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryW(L"");
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int)
 {
+    RestrictDllSearch();
     CinstkitApp app;
     app.InitInstance(commandLine);
     return app.ExitInstance();

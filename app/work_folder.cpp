@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "app/admin_only_security.h"
 #include "app/bounded_string.h"
 #include "app/shared_routines.h"
 
@@ -19,8 +20,12 @@ bool PrepareWorkFolder(SetupContext& ctx)
 
     RemoveFolderTree(ctx.workFolder);
     if (PathExists(ctx.workFolder)) return false;  // held by a running instance
-    CreateFolderPath(ctx.workFolder);
-    if (!FolderExists(ctx.workFolder)) return false;
+    // Made here with an access list of its own: the drivers are unpacked into
+    // it before they go into the system folders. A folder of that name that
+    // someone else made in between is not taken over.
+    CreateFolderPath(temp);
+    AdminOnlySecurity security(true);
+    if (!security.Attributes() || !CreateDirectoryW(ctx.workFolder, security.Attributes())) return false;
 
     ctx.ownFilePath[0] = L'\0';
     n = GetModuleFileNameW(nullptr, ctx.ownFilePath, kPathChars);

@@ -5,6 +5,7 @@
 
 #include "app/bounded_string.h"
 #include "app/setup_context.h"
+#include "platform/system_library.h"
 #include "resources/resource.h"
 
 namespace {
@@ -23,8 +24,9 @@ bool g_hostReady = false;
 bool EnableControlContainer()
 {
     if (g_hostReady) return true;
-    // atl.dll is a system library; it registers the "AtlAxWin" host window class.
-    HMODULE atl = LoadLibraryW(L"atl.dll");
+    // atl.dll registers the "AtlAxWin" host window class; named in full, since
+    // a bare name would find a planted atl.dll beside the program.
+    HMODULE atl = LoadSystemLibrary(L"atl.dll");
     if (!atl) return false;
     auto init = reinterpret_cast<AtlAxWinInitFn>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")));
     auto get = reinterpret_cast<AtlAxGetControlFn>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxGetControl")));

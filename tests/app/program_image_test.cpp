@@ -69,3 +69,34 @@ TEST(ProgramImage, ManifestAsksForAdministratorAndCommonControls6)
         EXPECT_NE(nullptr, FindResourceW(module, MAKEINTRESOURCEW(id), RT_DIALOG)) << id;
     FreeLibrary(module);
 }
+
+// Every DLL the image imports must be one the system takes from its own
+// folder whatever lies beside the program: a known DLL, or comctl32, which the
+// manifest binds to the side-by-side store. Anything else (VERSION.dll, say)
+// would be looked up in the downloads folder first.
+TEST(ProgramImage, ImportsOnlyDllsTheSystemTakesFromItsOwnFolder)
+{
+    static const char* const kAllowed[] = {"kernel32.dll", "user32.dll",   "gdi32.dll",    "advapi32.dll",
+                                           "shell32.dll",  "ole32.dll",    "oleaut32.dll", "imm32.dll",
+                                           "comdlg32.dll", "msvcrt.dll",   "shlwapi.dll",  "psapi.dll",
+                                           "msctf.dll",    "comctl32.dll"};
+    HMODULE module = LoadLibraryExW((BuildDir() + L"\\installer.exe").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(nullptr, module);
+    auto* base = reinterpret_cast<const BYTE*>(module);
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    ASSERT_NE(0u, dir.VirtualAddress);
+    bool kernel = false;
+    for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+        std::string name = reinterpret_cast<const char*>(base + d->Name);
+        for (auto& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        bool allowed = false;
+        for (const char* known : kAllowed) allowed = allowed || name == known;
+        EXPECT_TRUE(allowed) << name << " is imported but is no known DLL";
+        kernel = kernel || name == "kernel32.dll";
+    }
+    EXPECT_TRUE(kernel);
+    // Nor delay-loaded: those are looked up by name as well.
+    EXPECT_EQ(0u, nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].VirtualAddress);
+    FreeLibrary(module);
+}

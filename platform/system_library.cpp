@@ -1,0 +1,29 @@
+#include "platform/system_library.h"
+
+#include <cwchar>
+
+bool ComposeSystemPath(const wchar_t* name, wchar_t* out, size_t capacity)
+{
+    if (!out || capacity == 0) return false;
+    out[0] = L'\0';
+    if (!name || !name[0]) return false;
+    wchar_t folder[MAX_PATH];
+    UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    const bool separator = folder[n - 1] != L'\\';
+    const size_t nameLength = wcslen(name);
+    if (n + (separator ? 1 : 0) + nameLength >= capacity) return false;  // a cut path names another file
+    wmemcpy(out, folder, n);
+    size_t at = n;
+    if (separator) out[at++] = L'\\';
+    wmemcpy(out + at, name, nameLength);
+    out[at + nameLength] = L'\0';
+    return true;
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH];
+    if (!ComposeSystemPath(name, path, MAX_PATH)) return nullptr;
+    return LoadLibraryW(path);
+}

@@ -1,0 +1,260 @@
+// The setup run as a new user would run it, with files planted in the places
+// such a user (and every program the user runs) can write: DLLs beside the
+// downloaded setup and in the temporary folder, a command interpreter named by
+// "COMSPEC". Windows' DLL search order is reproduced by asking Wine for the
+// native DLL first. None of the planted files may run, and the setup must
+// still work; what it keeps in the temporary folder must be closed to others.
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "common/test_support.h"
+
+namespace {
+
+const wchar_t kLicenceSuffix[] = L" - ئىشلىتىش كېلىشىمى";
+const wchar_t kWizardSuffix[] = L" قاچىلاش يېتەكچىسى";
+const wchar_t kProduct[] = L"{3E9A1C57-2B64-4D8F-A0C3-5F7E9B1D2A46}";
+
+std::wstring TempFolder()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring t = temp;
+    if (!t.empty() && t.back() == L'\\') t.pop_back();
+    return t;
+}
+
+std::wstring Planted() { return BuildDir() + L"\\tests\\robot\\planted.dll"; }
+std::wstring PlantedProgram() { return BuildDir() + L"\\tests\\robot\\planted_program.exe"; }
+bool Ran(const std::wstring& planted) { return FileExists(planted + L".ran"); }
+
+// Sets an environment variable of this process (and so of what it starts)
+// for the life of the object.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name)
+    {
+        had_ = !EnvString(name).empty();
+        old_ = EnvString(name);
+        SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~ScopedVariable() { SetEnvironmentVariableW(name_, had_ ? old_.c_str() : nullptr); }
+
+private:
+    const wchar_t* name_;
+    std::wstring old_;
+    bool had_;
+};
+
+struct Process {
+    PROCESS_INFORMATION pi{};
+    bool Start(const std::wstring& commandLine, const std::wstring& folder)
+    {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        std::wstring cmd = commandLine;
+        return CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi) != 0;
+    }
+    bool WaitEnd(DWORD ms) { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
+    ~Process()
+    {
+        if (!pi.hProcess) return;
+        if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 9);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+};
+
+// A visible top-level window whose caption ends with the text.
+HWND WaitForWindowEndingWith(const std::wstring& suffix, DWORD timeoutMs)
+{
+    struct Search {
+        const std::wstring* suffix;
+        HWND found;
+    };
+    for (DWORD waited = 0; waited < timeoutMs; waited += 200) {
+        Search search{&suffix, nullptr};
+        EnumWindows(
+            [](HWND hwnd, LPARAM p) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(p);
+                wchar_t text[512] = L"";
+                GetWindowTextW(hwnd, text, 512);
+                std::wstring caption = text;
+                if (IsWindowVisible(hwnd) && caption.size() >= s->suffix->size() &&
+                    caption.compare(caption.size() - s->suffix->size(), s->suffix->size(), *s->suffix) == 0) {
+                    s->found = hwnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        if (search.found) return search.found;
+        Sleep(200);
+    }
+    return nullptr;
+}
+
+bool IsSid(PSID sid, WELL_KNOWN_SID_TYPE type)
+{
+    BYTE buffer[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof buffer;
+    return CreateWellKnownSid(type, nullptr, buffer, &size) && EqualSid(sid, buffer);
+}
+
+// What the access list of the path grants to anyone but SYSTEM, the
+// Administrators and the owner (the elevated setup, or, under Wine, whose
+// Unix owner the file has), one line per entry; "unreadable" when it cannot
+// be read. grantsSystem tells whether SYSTEM has an entry at all.
+std::vector<std::wstring> GrantsToOthers(const std::wstring& path, bool* grantsSystem)
+{
+    *grantsSystem = false;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    PSID owner = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return {L"unreadable"};
+    std::vector<std::wstring> others;
+    if (!dacl) others.push_back(L"no access list: everyone has full control");
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&header)) || header->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            continue;
+        auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+        PSID sid = &ace->SidStart;
+        if (IsSid(sid, WinLocalSystemSid)) *grantsSystem = true;
+        if (IsSid(sid, WinLocalSystemSid) || IsSid(sid, WinBuiltinAdministratorsSid) || (owner && EqualSid(sid, owner)))
+            continue;
+        if (!(ace->Mask & (FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE | GENERIC_ALL)))
+            continue;
+        wchar_t name[256] = L"?", domain[256] = L"";
+        DWORD nameChars = 256, domainChars = 256;
+        SID_NAME_USE use;
+        LookupAccountSidW(nullptr, sid, name, &nameChars, domain, &domainChars, &use);
+        wchar_t mask[16];
+        wsprintfW(mask, L"%08lx", ace->Mask);
+        others.push_back(std::wstring(name) + L" " + mask);
+    }
+    LocalFree(descriptor);
+    return others;
+}
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+std::string Joined(const std::vector<std::wstring>& lines)
+{
+    std::string all;
+    for (const auto& line : lines) all += Narrow(line) + "; ";
+    return all;
+}
+
+class PlantedFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FileExists(Planted()));
+        ASSERT_TRUE(FileExists(PlantedProgram()));
+        tempDll = TempFolder() + L"\\version.dll";
+        ASSERT_TRUE(CopyFileW(Planted().c_str(), tempDll.c_str(), FALSE));
+        DeleteFileW((tempDll + L".ran").c_str());
+    }
+    void TearDown() override
+    {
+        DeleteFileW(tempDll.c_str());
+        DeleteFileW((tempDll + L".ran").c_str());
+    }
+    std::wstring tempDll;
+};
+
+}  // namespace
+
+TEST_F(PlantedFiles, DownloadedSetupRunsNoneAndKeepsItsWorkFolderClosed)
+{
+    ScratchFolder downloads(L"downloads");
+    const std::wstring setup = downloads / L"ZerdaIME3_Setup.exe";
+    ASSERT_TRUE(CopyFileW((BuildDir() + L"\\demo\\variants\\agreement_first\\setup.exe").c_str(), setup.c_str(), FALSE));
+    const std::wstring version = downloads / L"version.dll", atl = downloads / L"atl.dll";
+    const std::wstring interpreter = downloads / L"cmd.exe";
+    ASSERT_TRUE(CopyFileW(Planted().c_str(), version.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(Planted().c_str(), atl.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(PlantedProgram().c_str(), interpreter.c_str(), FALSE));
+    const std::wstring work = TempFolder() + L"\\$zerdaInstaller$";
+
+    Process p;
+    {
+        ScopedVariable search(L"WINEDLLOVERRIDES", L"version,atl=n,b");
+        ScopedVariable comspec(L"COMSPEC", interpreter);
+        ASSERT_TRUE(p.Start(L"\"" + setup + L"\"", downloads.Path()));
+    }
+
+    // The agreement page hosts the browser through atl.dll.
+    HWND page = WaitForWindowEndingWith(kLicenceSuffix, 60000);
+    ASSERT_NE(nullptr, page) << "no agreement page";
+    EXPECT_NE(nullptr, FindWindowExW(page, nullptr, L"AtlAxWin", nullptr)) << "the page has no browser host";
+    EXPECT_FALSE(Ran(atl)) << "atl.dll beside the setup ran";
+    ClickButton(page, IDOK);
+
+    HWND wizard = WaitForWindowEndingWith(kWizardSuffix, 60000);
+    ASSERT_NE(nullptr, wizard) << "no wizard";
+    EXPECT_TRUE(FileExists(work + L"\\makedata.zip"));
+    bool grantsSystem = false;
+    std::vector<std::wstring> others = GrantsToOthers(work, &grantsSystem);
+    EXPECT_TRUE(others.empty()) << Joined(others);
+    EXPECT_TRUE(grantsSystem);
+
+    PostMessageW(wizard, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(p.WaitEnd(30000));
+    EXPECT_FALSE(DirExists(work)) << "the work folder stayed after cancel";
+    EXPECT_FALSE(Ran(version)) << "version.dll beside the setup ran";
+    EXPECT_FALSE(Ran(tempDll)) << "version.dll in the temporary folder ran";
+    EXPECT_FALSE(Ran(interpreter)) << "the interpreter named by COMSPEC ran";
+}
+
+TEST_F(PlantedFiles, RepairCopyInTheTemporaryFolderRunsNoneAndIsClosedToOthers)
+{
+    ScratchFolder install(L"inst");
+    ASSERT_TRUE(CopyFileW((BuildDir() + L"\\installer.exe").c_str(), (install / L"installer.exe").c_str(), FALSE));
+    const std::wstring key = std::wstring(L"Software\\ZerdaIME3\\") + kProduct;
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &k, nullptr));
+    const std::wstring folder = install.Path() + L"\\";
+    RegSetValueExW(k, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>((folder.size() + 1) * 2));
+    RegCloseKey(k);
+    const std::wstring copy = TempFolder() + L"\\installer.exe";
+    DeleteFileW(copy.c_str());
+
+    Process p;
+    {
+        ScopedVariable search(L"WINEDLLOVERRIDES", L"version=n,b");
+        ASSERT_TRUE(p.Start(L"\"" + install / L"installer.exe" + L"\" /n " + kProduct + L" /r", install.Path()));
+    }
+    // The copy runs with "/f"; with no backup beside the installation it stops
+    // at the environment message, running from the temporary folder.
+    HWND box = nullptr;
+    for (int i = 0; i < 300 && !box; ++i, Sleep(100)) box = FindWindowW(L"#32770", msg::kRepairCaption);
+    ASSERT_NE(nullptr, box) << "the copy did not run";
+    EXPECT_FALSE(Ran(tempDll)) << "version.dll beside the copy ran";
+    bool grantsSystem = false;
+    std::vector<std::wstring> others = GrantsToOthers(copy, &grantsSystem);
+    EXPECT_TRUE(others.empty()) << Joined(others);
+    EXPECT_TRUE(grantsSystem);
+    // Neither overwritten nor swapped while it runs.
+    HANDLE writer = CreateFileW(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_FALSE(MoveFileExW(copy.c_str(), (copy + L".swapped").c_str(), MOVEFILE_REPLACE_EXISTING));
+
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(p.WaitEnd(30000));
+    for (int i = 0; i < 100 && FindWindowW(L"#32770", msg::kRepairCaption); ++i) Sleep(100);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+    DeleteFileW((copy + L".swapped").c_str());
+}
