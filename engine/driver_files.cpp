@@ -10,6 +10,7 @@
 #include "app/shared_routines.h"
 #include "engine/progress.h"
 #include "files/place.h"
+#include "files/signature.h"
 #include "files/version_info.h"
 #include "platform/system_info.h"
 
@@ -24,10 +25,12 @@ WORD DriverLanguage()
 }
 
 // The driver's version resource can only be rewritten under a library name,
-// so it is stamped as .dll and renamed back.
+// so it is stamped as .dll and renamed back. A signed driver is left as it
+// is: the rewrite would break its signature.
 bool StampDriver(const wchar_t* imePath, const wchar_t* dllPath, WORD language, const wchar_t* renameError,
                  const wchar_t* renameBackError)
 {
+    if (CarriesSignature(imePath)) return true;
     if (!MoveFileW(imePath, dllPath)) {
         ReportProgress(0, renameError);
         return false;

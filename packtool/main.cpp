@@ -4,10 +4,12 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "common.h"
 #include "config_file.h"
 #include "payload_file.h"
+#include "signing.h"
 
 using namespace packtool;
 
@@ -18,6 +20,8 @@ int Usage()
     std::cerr << "usage:\n"
                  "  packtool config <description.txt> <out/config.dsc> [key=value ...]\n"
                  "  packtool pack <installer.exe> <payload folder> <out setup.exe>\n"
+                 "      [--cert chain.pem --key key.pem | --pkcs12 file.p12] [--password TEXT] [--timestamp URL]\n"
+                 "      signs every .exe/.dll/.ime of the payload (in a copy), the plain installer and the setup\n"
                  "  packtool inspect <setup.exe | config.dsc>\n"
                  "description keys (key = value lines, UTF-8, '#' comments):\n"
               << DescriptionKeysHelp();
@@ -31,6 +35,33 @@ int RunConfig(int argc, char** argv)
     Description description = ParseDescription(std::string(text.begin(), text.end()), argv[2]);
     for (int i = 4; i < argc; ++i) ApplyOverride(description, argv[i]);
     WriteFileAtomically(argv[3], BuildConfigFile(description));
+    return 0;
+}
+
+int RunPack(int argc, char** argv)
+{
+    std::vector<std::string> positional;
+    SigningOptions signing;
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string* target = arg == "--cert"       ? &signing.cert
+                              : arg == "--key"      ? &signing.key
+                              : arg == "--pkcs12"   ? &signing.pkcs12
+                              : arg == "--password" ? &signing.password
+                              : arg == "--timestamp" ? &signing.timestamp
+                                                     : nullptr;
+        if (!target && arg.rfind("--", 0) == 0) return Usage();
+        if (!target) {
+            positional.push_back(arg);
+            continue;
+        }
+        if (i + 1 >= argc) return Usage();
+        *target = argv[++i];
+    }
+    if (positional.size() != 3) return Usage();
+    if (!signing.Enabled() && (!signing.password.empty() || !signing.timestamp.empty()))
+        throw Failure("--password and --timestamp only go with --cert/--key or --pkcs12");
+    PackSetup(positional[0], positional[1], positional[2], signing);
     return 0;
 }
 
@@ -50,11 +81,7 @@ int main(int argc, char** argv)
     std::string job = argv[1];
     try {
         if (job == "config") return RunConfig(argc, argv);
-        if (job == "pack") {
-            if (argc != 5) return Usage();
-            PackSetup(argv[2], argv[3], argv[4]);
-            return 0;
-        }
+        if (job == "pack") return RunPack(argc, argv);
         if (job == "inspect") {
             if (argc != 3) return Usage();
             return RunInspect(argv[2]);

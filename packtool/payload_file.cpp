@@ -1,12 +1,14 @@
 #include "payload_file.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <sstream>
 
 #include "config_file.h"
+#include "pe_signature.h"
 #include "unzip.h"
 #include "zip.h"
 #include "zlib.h"
@@ -133,6 +135,102 @@ void WriteArchive(const std::vector<PayloadFile>& files, const std::string& zipP
     if (zipClose(zip, nullptr) != ZIP_OK) throw Failure("cannot finish " + zipPath);
 }
 
+struct TempFolder {
+    fs::path path;
+    ~TempFolder()
+    {
+        std::error_code ec;
+        if (!path.empty()) fs::remove_all(path, ec);
+    }
+};
+
+// A signed setup: [signed plain installer][ZIP payload][outer signature].
+// The setup's header differs from the signed plain installer's in LoaderFlags,
+// the certificate-table entry and the checksum; the plain installer's values
+// go into a record at the very end of the ZIP comment, which the outer
+// signature covers, and the setup's split writes them back. The comment is
+// padded so that the payload ends on 8 bytes and the signing tool adds no
+// padding: the payload then ends exactly where the outer signature starts.
+constexpr char kSignedRecordMagic[] = "ZerdaSignedPlain";
+constexpr size_t kSignedRecordBytes = 16 + 4 * 8;
+
+void AppendSignedRecord(Bytes& archive, size_t start, const Bytes& plain, const PeFields& f)
+{
+    size_t eocd = archive.size() - 22;
+    if (archive.size() < 22 || GetLe32(archive.data() + eocd) != 0x06054B50 || GetLe16(archive.data() + eocd + 20) != 0)
+        throw Failure("the packed archive does not end in a plain end-of-directory record");
+    char record[kSignedRecordBytes + 1];
+    std::snprintf(record, sizeof record, "%s%08X%08X%08X%08X", kSignedRecordMagic,
+                  static_cast<unsigned>(GetLe32(plain.data() + f.loaderFlagsAt)),
+                  static_cast<unsigned>(GetLe32(plain.data() + f.checksumAt)),
+                  static_cast<unsigned>(GetLe32(plain.data() + f.certEntryAt)),
+                  static_cast<unsigned>(GetLe32(plain.data() + f.certEntryAt + 4)));
+    size_t pad = (8 - (start + archive.size() + kSignedRecordBytes) % 8) % 8;
+    PutLe16(archive.data() + eocd + 20, static_cast<uint16_t>(pad + kSignedRecordBytes));
+    archive.insert(archive.end(), pad, ' ');
+    archive.insert(archive.end(), record, record + kSignedRecordBytes);
+}
+
+void PackSigned(Bytes image, std::vector<PayloadFile> files, const std::string& installer, const std::string& output,
+                const SigningOptions& signing)
+{
+    CheckSigningSetup(signing);
+    std::error_code ec;
+    TempFolder temp{fs::u8path(TempNameFor(output) + ".d")};
+    if (!fs::create_directories(temp.path, ec)) throw Failure("cannot create " + temp.path.u8string());
+    auto tempFile = [&](const std::string& name) { return (temp.path / name).u8string(); };
+
+    // The plain installer first, so that a certificate problem shows before
+    // the payload is signed. An old signature at its end is dropped.
+    PeFields fields;
+    if (!FindPeFields(image, fields)) throw Failure(installer + " has no certificate-table entry");
+    uint32_t oldAt = GetLe32(image.data() + fields.certEntryAt), oldSize = GetLe32(image.data() + fields.certEntryAt + 4);
+    if (oldSize && uint64_t(oldAt) + oldSize == image.size()) image.resize(oldAt);
+    PutLe32(image.data() + fields.loaderFlagsAt, 0);
+    PutLe32(image.data() + fields.certEntryAt, 0);
+    PutLe32(image.data() + fields.certEntryAt + 4, 0);
+    WriteFileAtomically(tempFile("installer.exe"), image);
+    Bytes plain = SignFile(signing, tempFile("installer.exe"), tempFile("installer-signed.exe"), installer);
+    SignatureInfo plainSignature = ReadSignature(plain);
+    if (uint64_t(plainSignature.certAt) + plainSignature.certSize != plain.size() || plain.size() % 8)
+        throw Failure("osslsigncode did not put the signature of " + installer + " at its end");
+
+    // The payload folder itself is never changed: its PE files are signed in copies.
+    int n = 0;
+    for (PayloadFile& f : files) {
+        if (!IsPeName(f.name)) continue;
+        std::string copy = tempFile("payload-" + std::to_string(n++));
+        SignFile(signing, f.path.u8string(), copy, f.path.u8string());
+        auto stamp = fs::last_write_time(f.path, ec);
+        if (!ec) fs::last_write_time(fs::u8path(copy), stamp, ec);
+        f.path = fs::u8path(copy);
+    }
+    if (plain.size() >= kMaxSetupSize) throw Failure(installer + " is too large");
+    WriteArchive(files, tempFile("payload.zip"), kMaxSetupSize - plain.size());
+    Bytes archive = ReadWholeFile(tempFile("payload.zip"));
+    AppendSignedRecord(archive, plain.size(), plain, fields);
+    // Room for the outer signature too.
+    if (plain.size() + archive.size() + 65536 > kMaxSetupSize) throw Failure("payload does not fit 32-bit sizes (over 2 GiB)");
+
+    Bytes setup = plain;
+    PutLe32(setup.data() + fields.loaderFlagsAt, static_cast<uint32_t>(plain.size()));
+    PutLe32(setup.data() + fields.certEntryAt, 0);
+    PutLe32(setup.data() + fields.certEntryAt + 4, 0);
+    setup.insert(setup.end(), archive.begin(), archive.end());
+    WriteFileAtomically(tempFile("setup.exe"), setup);
+    Bytes signedSetup = SignFile(signing, tempFile("setup.exe"), tempFile("setup-signed.exe"), output);
+    if (ReadSignature(signedSetup).certAt != setup.size())
+        throw Failure("osslsigncode did not put the signature of " + output + " behind the payload");
+    WriteFileAtomically(output, signedSetup);
+}
+
+std::string SignatureText(const SignatureInfo& s)
+{
+    if (!s.present) return "not signed";
+    if (!s.readable) return "signature block unreadable";
+    return "signed by " + (s.subject.empty() ? std::string("(no subject)") : s.subject);
+}
+
 std::string SizeText(uint64_t n)
 {
     return std::to_string(n);
@@ -151,7 +249,8 @@ size_t LoaderFlagsOffset(const Bytes& image, const std::string& what)
     return pe + 0x80;
 }
 
-void PackSetup(const std::string& installer, const std::string& folder, const std::string& output)
+void PackSetup(const std::string& installer, const std::string& folder, const std::string& output,
+               const SigningOptions& signing)
 {
     Bytes image = ReadWholeFile(installer);
     size_t flagsAt = LoaderFlagsOffset(image, installer);
@@ -167,6 +266,7 @@ void PackSetup(const std::string& installer, const std::string& folder, const st
     bool hasConfig = std::any_of(files.begin(), files.end(),
                                  [](const PayloadFile& f) { return f.name == "$dataFiles$\\config.dsc"; });
     if (!hasConfig) std::fprintf(stderr, "packtool: warning: the payload has no $dataFiles$\\config.dsc\n");
+    if (signing.Enabled()) return PackSigned(image, files, installer, output, signing);
 
     TempFile zipTemp{TempNameFor(output) + ".zip"};
     WriteArchive(files, zipTemp.path, kMaxSetupSize - image.size());
@@ -197,14 +297,35 @@ std::string InspectSetup(const std::string& path, const Bytes& image)
     if (image.size() - offset < 4 || GetLe32(image.data() + offset) != 0x04034B50)
         throw Failure(path + ": no ZIP archive at the payload offset");
 
+    // A signed setup's payload ends where its signature starts.
+    SignatureInfo signature = ReadSignature(image);
+    size_t payloadEnd = image.size();
+    out << "signature: " << SignatureText(signature) << "\n";
+    if (signature.present) {
+        if (signature.certAt > offset && signature.certAt <= image.size()) payloadEnd = signature.certAt;
+        if (!signature.notAfter.empty())
+            out << "  valid from " << signature.notBefore << " to " << signature.notAfter << " (UTC)\n";
+        bool matches = DigestMatches(image, signature);
+        out << "signature covers the payload: "
+            << (signature.certAt <= offset ? "no (the signature starts before the payload ends)"
+                : matches                  ? "yes (payload bytes " + std::to_string(offset) + ".." +
+                                                 std::to_string(payloadEnd) + " signed, digest matches)"
+                                           : "no (digest does not match: changed after signing)")
+            << "\n";
+        if (payloadEnd - offset >= kSignedRecordBytes &&
+            std::memcmp(image.data() + payloadEnd - kSignedRecordBytes, kSignedRecordMagic, 16) == 0)
+            out << "plain installer header kept in the payload: "
+                << std::string(image.begin() + payloadEnd - kSignedRecordBytes + 16, image.begin() + payloadEnd) << "\n";
+    }
+
     // The archive alone, as the installer sees it after the split.
     TempFile temp{TempNameFor(path) + ".zip"};
-    WriteFileAtomically(temp.path, Bytes(image.begin() + offset, image.end()));
+    WriteFileAtomically(temp.path, Bytes(image.begin() + offset, image.begin() + payloadEnd));
     unzFile zip = unzOpen64(temp.path.c_str());
     if (!zip) throw Failure(path + ": the payload is not a readable ZIP archive");
     unz_global_info64 global{};
     unzGetGlobalInfo64(zip, &global);
-    out << "archive size: " << (image.size() - offset) << "\n";
+    out << "archive size: " << (payloadEnd - offset) << "\n";
     out << "entries: " << global.number_entry << "\n";
     Bytes config;
     bool configFound = false;
@@ -220,6 +341,16 @@ std::string InspectSetup(const std::string& path, const Bytes& image)
                       name);
         out << line;
         total += info.uncompressed_size;
+        if (IsPeName(name) && info.uncompressed_size < (1u << 28) && unzOpenCurrentFile(zip) == UNZ_OK) {
+            Bytes entry(info.uncompressed_size);
+            int got = entry.empty() ? 0 : unzReadCurrentFile(zip, entry.data(), static_cast<unsigned>(entry.size()));
+            if (unzCloseCurrentFile(zip) == UNZ_OK && got == static_cast<int>(entry.size())) {
+                SignatureInfo s = ReadSignature(entry);
+                out << "             " << SignatureText(s)
+                    << (s.readable ? DigestMatches(entry, s) ? ", digest matches" : ", digest does not match" : "")
+                    << "\n";
+            }
+        }
         if (std::string(name) == "$dataFiles$\\config.dsc" && info.uncompressed_size < (1u << 24) &&
             unzOpenCurrentFile(zip) == UNZ_OK) {
             config.resize(info.uncompressed_size);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common.h"
+#include "signing.h"
 
 namespace packtool {
 
@@ -14,10 +15,13 @@ constexpr uint64_t kMaxSetupSize = 0x7FFFFFFF;
 size_t LoaderFlagsOffset(const Bytes& image, const std::string& what);
 
 // Packs every file below `folder` (names relative, backslash-separated) and
-// writes installer + archive to `output`.
-void PackSetup(const std::string& installer, const std::string& folder, const std::string& output);
+// writes installer + archive to `output`. With signing options the payload's
+// PE files (copies), the plain installer and the finished setup are signed.
+void PackSetup(const std::string& installer, const std::string& folder, const std::string& output,
+               const SigningOptions& signing = SigningOptions());
 
-// Prints the payload offset, the entries and the decoded configuration.
+// Prints the payload offset, the entries and the decoded configuration, and
+// who signed the setup and its PE entries.
 std::string InspectSetup(const std::string& path, const Bytes& image);
 
 }  // namespace packtool

@@ -94,6 +94,117 @@ bool CreateParentFolders(const wchar_t* path)
 
 }  // namespace
 
+namespace {
+
+// Layout of a signed setup, as `packtool pack --cert` writes it:
+//   [signed plain installer][ZIP payload][outer Authenticode signature]
+// Three header fields differ from the signed plain installer's: LoaderFlags
+// (the payload offset; 0 in the plain installer), the certificate-table entry
+// (the outer signature; the plain installer's own there) and the checksum.
+// The plain installer's values are kept in a record that ends the ZIP
+// comment, inside what the outer signature covers; the split writes them back,
+// so the plain installer it writes is the signed one byte for byte. The
+// payload ends exactly where the outer signature starts.
+constexpr char kSignedRecordMagic[] = "ZerdaSignedPlain";
+constexpr DWORD kSignedRecordBytes = 16 + 4 * 8;
+
+struct HeaderFields {
+    DWORD checksumAt, loaderFlagsAt, certEntryAt;
+};
+
+bool FindHeaderFields(const BYTE* image, DWORD size, HeaderFields& f)
+{
+    if (!image || size < 0x40 || image[0] != 'M' || image[1] != 'Z') return false;
+    DWORD pe = ReadLe32(image + 0x3C);
+    const DWORD optional = pe + 24;
+    // PE32+ optional header: 16 data directories, the fifth is the certificate table.
+    if (pe > size || size - pe < 24 + 112 + 5 * 8 || std::memcmp(image + pe, "PE\0\0", 4) != 0 ||
+        image[optional] != 0x0B || image[optional + 1] != 0x02 || ReadLe32(image + optional + 108) < 5)
+        return false;
+    f.checksumAt = optional + 64;
+    f.loaderFlagsAt = optional + 104;
+    f.certEntryAt = optional + 112 + 4 * 8;
+    return true;
+}
+
+bool ReadHex8(const BYTE* p, DWORD& value)
+{
+    value = 0;
+    for (int i = 0; i < 8; ++i) {
+        BYTE c = p[i];
+        DWORD digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 16;
+        if (digit > 15) return false;
+        value = (value << 4) | digit;
+    }
+    return true;
+}
+
+struct SignedLayout {
+    bool isSigned;
+    bool hasRecord;
+    DWORD payloadEnd;
+    DWORD plainLoaderFlags, plainChecksum, plainCertAt, plainCertSize;
+};
+
+// False when a signature block is there but cut or damaged.
+bool ReadSignedLayout(const BYTE* image, DWORD size, DWORD offset, SignedLayout& layout)
+{
+    layout = SignedLayout{false, false, size, 0, 0, 0, 0};
+    HeaderFields f;
+    if (!FindHeaderFields(image, size, f)) return true;  // nothing to sign there
+    DWORD certAt = ReadLe32(image + f.certEntryAt), certSize = ReadLe32(image + f.certEntryAt + 4);
+    if (certAt == 0 && certSize == 0) return true;
+    // WIN_CERTIFICATE inside the file: length, revision 2.0, PKCS#7, and the
+    // DER sequence of the signature fitting in it. Bytes may follow it (the
+    // fallback copy of the setup is 10 bytes longer).
+    if (certAt <= offset || certSize < 16 || certAt > size || size - certAt < certSize) return false;
+    const BYTE* block = image + certAt;
+    DWORD length = ReadLe32(block);
+    if (length < 16 || length > certSize || certSize - length >= 8 || block[4] != 0x00 || block[5] != 0x02 ||
+        block[6] != 0x02 || block[7] != 0x00 || block[8] != 0x30)
+        return false;
+    DWORD der = block[9], header = 2;
+    if (der & 0x80) {
+        DWORD bytes = der & 0x7F;
+        if (bytes == 0 || bytes > 3) return false;
+        der = 0;
+        for (DWORD i = 0; i < bytes; ++i) der = (der << 8) | block[10 + i];
+        header += bytes;
+    }
+    if (der + header > length - 8) return false;
+    layout.isSigned = true;
+    layout.payloadEnd = certAt;
+
+    // A setup signed after packing has no record: its plain installer only
+    // loses the signature entry that would point past its end.
+    const BYTE* record = image + certAt - kSignedRecordBytes;
+    if (certAt - offset < kSignedRecordBytes || std::memcmp(record, kSignedRecordMagic, 16) != 0) return true;
+    if (!ReadHex8(record + 16, layout.plainLoaderFlags) || !ReadHex8(record + 24, layout.plainChecksum) ||
+        !ReadHex8(record + 32, layout.plainCertAt) || !ReadHex8(record + 40, layout.plainCertSize))
+        return false;
+    // The plain installer's own signature ends where the payload starts.
+    if (layout.plainCertSize == 0 || layout.plainCertAt > offset || offset - layout.plainCertAt != layout.plainCertSize)
+        return false;
+    layout.hasRecord = true;
+    return true;
+}
+
+void RestorePlainHeader(BYTE* plain, DWORD size, const SignedLayout& layout)
+{
+    HeaderFields f;
+    if (!layout.isSigned || !FindHeaderFields(plain, size, f)) return;
+    DWORD values[4] = {layout.plainLoaderFlags, layout.plainChecksum, layout.plainCertAt, layout.plainCertSize};
+    if (!layout.hasRecord) {
+        values[0] = ReadLe32(plain + f.loaderFlagsAt);
+        values[1] = ReadLe32(plain + f.checksumAt);
+    }
+    std::memcpy(plain + f.loaderFlagsAt, &values[0], 4);
+    std::memcpy(plain + f.checksumAt, &values[1], 4);
+    std::memcpy(plain + f.certEntryAt, &values[2], 8);
+}
+
+}  // namespace
+
 DWORD ReadPayloadOffset(const BYTE* image, DWORD size)
 {
     if (!image || size < 0x40 || image[0] != 'M' || image[1] != 'Z') return 0;
@@ -148,10 +259,13 @@ bool SplitOwnFile(SetupContext& ctx)
     DWORD size = attributes.nFileSizeLow;
     DWORD offset = ReadPayloadOffset(own->data, size);
     int64_t rest = static_cast<int64_t>(size) - static_cast<int64_t>(offset);
-    if (offset == 0 || rest <= 0) {
+    SignedLayout layout;
+    if (offset == 0 || rest <= 0 || !ReadSignedLayout(own->data, size, offset, layout)) {
         CloseMappedFile(own, 0);
         return false;
     }
+    // The archive stops where the payload ends, before any signature.
+    rest = static_cast<int64_t>(layout.payloadEnd) - static_cast<int64_t>(offset);
 
     BoundedFormat(ctx.plainInstallerPath, kPathChars, L"%s\\installer.exe", ctx.workFolder);
     MappedFile* plain = nullptr;
@@ -160,6 +274,7 @@ bool SplitOwnFile(SetupContext& ctx)
         return false;
     }
     std::memcpy(plain->data, own->data, offset);
+    RestorePlainHeader(plain->data, offset, layout);
     CloseMappedFile(plain, 1);
 
     BoundedFormat(ctx.archivePath, kPathChars, L"%s\\makedata.zip", ctx.workFolder);

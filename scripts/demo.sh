@@ -4,16 +4,20 @@
 #   scripts/demo.sh                  install (Windows 7 prefix)
 #   scripts/demo.sh --win10          install on the Windows 10 road (text service)
 #   scripts/demo.sh --lifecycle      install, repair, then uninstall
+#   scripts/demo.sh --signed         sign the demo with a throwaway certificate made
+#                                    on the spot, install that, verify what was placed
 # Screenshots land in <build>/screenshots/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR="${BUILD_DIR:-build}"
 version=win7
 lifecycle=0
+signed=0
 for arg in "$@"; do
   case "$arg" in
     --win10) version=win10 ;;
     --lifecycle) lifecycle=1 ;;
+    --signed) signed=1 ;;
     *) echo "unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -32,6 +36,16 @@ winpath() { printf 'Z:%s' "$(echo "$1" | sed 's|/|\\|g')"; }
 
 robot="$BUILD_DIR/tests/robot/zerda_robot.exe"
 setup="$BUILD_DIR/demo/ZerdaIME3_Setup.exe"
+if [ "$signed" = 1 ]; then
+  certs="$PWD/$BUILD_DIR/signing-demo"
+  rm -rf "$certs"
+  scripts/make-throwaway-cert.sh "$certs"
+  setup="$BUILD_DIR/demo/ZerdaIME3_Setup_signed.exe"
+  "$BUILD_DIR/packtool-host/packtool" pack "$BUILD_DIR/installer.exe" "$BUILD_DIR/demo/payload" "$setup" \
+    --cert "$certs/signer.pem" --key "$certs/signer.key"
+  echo "== signed setup $setup"
+  "$BUILD_DIR/packtool-host/packtool" inspect "$setup" | grep -E '^signature|signed by' | sed 's/^ */  /'
+fi
 guid=$(sed -n 's/^text_service_guid *= *//p' demo/config.txt | tr -d '\r')
 product_key="HKEY_LOCAL_MACHINE\\Software\\ZerdaIME3\\$guid"
 # Everything runs on the prefix's own virtual display.
@@ -70,6 +84,16 @@ summary() {
   ls "$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/" 2>&1 | sed 's/^/  /'
   echo "companion tool calls:"
   sed 's/^/  /' "$prefix/drive_c/ProgramData/VarekInputTool/calls.log" 2>/dev/null || echo "  none"
+  if [ "$signed" = 1 ] && [ -n "$install" ]; then
+    echo "signatures (osslsigncode verify against the throwaway authority):"
+    local dir f
+    dir=$(unix_path "$install")
+    for f in "$prefix/drive_c/windows/system32/$ime.ime" "$prefix/drive_c/windows/syswow64/$ime.ime" \
+             "$dir/installer.exe" "$dir/config.exe" "$dir/tools/varekinputtool.exe"; do
+      if osslsigncode verify -CAfile "$certs/ca.pem" -in "$f" >/dev/null 2>&1; then echo "  verified: $f"
+      else echo "  NOT verified: $f"; fi
+    done
+  fi
   set -e
 }
 
