@@ -132,20 +132,28 @@ void ParseRunOptions(const wchar_t* commandLine, RunOptions& o)
         size_t length = static_cast<size_t>(end - start);
         p = end;
 
+        // A switch may stand in quotes as a whole: "/log=C:\a b\setup.log".
+        const wchar_t* body = start;
+        size_t bodyLength = length;
+        if (length >= 2 && start[0] == L'"' && start[length - 1] == L'"') {
+            ++body;
+            bodyLength -= 2;
+        }
+
         bool taken = true;
-        if (TokenIs(start, length, L"/quiet")) {
+        if (TokenIs(body, bodyLength, L"/quiet")) {
             o.ui = kRunQuiet;
-        } else if (TokenIs(start, length, L"/passive")) {
+        } else if (TokenIs(body, bodyLength, L"/passive")) {
             if (o.ui != kRunQuiet) o.ui = kRunPassive;
-        } else if (TokenIs(start, length, L"/?")) {
+        } else if (TokenIs(body, bodyLength, L"/?")) {
             o.help = true;
-        } else if (StartsWithNoCase(start, L"/dir=")) {
+        } else if (bodyLength >= 5 && StartsWithNoCase(body, L"/dir=")) {
             wchar_t value[MAX_PATH + 8];
-            CopyValue(start + 5, end, value, MAX_PATH + 8);
+            CopyValue(body + 5, end, value, MAX_PATH + 8);
             if (!NormaliseInstallFolder(value, o.installFolder, o.reason)) o.badFolder = true;
-        } else if (StartsWithNoCase(start, L"/log=")) {
+        } else if (bodyLength >= 5 && StartsWithNoCase(body, L"/log=")) {
             wchar_t value[MAX_PATH];
-            CopyValue(start + 5, end, value, MAX_PATH);
+            CopyValue(body + 5, end, value, MAX_PATH);
             DWORD n = value[0] ? GetFullPathNameW(value, MAX_PATH, o.logPath, nullptr) : 0;
             if (n == 0 || n >= MAX_PATH) o.logPath[0] = L'\0';
         } else {
