@@ -111,15 +111,20 @@ TEST(Program, UninstallRelaunchesFromACopyInTheTemporaryFolder)
 
     Process p;
     ASSERT_TRUE(p.Start(L"\"" + Installer() + L"\" /n " + kProduct + L" /r"));
-    EXPECT_TRUE(p.WaitEnd(30000));  // the first run only relaunches
-    EXPECT_TRUE(FileExists(copy));
 
     // The copy runs with "/f": no backup archive there, so it reports the
     // repair environment failure instead of relaunching again.
     HWND box = WaitForDialog(msg::kRepairCaption, 30000);
     ASSERT_NE(nullptr, box);
+    EXPECT_TRUE(FileExists(copy));
     EXPECT_EQ(msg::kEnvironmentText, MessageBoxText(box));
+    // The first run waits for its copy and ends with the copy's failure.
+    EXPECT_FALSE(p.WaitEnd(500));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(p.WaitEnd(30000));
+    DWORD code = 0;
+    GetExitCodeProcess(p.pi.hProcess, &code);
+    EXPECT_EQ(1603u, code);
     for (int i = 0; i < 100 && FindWindowW(L"#32770", msg::kRepairCaption); ++i) Sleep(100);
     RemoveProductKey();
 }
@@ -154,7 +159,7 @@ TEST(Program, SecondStartWhileTheWorkFolderIsHeldEndsSilently)
     EXPECT_TRUE(p.WaitEnd(30000));
     DWORD code = 1;
     GetExitCodeProcess(p.pi.hProcess, &code);
-    EXPECT_EQ(0u, code);
+    EXPECT_EQ(1618u, code);  // another setup is running
     EXPECT_FALSE(FileExists(work + L"\\makedata.zip"));  // no extraction happened
     CloseHandle(h);
     DeleteTree(work);

@@ -63,7 +63,9 @@ TEST_F(UninstallEntry, WritesTheSixteenValuesWithAQuotedCommand)
     std::vector<std::wstring> expected = {
         L"RegOwner", L"RegCompany", L"DisplayName", L"Comments", L"DisplayVersion", L"DisplayIcon",
         L"Contact", L"Publisher", L"URLInfoAbout", L"URLUpdateInfo", L"HelpLink", L"HelpTelephone",
-        L"UninstallString", L"InstallLocation", L"InstallSource", L"ModifyPath"};
+        L"UninstallString", L"InstallLocation", L"InstallSource", L"ModifyPath",
+        // and, for deployment tools, the uninstall without any window
+        L"QuietUninstallString"};
     std::vector<std::wstring> names = ValueNames(kList + name_);
     std::sort(expected.begin(), expected.end());
     std::sort(names.begin(), names.end());
@@ -85,6 +87,7 @@ TEST_F(UninstallEntry, WritesTheSixteenValuesWithAQuotedCommand)
     const std::wstring command = L"\"C:\\Program Files\\Zerda Test\\installer.exe\" /n " + name_ + L" /u";
     EXPECT_EQ(command, Value(L"UninstallString"));
     EXPECT_EQ(command, Value(L"ModifyPath"));
+    EXPECT_EQ(command + L" /quiet", Value(L"QuietUninstallString"));
     EXPECT_EQ(L"C:\\Program Files\\Zerda Test\\", Value(L"InstallLocation"));
     EXPECT_EQ(L"C:\\temp\\$zerdaInstaller$\\installer.exe", Value(L"InstallSource"));
 
@@ -109,7 +112,7 @@ TEST_F(UninstallEntry, GivenHelpLinkEmptyOwnerAndFileSource)
     EXPECT_EQ(L"", Value(L"RegCompany"));
     // Both exist, written as empty strings.
     std::vector<std::wstring> names = ValueNames(kList + name_);
-    EXPECT_EQ(16u, names.size());
+    EXPECT_EQ(17u, names.size());
     EXPECT_NE(names.end(), std::find(names.begin(), names.end(), L"RegOwner"));
     EXPECT_NE(names.end(), std::find(names.begin(), names.end(), L"RegCompany"));
 }
