@@ -100,3 +100,15 @@ TEST(ProgramImage, ImportsOnlyDllsTheSystemTakesFromItsOwnFolder)
     EXPECT_EQ(0u, nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].VirtualAddress);
     FreeLibrary(module);
 }
+
+// What the build packs and ships: no symbol table, and small.
+TEST(ProgramImage, ShippedProgramIsStrippedAndSmall)
+{
+    std::string image = ReadInstaller();
+    ASSERT_GT(image.size(), 0x400u);
+    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.data() + dos->e_lfanew);
+    EXPECT_EQ(0u, nt->FileHeader.PointerToSymbolTable);
+    EXPECT_EQ(0u, nt->FileHeader.NumberOfSymbols);
+    EXPECT_LE(image.size(), 500u * 1000u);
+}

@@ -222,6 +222,55 @@ TEST_F(Unpack, BadArchivesAndDestinationsFail)
     EXPECT_TRUE(Pattern(7000) == Read(L"b.txt"));
 }
 
+// Many entries, sizes around the read buffers' lengths, stored and deflated,
+// random and repetitive, two damaged: each comes back whole or fails alone,
+// and the reports follow the archive's order with the running total.
+TEST_F(Unpack, ManyEntriesComeBackWholeAndAreReportedInOrder)
+{
+    const size_t sizes[] = {0, 1, 16383, 16384, 16385, 65535, 65536, 65537, 131073, 300001};
+    std::vector<ZipItem> items;
+    for (int i = 0; i < 60; ++i) {
+        std::string content = i % 3 ? Pattern(sizes[i % 10] + i) : std::string(sizes[i % 10] + i, 'a' + i % 26);
+        std::string tag = "entry " + std::to_string(i) + " MARKER";
+        content.replace(0, std::min(tag.size(), content.size()), tag.substr(0, content.size()));
+        items.push_back({"d" + std::to_string(i % 4) + "\\f" + std::to_string(i) + ".bin", content, i % 4 == 1});
+    }
+    ASSERT_TRUE(BuildZip(Zip(), items));
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(Zip(), &bytes));
+    for (int damaged : {17, 41}) {  // stored, so the tag is there verbatim
+        size_t at = bytes.find("entry " + std::to_string(damaged) + " MARKER");
+        ASSERT_NE(std::string::npos, at);
+        bytes[at] = 'E';
+    }
+    ASSERT_TRUE(WriteFileBytes(Zip(), bytes.data(), bytes.size()));
+
+    EXPECT_FALSE(UnpackArchive(Zip().c_str(), Dest().c_str(), &Record));
+    int32_t total = 0;
+    for (int i = 0; i < 60; ++i)
+        if (i != 17 && i != 41) total += static_cast<int32_t>(items[i].content.size());
+    std::vector<ProgressLine> expected;
+    int32_t done = 0;
+    for (int i = 0; i < 60; ++i) {
+        std::wstring name(items[i].name.begin(), items[i].name.end());
+        if (i == 17 || i == 41) {
+            expected.push_back({L"Failure: " + name, 0, 0});
+            EXPECT_FALSE(FileExists(Dest() + L"\\" + name)) << i;
+            continue;
+        }
+        done += static_cast<int32_t>(items[i].content.size());
+        expected.push_back({L"Success: " + name, done, total});
+        EXPECT_TRUE(items[i].content == Read(name)) << i;
+    }
+    expected.push_back({L"Completed.", total, total});
+    ASSERT_EQ(expected.size(), g_lines.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(expected[i].text, g_lines[i].text) << i;
+        EXPECT_EQ(expected[i].done, g_lines[i].done) << i;
+        EXPECT_EQ(expected[i].total, g_lines[i].total) << i;
+    }
+}
+
 // --- the split of the running executable ---
 
 namespace {
