@@ -61,24 +61,6 @@ private:
     std::wstring key_;
 };
 
-// Sets an environment variable of this process (and so of what it starts)
-// for the life of the object.
-class ScopedVariable {
-public:
-    ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name)
-    {
-        had_ = !EnvString(name).empty();
-        old_ = EnvString(name);
-        SetEnvironmentVariableW(name, value.c_str());
-    }
-    ~ScopedVariable() { SetEnvironmentVariableW(name_, had_ ? old_.c_str() : nullptr); }
-
-private:
-    const wchar_t* name_;
-    std::wstring old_;
-    bool had_;
-};
-
 struct Process {
     PROCESS_INFORMATION pi{};
     bool Start(const std::wstring& commandLine, const std::wstring& folder)
@@ -172,12 +154,10 @@ std::vector<std::wstring> GrantsToOthers(const std::wstring& path, bool* grantsS
     return others;
 }
 
-std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
-
 std::string Joined(const std::vector<std::wstring>& lines)
 {
     std::string all;
-    for (const auto& line : lines) all += Narrow(line) + "; ";
+    for (const auto& line : lines) all += std::string(line.begin(), line.end()) + "; ";
     return all;
 }
 
@@ -199,11 +179,13 @@ TEST(PlantedFiles, DownloadedSetupRunsNoneAndKeepsItsWorkFolderClosed)
     const std::wstring work = TempFolder() + L"\\$zerdaInstaller$";
 
     NativeFirst search(L"ZerdaIME3_Setup.exe", {L"version", L"atl"});
+    // The user's own "COMSPEC" reaches the setup through its environment.
+    const std::wstring systemInterpreter = EnvString(L"COMSPEC");
+    SetEnvironmentVariableW(L"COMSPEC", interpreter.c_str());
     Process p;
-    {
-        ScopedVariable comspec(L"COMSPEC", interpreter);
-        ASSERT_TRUE(p.Start(L"\"" + setup + L"\"", downloads.Path()));
-    }
+    const bool started = p.Start(L"\"" + setup + L"\"", downloads.Path());
+    SetEnvironmentVariableW(L"COMSPEC", systemInterpreter.c_str());
+    ASSERT_TRUE(started);
 
     // The agreement page hosts the browser through atl.dll.
     HWND page = WaitForWindowEndingWith(kLicenceSuffix, 60000);
