@@ -2,7 +2,6 @@
 #pragma once
 #include <windows.h>
 
-DWORD WINAPI InstallWorker(LPVOID dialog);  // dialog: the CinstkitDlg
 bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const wchar_t* organisation);
 
 // What happens before the numbered steps: the folder is cleared of an earlier

@@ -22,6 +22,9 @@ void ProposeInstallFolder(wchar_t* out /* MAX_PATH */);
 // What Finish does with its two check boxes.
 void ApplyFinishChoices(bool startPage, bool newsAutostart);
 
+// Thread entry of the install worker; dialog: the CinstkitDlg.
+DWORD WINAPI InstallWorker(LPVOID dialog);
+
 class CinstkitDlg : public CDialog {
 public:
     explicit CinstkitDlg(HWND parent = nullptr) : CDialog(129, parent) {}
