@@ -74,13 +74,18 @@ void ReadEntryData(unzFile zip, ArchiveEntry& entry, DWORD size)
     entry.readFailed = false;
 }
 
-bool CreateParentFolders(const wchar_t* path)
+// `madeFolder` (MAX_PATH characters, or none) is the parent made for the
+// writer's previous file: entries come folder by folder, and each creation
+// attempt costs a call into the system per ancestor.
+bool CreateParentFolders(const wchar_t* path, wchar_t* madeFolder)
 {
     wchar_t parent[MAX_PATH];
     BoundedCopy(parent, MAX_PATH, path);
     wchar_t* last = wcsrchr(parent, L'\\');
     if (!last) return false;
     *last = L'\0';
+    if (madeFolder && wcscmp(parent, madeFolder) == 0) return true;
+    if (madeFolder) BoundedCopy(madeFolder, MAX_PATH, parent);
     for (wchar_t* p = parent; *p; ++p) {
         if (*p != L'\\') continue;
         *p = L'\0';
@@ -416,7 +421,9 @@ void FreeArchiveEntries(ArchiveEntryList* list)
     std::free(list);
 }
 
-bool WriteArchiveEntryW(const ArchiveEntry& entry, const wchar_t* destination)
+namespace {
+
+bool WriteEntryFile(const ArchiveEntry& entry, const wchar_t* destination, wchar_t* madeFolder)
 {
     if (!destination || !destination[0] || entry.readFailed) return false;
     if (!IsContainedEntryName(entry.name)) return false;
@@ -429,7 +436,7 @@ bool WriteArchiveEntryW(const ArchiveEntry& entry, const wchar_t* destination)
     size_t length = BoundedFormat(path, MAX_PATH, endsWithBackslash ? L"%s%s" : L"%s\\%s", destination, name);
     // A cut path would name some other file.
     if (length != destLength + wcslen(name) + (endsWithBackslash ? 0 : 1)) return false;
-    if (!CreateParentFolders(path)) return false;
+    if (!CreateParentFolders(path, madeFolder)) return false;
 
     // One write from memory: a mapped view costs a mapping, a flush and a
     // page fault per page, which Wine makes dear.
@@ -444,6 +451,13 @@ bool WriteArchiveEntryW(const ArchiveEntry& entry, const wchar_t* destination)
     // A short file must not pass for the entry.
     if (!whole) DeleteFileW(path);
     return whole;
+}
+
+}  // namespace
+
+bool WriteArchiveEntryW(const ArchiveEntry& entry, const wchar_t* destination)
+{
+    return WriteEntryFile(entry, destination, nullptr);
 }
 
 bool WriteArchiveEntry(const ArchiveEntry& entry, const char* destination)
@@ -469,6 +483,7 @@ struct WriteRun {
 DWORD WINAPI WriteWorker(void* context)
 {
     auto& run = *static_cast<WriteRun*>(context);
+    wchar_t madeFolder[MAX_PATH] = L"";
     for (;;) {
         LONG i = InterlockedIncrement(&run.next) - 1;
         if (i >= run.list->count) return 0;
@@ -476,7 +491,7 @@ DWORD WINAPI WriteWorker(void* context)
         // A folder entry fails to become a file but is still there: empty
         // entries count as written, unless unreadable or outside the folder.
         bool ok = !entry.readFailed && IsContainedEntryName(entry.name) &&
-                  (WriteArchiveEntryW(entry, run.destination) || entry.size == 0);
+                  (WriteEntryFile(entry, run.destination, madeFolder) || entry.size == 0);
         InterlockedExchange(&run.outcomes[i], ok ? 1 : 2);
         SetEvent(run.settled);
     }
