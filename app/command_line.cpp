@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
+#include "base/bounded_string.h"
 
 namespace {
 

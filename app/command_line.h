@@ -1,6 +1,6 @@
 // Reading the command line into the setup context.
 #pragma once
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 
 // The text after the program's own path. An empty or missing text gives mode
 // "i"; otherwise the switches are found by case-sensitive substring search.

@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
+#include "base/bounded_string.h"
 #include "platform/system_library.h"
 
 bool ScheduleFolderRemovalAfterExit(const wchar_t* folder)

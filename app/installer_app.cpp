@@ -7,17 +7,17 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
+#include "base/bounded_string.h"
 #include "app/command_line.h"
 #include "app/delayed_removal.h"
 #include "app/messages.h"
 #include "app/relaunch.h"
 #include "app/run_guard.h"
-#include "app/run_log.h"
-#include "app/run_options.h"
+#include "base/run_log.h"
+#include "base/run_options.h"
 #include "app/unattended_prompts.h"
-#include "app/setup_context.h"
-#include "app/shared_routines.h"
+#include "base/setup_context.h"
+#include "base/shared_routines.h"
 #include "app/work_folder.h"
 #include "engine/install_sequence.h"
 #include "engine/registration.h"

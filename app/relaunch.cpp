@@ -4,12 +4,12 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
+#include "base/bounded_string.h"
 #include "app/messages.h"
 #include "app/protected_copy.h"
-#include "app/run_log.h"
-#include "app/run_options.h"
-#include "app/shared_routines.h"
+#include "base/run_log.h"
+#include "base/run_options.h"
+#include "base/shared_routines.h"
 #include "platform/prompt.h"
 #include "platform/system_library.h"
 

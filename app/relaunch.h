@@ -1,7 +1,7 @@
 // Running repair and uninstall from a copy in the temporary folder, and the
 // copy's deletion of itself afterwards.
 #pragma once
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 
 // Copies <install folder>installer.exe to the temporary folder and starts the
 // copy with the same command line and "/f", waits for it and returns its exit

@@ -1,6 +1,6 @@
 #include "app/unattended_prompts.h"
 
-#include "app/run_log.h"
+#include "base/run_log.h"
 #include "platform/prompt.h"
 
 namespace {

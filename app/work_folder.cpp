@@ -3,8 +3,8 @@
 #include <cwchar>
 
 #include "app/admin_only_security.h"
-#include "app/bounded_string.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/shared_routines.h"
 
 bool PrepareWorkFolder(SetupContext& ctx)
 {

@@ -6,11 +6,11 @@
 
 #include <initializer_list>
 
-#include "app/bounded_string.h"
-#include "app/run_log.h"
-#include "app/run_options.h"
-#include "app/setup_context.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/run_log.h"
+#include "base/run_options.h"
+#include "base/setup_context.h"
+#include "base/shared_routines.h"
 #include "engine/driver_files.h"
 #include "engine/progress.h"
 #include "engine/registration.h"

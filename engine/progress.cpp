@@ -5,10 +5,10 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
-#include "app/bounded_string.h"
-#include "app/run_log.h"
-#include "app/setup_context.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/run_log.h"
+#include "base/setup_context.h"
+#include "base/shared_routines.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/bounded_string.h"
-#include "app/run_log.h"
-#include "app/setup_context.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/run_log.h"
+#include "base/setup_context.h"
+#include "base/shared_routines.h"
 #include "payload/config_data.h"
 #include "platform/registry.h"
 #include "platform/system_info.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/bounded_string.h"
-#include "app/run_log.h"
+#include "base/bounded_string.h"
+#include "base/run_log.h"
 #include "engine/registration.h"
 
 namespace {

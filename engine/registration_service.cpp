@@ -1,8 +1,8 @@
 // The two windowless behaviours of "/GUID=": removing the text service, and
 // registering the input method again from what the product key recorded.
-#include "app/bounded_string.h"
-#include "app/setup_context.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
+#include "base/shared_routines.h"
 #include "engine/registration.h"
 
 namespace {

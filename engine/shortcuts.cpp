@@ -8,9 +8,9 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/setup_context.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
+#include "base/shared_routines.h"
 
 namespace {
 

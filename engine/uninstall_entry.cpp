@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/run_log.h"
-#include "app/shared_routines.h"
-#include "app/setup_context.h"
+#include "base/bounded_string.h"
+#include "base/run_log.h"
+#include "base/shared_routines.h"
+#include "base/setup_context.h"
 #include "files/place.h"
 #include "platform/registry.h"
 

@@ -4,9 +4,9 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/run_log.h"
-#include "app/run_options.h"
+#include "base/bounded_string.h"
+#include "base/run_log.h"
+#include "base/run_options.h"
 #include "files/in_use.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/setup_context.h"
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
 #include "files/version_info.h"
 #include "platform/registry.h"
 #include "resources/resource.h"

@@ -2,10 +2,10 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/shared_routines.h"
-#include "app/run_log.h"
-#include "app/run_options.h"
+#include "base/bounded_string.h"
+#include "base/shared_routines.h"
+#include "base/run_log.h"
+#include "base/run_options.h"
 #include "files/access_grant.h"
 #include "files/held_file.h"
 #include "files/in_use.h"

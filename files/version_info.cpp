@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <new>
 
-#include "app/bounded_string.h"
+#include "base/bounded_string.h"
 
 namespace {
 

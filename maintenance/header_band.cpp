@@ -2,10 +2,10 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/run_log.h"
-#include "app/run_options.h"
-#include "app/setup_context.h"
+#include "base/bounded_string.h"
+#include "base/run_log.h"
+#include "base/run_options.h"
+#include "base/setup_context.h"
 #include "files/in_use.h"
 #include "maintenance/maintenance_texts.h"
 

@@ -5,8 +5,8 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/shared_routines.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/run_options.h"
-#include "app/setup_context.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/run_options.h"
+#include "base/setup_context.h"
+#include "base/shared_routines.h"
 #include "engine/progress.h"
 #include "engine/registration.h"
-#include "app/run_log.h"
+#include "base/run_log.h"
 #include "files/held_file.h"
 #include "files/in_use.h"
 #include "maintenance/header_band.h"

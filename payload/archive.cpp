@@ -6,8 +6,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/shared_routines.h"
 // unzip.h first: iowin32.h relies on what it includes.
 #include "unzip.h"
 #include "iowin32.h"

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <cstdint>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 
 constexpr size_t kArchiveNameBytes = 64;
 

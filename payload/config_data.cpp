@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "app/bounded_string.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/shared_routines.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <cstdint>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 
 // Finds the first record whose name equals `name` (A-Z case ignored) in a
 // container image of `size` bytes. Records whose offset, size or name lie

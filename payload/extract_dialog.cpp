@@ -2,8 +2,8 @@
 // after it has become visible, then it closes itself with OK or Cancel.
 #include "payload/extract_dialog.h"
 
-#include "app/bounded_string.h"
-#include "app/setup_context.h"
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
 #include "payload/archive.h"
 #include "payload/config_data.h"
 #include "payload/fonts.h"

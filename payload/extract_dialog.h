@@ -1,7 +1,7 @@
 // The extraction dialog (142): splits, unpacks and loads the payload inside
 // one timer tick, with a progress line and bar; no buttons.
 #pragma once
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "payload/archive.h"
 #include "platform/window.h"
 

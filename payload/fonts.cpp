@@ -6,9 +6,9 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/run_log.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/run_log.h"
+#include "base/shared_routines.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/run_options.h"
-#include "app/setup_context.h"
+#include "base/bounded_string.h"
+#include "base/run_options.h"
+#include "base/setup_context.h"
 #include "engine/install_sequence.h"
 #include "files/in_use.h"
 #include "platform/registry.h"

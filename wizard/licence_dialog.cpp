@@ -3,8 +3,8 @@
 #include <ole2.h>
 #include <oleauto.h>
 
-#include "app/bounded_string.h"
-#include "app/setup_context.h"
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
 #include "platform/system_library.h"
 #include "resources/resource.h"
 

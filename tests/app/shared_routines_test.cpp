@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/bounded_string.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/shared_routines.h"
 #include "common/test_support.h"
 
 TEST(BoundedString, CopyAppendFormatCutAndTerminate)

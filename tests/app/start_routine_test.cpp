@@ -6,7 +6,7 @@
 
 #include "app/installer_app.h"
 #include "app/messages.h"
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 
 namespace {

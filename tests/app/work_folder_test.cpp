@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/shared_routines.h"
+#include "base/shared_routines.h"
 #include "app/work_folder.h"
 #include "common/test_support.h"
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/bounded_string.h"
-#include "app/setup_context.h"
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "engine/driver_files.h"
 #include "engine_test_support.h"

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "app/bounded_string.h"
+#include "base/bounded_string.h"
 #include "common/test_support.h"
 
 void SetProductField(size_t offset, size_t capacity, const std::wstring& text)

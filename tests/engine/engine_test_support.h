@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 
 // Writes a text field of the product record, cut to its capacity.
 void SetProductField(size_t offset, size_t capacity, const std::wstring& text);

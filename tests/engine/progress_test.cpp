@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "engine/progress.h"
 #include "engine_test_support.h"

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "app/bounded_string.h"
-#include "app/setup_context.h"
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
 #include "engine/install_sequence.h"
 #include "engine/registration.h"
 #include "engine_test_support.h"

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "app/bounded_string.h"
-#include "app/setup_context.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
+#include "base/shared_routines.h"
 #include "engine/install_sequence.h"
 #include "engine_test_support.h"
 #include "resources/resource.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "engine_test_support.h"
 #include "sequence_fixture.h"
 

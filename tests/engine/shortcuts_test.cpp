@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/bounded_string.h"
-#include "app/setup_context.h"
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "engine/shortcuts.h"
 #include "engine_test_support.h"

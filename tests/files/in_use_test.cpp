@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/bounded_string.h"
-#include "app/setup_context.h"
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
 #include "common/screenshot.h"
 #include "common/test_support.h"
 #include "files/in_use.h"

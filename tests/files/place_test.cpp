@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bounded_string.h"
+#include "base/bounded_string.h"
 #include "common/test_support.h"
 #include "files/access_grant.h"
 #include "files/in_use.h"

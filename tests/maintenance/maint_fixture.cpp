@@ -8,7 +8,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "expected_texts.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "expected_texts.h"
 #include "maint_fixture.h"

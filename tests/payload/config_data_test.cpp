@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "payload/config_data.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "payload/extract_dialog.h"
 #include "zip_builder.h"

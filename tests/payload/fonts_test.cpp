@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "payload/fonts.h"
 

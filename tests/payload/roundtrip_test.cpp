@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "payload/archive.h"
 #include "zip_builder.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "payload/archive.h"
 #include "robot_test_support.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "app/bounded_string.h"
+#include "base/bounded_string.h"
 #include "common/test_support.h"
 #include "wizard/folder_chooser.h"
 #include "wizard_test_util.h"

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/bounded_string.h"
-#include "app/setup_context.h"
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "resources/resource.h"
 #include "wizard/licence_dialog.h"

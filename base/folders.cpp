@@ -3,8 +3,8 @@
 
 #include <cwchar>
 
-#include "app/bounded_string.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/shared_routines.h"
 #include "platform/system_library.h"
 
 bool PathExists(const wchar_t* path)

@@ -1,6 +1,6 @@
 // Readers of the product key Software\ZerdaIME3\<name> (HKEY_LOCAL_MACHINE).
-#include "app/bounded_string.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/shared_routines.h"
 #include "platform/registry.h"
 
 bool ReadProductValue(const wchar_t* name, const wchar_t* valueName, wchar_t* buffer, size_t capacity)

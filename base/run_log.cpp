@@ -1,9 +1,9 @@
-#include "app/run_log.h"
+#include "base/run_log.h"
 
 #include <cstdarg>
 #include <cwchar>
 
-#include "app/bounded_string.h"
+#include "base/bounded_string.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/bounded_string.h"
+#include "base/bounded_string.h"
 
 #include <cstdio>
 #include <cstring>

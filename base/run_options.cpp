@@ -1,9 +1,9 @@
-#include "app/run_options.h"
+#include "base/run_options.h"
 
 #include <cwchar>
 #include <cwctype>
 
-#include "app/bounded_string.h"
+#include "base/bounded_string.h"
 
 RunOptions g_run;
 

@@ -1,7 +1,7 @@
 // Files as memory: a mapped view, or the whole file read into memory when the
 // file cannot be mapped (an empty file, for one).
-#include "app/bounded_string.h"
-#include "app/shared_routines.h"
+#include "base/bounded_string.h"
+#include "base/shared_routines.h"
 
 namespace {
 

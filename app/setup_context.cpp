@@ -1,3 +1,0 @@
-#include "app/setup_context.h"
-
-SetupContext g_setup = {};
