@@ -476,7 +476,7 @@ struct WriteRun {
     const ArchiveEntryList* list;
     const wchar_t* destination;
     volatile LONG* outcomes;  // 0 not yet, 1 written, 2 not written
-    HANDLE settled;           // set after each outcome
+    HANDLE settled;           // set after each outcome, when someone reports them
     volatile LONG next;
 };
 
@@ -493,7 +493,7 @@ DWORD WINAPI WriteWorker(void* context)
         bool ok = !entry.readFailed && IsContainedEntryName(entry.name) &&
                   (WriteEntryFile(entry, run.destination, madeFolder) || entry.size == 0);
         InterlockedExchange(&run.outcomes[i], ok ? 1 : 2);
-        SetEvent(run.settled);
+        if (run.settled) SetEvent(run.settled);
     }
 }
 
@@ -514,8 +514,10 @@ bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, Extra
     int64_t total = 0;
     for (int32_t i = 0; i < list->count; ++i) total += list->entries[i].size;
     auto* outcomes = static_cast<LONG*>(std::calloc(list->count > 0 ? list->count : 1, sizeof(LONG)));
-    HANDLE settled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!outcomes || !settled) {
+    // Each event call is a round trip into the system (Wine's server): only
+    // a caller that reports every entry in turn waits for them one by one.
+    HANDLE settled = progress ? CreateEventW(nullptr, FALSE, FALSE, nullptr) : nullptr;
+    if (!outcomes || (progress && !settled)) {
         std::free(outcomes);
         if (settled) CloseHandle(settled);
         FreeArchiveEntries(list);
@@ -523,8 +525,15 @@ bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, Extra
     }
     WriteRun run{list, destination, outcomes, settled, 0};
     WorkerThreads writers;
-    // Without a thread to hand the work to, the caller writes every file first.
-    if (StartWorkerThreads(writers, UsefulThreadCount(list->count), WriteWorker, &run) == 0) WriteWorker(&run);
+    int threads = UsefulThreadCount(list->count);
+    if (!progress) {
+        StartWorkerThreads(writers, threads - 1, WriteWorker, &run);
+        WriteWorker(&run);
+        JoinWorkerThreads(writers);
+    } else if (StartWorkerThreads(writers, threads, WriteWorker, &run) == 0) {
+        // Without a thread to hand the work to, the caller writes every file first.
+        WriteWorker(&run);
+    }
 
     int64_t done = 0;
     int32_t written = 0;
@@ -550,7 +559,7 @@ bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, Extra
         }
     }
     JoinWorkerThreads(writers);
-    CloseHandle(settled);
+    if (settled) CloseHandle(settled);
     std::free(outcomes);
     if (progress) progress(L"Completed.", static_cast<int32_t>(total), static_cast<int32_t>(total));
     bool complete = written == list->count;
