@@ -269,6 +269,20 @@ TEST_F(Unpack, ManyEntriesComeBackWholeAndAreReportedInOrder)
         EXPECT_EQ(expected[i].done, g_lines[i].done) << i;
         EXPECT_EQ(expected[i].total, g_lines[i].total) << i;
     }
+
+    // The list through the ANSI path: archive order, each entry its own content.
+    ArchiveEntryList* list = LoadArchiveEntries(Narrow(Zip()).c_str());
+    ASSERT_NE(nullptr, list);
+    ASSERT_EQ(60, list->count);
+    for (int i = 0; i < 60; ++i) {
+        const ArchiveEntry& e = list->entries[i];
+        EXPECT_EQ(items[i].name, e.name) << i;
+        bool damaged = i == 17 || i == 41;
+        EXPECT_EQ(damaged, e.readFailed) << i;
+        std::string data = e.data ? std::string(reinterpret_cast<const char*>(e.data), e.size) : std::string();
+        EXPECT_TRUE((damaged ? std::string() : items[i].content) == data) << i;
+    }
+    FreeArchiveEntries(list);
 }
 
 // --- the split of the running executable ---
