@@ -13,12 +13,39 @@ DWORD g_result = kExitSuccess;
 bool g_restartNeeded = false;
 bool g_resultLogged = false;
 
-HANDLE OpenForAppend(const wchar_t* path, bool append)
+// The setup runs elevated and its logs may lie in the user's temporary
+// folder: a link planted under the log's name must not send the writes (or
+// a truncation) to another file.
+bool IsPlainFile(HANDLE file)
 {
-    // Shared for writing: a relaunched copy appends to its starter's log.
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA | (append ? 0 : GENERIC_WRITE),
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+HANDLE OpenLinkSafe(const wchar_t* path, DWORD access, DWORD disposition)
+{
+    HANDLE file = CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE && !IsPlainFile(file)) {
+        CloseHandle(file);
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+// Shared for writing: a relaunched copy appends to its starter's log.
+// fresh: the file must not exist yet.
+HANDLE OpenForAppend(const wchar_t* path, bool append, bool fresh = false)
+{
+    if (!append || fresh) {
+        HANDLE created = OpenLinkSafe(path, GENERIC_WRITE, fresh ? CREATE_NEW : OPEN_ALWAYS);
+        if (created == INVALID_HANDLE_VALUE) return created;
+        SetEndOfFile(created);
+        CloseHandle(created);
+    }
+    HANDLE file = OpenLinkSafe(path, FILE_APPEND_DATA, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) return file;
     LARGE_INTEGER size{};
     if (GetFileSizeEx(file, &size) && size.QuadPart == 0) {
@@ -27,6 +54,25 @@ HANDLE OpenForAppend(const wchar_t* path, bool append)
         WriteFile(file, kBom, 3, &written, nullptr);
     }
     return file;
+}
+
+// The dated log under a name nobody made before this run.
+HANDLE CreateDatedLog(wchar_t* path)
+{
+    wchar_t base[MAX_PATH];
+    if (!ComposeDatedLogPath(base)) return INVALID_HANDLE_VALUE;
+    size_t length = wcslen(base);
+    if (length < 4) return INVALID_HANDLE_VALUE;
+    base[length - 4] = L'\0';  // without ".log"
+    for (int attempt = 1; attempt <= 20; ++attempt) {
+        if (attempt == 1) BoundedFormat(path, MAX_PATH, L"%s.log", base);
+        else BoundedFormat(path, MAX_PATH, L"%s_%d.log", base, attempt);
+        HANDLE file = OpenForAppend(path, false, true);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    path[0] = L'\0';
+    return INVALID_HANDLE_VALUE;
 }
 
 void WriteUtf8(const wchar_t* text)
@@ -65,8 +111,7 @@ const wchar_t* OpenRunLog(const wchar_t* path, bool append)
         if (g_log == INVALID_HANDLE_VALUE) error = GetLastError();
     }
     if (g_log == INVALID_HANDLE_VALUE) {
-        ComposeDatedLogPath(g_logPath);
-        if (g_logPath[0]) g_log = OpenForAppend(g_logPath, true);
+        g_log = CreateDatedLog(g_logPath);
         if (g_log == INVALID_HANDLE_VALUE) {
             g_logPath[0] = L'\0';
             return g_logPath;

@@ -66,8 +66,14 @@ RobotRun RunRobot(const std::vector<std::wstring>& args, DWORD timeoutMs = 40000
     RobotRun run;
     std::wstring outPath = TempFolder() + L"zt_cycle_robot.out";
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The last run's setup and its temporary copy inherited this file and may
+    // take a moment to end.
+    HANDLE out = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < 150 && out == INVALID_HANDLE_VALUE; ++i) {
+        out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (out == INVALID_HANDLE_VALUE) Sleep(100);
+    }
     if (out == INVALID_HANDLE_VALUE) return run;
     std::wstring command = Quote(BuildDir() + L"\\tests\\robot\\zerda_robot.exe");
     for (const std::wstring& a : args) command += L" " + Quote(a);
