@@ -21,8 +21,10 @@
 #include "app/work_folder.h"
 #include "engine/install_sequence.h"
 #include "engine/registration.h"
+#include "engine/registration_removal.h"
 #include "files/signature.h"
 #include "files/version_info.h"
+#include "maintenance/install_folder_removal.h"
 #include "maintenance/removal_guard.h"
 #include "maintenance/repair_dialog.h"
 #include "maintenance/uninstall_dialog.h"
@@ -84,6 +86,18 @@ bool IsUsableInstallFolder()
     g_run.badFolder = true;
     BoundedFormat(g_run.reason, kRunReasonChars, L"/dir=: not a folder to install into: %s", g_run.installFolder);
     return false;
+}
+
+// An uninstall ended after the product's keys went leaves the entry and
+// what is left of the install folder; the entry's command ends it here.
+// Without the entry the product was never installed.
+bool FinishInterruptedUninstall()
+{
+    wchar_t folder[MAX_PATH] = L"";
+    if (!ReadUninstallEntryLocation(g_setup.name, folder)) return false;
+    RunLog(L"The product's keys are gone and its uninstall entry is left: the uninstall is finished");
+    RemoveInstallFolderAndEntry(g_setup.name, folder);
+    return true;
 }
 
 }  // namespace
@@ -260,16 +274,30 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
         SetRunResult(result);
         // This program runs from the install folder and holds it while it
         // waits: once the product is gone, what stayed goes after this ends.
+        // Judged by what is left, not by the copy's result: a copy ended
+        // after the entry went has nothing left to run again.
         wchar_t stillInstalled[MAX_PATH] = L"";
-        bool removed = !repair && (result == kExitSuccess || result == kExitRestartNeeded) &&
-                       !ReadInstallLocation(g_setup.name, stillInstalled);
+        bool removed = !repair && !ReadInstallLocation(g_setup.name, stillInstalled) &&
+                       !ReadUninstallEntryLocation(g_setup.name, stillInstalled);
+        // Removed before the guard goes with this process: a setup started
+        // right after must not see its new folder taken by a late removal.
         if (removed && g_setup.installFolder[0] && PathExists(g_setup.installFolder) &&
-            IsFolderSafeToRemove(g_setup.installFolder) && ScheduleFolderRemovalAfterExit(g_setup.installFolder))
-            RunLog(L"The rest of the install folder goes once this program has ended: %s", g_setup.installFolder);
+            IsFolderSafeToRemove(g_setup.installFolder)) {
+            if (RemoveFolderOfRunningImage(g_setup.installFolder))
+                RunLog(L"Removed: %s", g_setup.installFolder);
+            else if (ScheduleFolderRemovalAfterExit(g_setup.installFolder))
+                RunLog(L"The rest of the install folder goes once this program has ended: %s", g_setup.installFolder);
+        }
         return;
     }
 
     if (!ReadInstallLocation(g_setup.name, g_setup.installFolder) || !g_setup.installFolder[0]) {
+        if (!repair && FinishInterruptedUninstall()) {
+            SetRunResult(kExitSuccess);
+            DeleteRunningCopy();
+            RemoveFolderTree(g_setup.workFolder);
+            return;
+        }
         RunLog(L"The product %s is not installed (no InstallLocation)", g_setup.name);
         SetRunResult(kExitFailure);
         // The work folder stays until the next start removes it.

@@ -10,12 +10,16 @@
 #include "base/run_log.h"
 #include "base/run_options.h"
 #include "base/shared_routines.h"
+#include "engine/registration_removal.h"
 #include "platform/prompt.h"
 #include "platform/system_library.h"
 
 DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
 {
-    ReadInstallLocation(ctx.name, ctx.installFolder);  // may stay empty
+    // An uninstall ended after the product's keys went left its entry, which
+    // still names the folder of the setup that finishes it.
+    if (!ReadInstallLocation(ctx.name, ctx.installFolder))
+        ReadUninstallEntryLocation(ctx.name, ctx.installFolder);  // may stay empty
 
     wchar_t source[MAX_PATH];
     BoundedFormat(source, MAX_PATH, L"%sinstaller.exe", ctx.installFolder);
@@ -78,11 +82,11 @@ DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
     return code;
 }
 
-void DeleteRunningCopy()
+namespace {
+
+// Starts a hidden "del" of path that retries until this process is gone.
+void DeleteAfterExit(const wchar_t* path)
 {
-    wchar_t self[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return;
     // Both programs from the system folder, named in full: "COMSPEC" and the
     // search path are the user's to change, and the child starts in the
     // temporary folder, where a bare "ping" would find a planted one. /d: no
@@ -91,7 +95,7 @@ void DeleteRunningCopy()
     if (!ComposeSystemPath(L"cmd.exe", interpreter, MAX_PATH) || !ComposeSystemPath(L"ping.exe", ping, MAX_PATH))
         return;
     wchar_t shortPath[MAX_PATH];
-    n = GetShortPathNameW(self, shortPath, MAX_PATH);
+    DWORD n = GetShortPathNameW(path, shortPath, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return;
 
     // Quoted: where short names are off the short form is the long path, and
@@ -107,23 +111,58 @@ void DeleteRunningCopy()
 
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    si.dwFlags = STARTF_USESHOWWINDOW;
+    // No standard handles: a log file or pipe that this run was given must
+    // not stay open for the seconds the child runs.
+    si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi{};
     // The child lives for some seconds: it must not keep the folder this copy
     // was started in (the install folder, from a shortcut) as its current
     // folder, or an uninstall right after would fail to remove that folder.
     wchar_t childFolder[MAX_PATH];
-    BoundedCopy(childFolder, MAX_PATH, self);
+    BoundedCopy(childFolder, MAX_PATH, path);
     wchar_t* lastSeparator = wcsrchr(childFolder, L'\\');
     if (lastSeparator) lastSeparator[1] = L'\0';
     if (!CreateProcessW(interpreter, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                         lastSeparator ? childFolder : nullptr, &si, &pi))
         return;
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
-    SetFileAttributesW(self, FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     SetPriorityClass(pi.hProcess, IDLE_PRIORITY_CLASS);
     ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+}
+
+}  // namespace
+
+void DeleteRunningCopy()
+{
+    wchar_t self[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    DeleteAfterExit(self);
+}
+
+bool RemoveFolderOfRunningImage(const wchar_t* folder)
+{
+    wchar_t self[MAX_PATH], temp[MAX_PATH], aside[MAX_PATH] = L"";
+    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    DWORD t = GetTempPathW(MAX_PATH, temp);
+    if (!folder || !folder[0] || n == 0 || n >= MAX_PATH || t == 0 || t >= MAX_PATH) return false;
+    AppendBackslashIfMissing(temp, MAX_PATH);
+    bool inside = _wcsnicmp(self, folder, wcslen(folder)) == 0;
+    if (inside) {
+        // A running image can be renamed, not deleted; across volumes it
+        // cannot be moved at all, and the folder then goes after the exit.
+        if (BoundedFormat(aside, MAX_PATH, L"%sinstaller.%08lx.old", temp, GetTickCount()) >= MAX_PATH - 1) return false;
+        if (!MoveFileExW(self, aside, 0)) return false;
+    }
+    RemoveFolderTree(folder);
+    bool gone = !PathExists(folder);
+    if (inside) {
+        if (gone) DeleteAfterExit(aside);
+        else MoveFileExW(aside, self, 0);
+    }
+    return gone;
 }

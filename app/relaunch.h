@@ -9,3 +9,7 @@
 DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine);
 // Starts a hidden "del" of the running executable that runs once we are gone.
 void DeleteRunningCopy();
+// Removes folder now, even when this program runs from it: its image is
+// moved to the temporary folder first and deleted once we are gone. False
+// when the folder stays.
+bool RemoveFolderOfRunningImage(const wchar_t* folder);

@@ -6,9 +6,14 @@
 
 #include "base/bounded_string.h"
 #include "base/run_log.h"
+#include "base/shared_routines.h"
 #include "engine/registration.h"
+#include "engine/registration_removal.h"
+#include "platform/registry.h"
 
 namespace {
+
+const wchar_t kUninstallList[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 const wchar_t* FileNamePart(const wchar_t* path)
 {
@@ -213,14 +218,45 @@ LONG RemoveTextServiceClassKeys(const wchar_t* name)
     return DeleteTreeAt(HKEY_CLASSES_ROOT, path);
 }
 
-LONG RemoveProductKeys(const wchar_t* name)
+LONG RemoveOwnProductKeys(const wchar_t* name)
 {
     if (!ParseProductKeyName(name, nullptr)) return ERROR_INVALID_PARAMETER;
     wchar_t path[128];
-    BoundedFormat(path, 128, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s", name);
-    DeleteTreeAt(HKEY_LOCAL_MACHINE, path);
     BoundedFormat(path, 128, L"Software\\ZerdaIME3\\%s", name);
     DeleteTreeAt(HKEY_LOCAL_MACHINE, path);
     BoundedFormat(path, 128, L"Software\\Wow6432Node\\ZerdaIME3\\%s", name);
     return DeleteTreeAt(HKEY_LOCAL_MACHINE, path);
+}
+
+LONG RemoveUninstallEntry(const wchar_t* name)
+{
+    if (!ParseProductKeyName(name, nullptr)) return ERROR_INVALID_PARAMETER;
+    wchar_t path[128];
+    BoundedFormat(path, 128, L"%s\\%s", kUninstallList, name);
+    return DeleteTreeAt(HKEY_LOCAL_MACHINE, path);
+}
+
+bool ReadUninstallEntryLocation(const wchar_t* name, wchar_t* buffer)
+{
+    if (!buffer) return false;
+    buffer[0] = L'\0';
+    if (!ParseProductKeyName(name, nullptr)) return false;
+    wchar_t path[128];
+    BoundedFormat(path, 128, L"%s\\%s", kUninstallList, name);
+    HKEY entry = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &entry) != ERROR_SUCCESS) return false;
+    RegReadString(entry, L"InstallLocation", buffer, MAX_PATH);  // a missing value leaves it empty
+    RegCloseKey(entry);
+    if (buffer[0]) AppendBackslashIfMissing(buffer, MAX_PATH);
+    return true;
+}
+
+// The entry goes last: its command runs the setup that finishes an
+// uninstall, and it must find that setup until the product's keys are gone.
+LONG RemoveProductKeys(const wchar_t* name)
+{
+    LONG rc = RemoveOwnProductKeys(name);
+    if (rc == ERROR_INVALID_PARAMETER) return rc;
+    RemoveUninstallEntry(name);
+    return rc;
 }

@@ -49,7 +49,7 @@ bool IsHeldError(DWORD error)
 
 }  // namespace
 
-bool MoveHeldFileAside(const wchar_t* path, int modules32)
+bool MoveHeldFileAside(const wchar_t* path, int modules32, wchar_t* movedTo)
 {
     wchar_t holders[1024];
     DescribeHolders(path, modules32, holders, 1024);
@@ -73,6 +73,7 @@ bool MoveHeldFileAside(const wchar_t* path, int modules32)
     }
     RunLog(L"In use by %s: %s moved aside to %s, deleted at the next restart", holders, path, aside);
     NoteRestartNeeded();
+    if (movedTo) BoundedCopy(movedTo, MAX_PATH, aside);
     return true;
 }
 

@@ -6,8 +6,9 @@
 
 // Moves path aside (same folder, "<name>.<number>.old") and has it deleted
 // at the next restart; the programs that hold it are logged. True when
-// path is free afterwards; a restart is then needed to finish.
-bool MoveHeldFileAside(const wchar_t* path, int modules32);
+// path is free afterwards; a restart is then needed to finish. aside
+// (MAX_PATH), when given, receives the new name.
+bool MoveHeldFileAside(const wchar_t* path, int modules32, wchar_t* aside = nullptr);
 
 // Deletes path; a held file is moved aside for deletion at the next restart
 // in unattended runs. True when path is gone.

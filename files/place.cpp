@@ -75,16 +75,87 @@ bool AskRetry(const wchar_t* format, const wchar_t* destination)
     return ShowMessageBox(GetMainWindowHandle(), text, kConflictCaption, MB_RETRYCANCEL) == IDRETRY;
 }
 
+// The name a new file is written under beside its destination; one fixed
+// name, so that a run that was killed meanwhile leaves nothing a second run
+// does not overwrite and rename.
+bool PartPath(const wchar_t* destination, wchar_t* out /* MAX_PATH */)
+{
+    return BoundedFormat(out, MAX_PATH, L"%s.zerda-part", destination) < MAX_PATH - 1;
+}
+
+// Writes source beside the destination under the part name: a write that
+// breaks off (a full disk, a write error, a killed run) never touches the
+// destination. On failure the part goes and the copy's error stays.
+bool WritePart(const wchar_t* source, const wchar_t* part)
+{
+    // A part a killed run left behind may carry the source's read-only mark.
+    SetFileAttributesW(part, FILE_ATTRIBUTE_NORMAL);
+    if (CopyFileW(source, part, FALSE)) return true;
+    DWORD error = GetLastError();
+    SetFileAttributesW(part, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(part);
+    SetLastError(error);
+    return false;
+}
+
+bool MovePartInPlace(const wchar_t* part, const wchar_t* destination)
+{
+    if (MoveFileExW(part, destination, MOVEFILE_REPLACE_EXISTING)) return true;
+    DWORD error = GetLastError();
+    DeleteFileW(part);
+    SetLastError(error);
+    return false;
+}
+
+bool IsReadOnly(const wchar_t* path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 // A read-only destination is never replaced. Windows refuses it in
 // CopyFileW; Wine run by root does not, so it is checked here as well.
+// The destination is replaced by a rename: it is the old file or the whole
+// new one at every moment.
 bool CopyOver(const wchar_t* source, const wchar_t* destination)
 {
-    DWORD attributes = GetFileAttributesW(destination);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    if (IsReadOnly(destination)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    return CopyFileW(source, destination, FALSE) != FALSE;
+    wchar_t part[MAX_PATH];
+    // No room for the part name beside it: the file is copied straight over.
+    if (!PartPath(destination, part)) return CopyFileW(source, destination, FALSE) != FALSE;
+    return WritePart(source, part) && MovePartInPlace(part, destination);
+}
+
+// Unattended replacement of a held destination: the new file is written
+// beside it first, so that the destination is missing only between two
+// renames, never for the length of a copy.
+bool ReplaceHeldFile(const wchar_t* source, const wchar_t* destination, int includeModules32)
+{
+    wchar_t part[MAX_PATH];
+    if (!PartPath(destination, part)) return false;
+    if (!WritePart(source, part)) return false;
+    wchar_t aside[MAX_PATH];
+    if (!MoveHeldFileAside(destination, includeModules32, aside)) {
+        DWORD error = GetLastError();
+        DeleteFileW(part);
+        SetLastError(error);
+        return false;
+    }
+    if (MovePartInPlace(part, destination)) return true;
+    // The registered name must not stay empty: the old file comes back.
+    DWORD error = GetLastError();
+    MoveFileExW(aside, destination, 0);
+    SetLastError(error);
+    return false;
+}
+
+bool IsHeldError(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_USER_MAPPED_FILE;
 }
 
 // Copies over the destination until it works or the user gives up; the
@@ -101,11 +172,12 @@ int CopyIntoPlace(const wchar_t* source, const wchar_t* destination, const FileK
         if (IsUnattendedRun()) {
             // Nobody is asked and no program is ended: a held file is moved
             // aside for the next restart and the new one put in its place.
+            // A full disk or a write error is no held file.
             DWORD attributes = GetFileAttributesW(destination);
             bool exists = attributes != INVALID_FILE_ATTRIBUTES;
             bool readOnly = exists && (attributes & FILE_ATTRIBUTE_READONLY);
-            if (exists && !readOnly && MoveHeldFileAside(destination, includeModules32)) {
-                if (CopyOver(source, destination)) {
+            if (exists && !readOnly && IsHeldError(error)) {
+                if (ReplaceHeldFile(source, destination, includeModules32)) {
                     RunLog(L"Placed: %s", destination);
                     return GrantPlacedFile(destination, kind);
                 }
@@ -207,6 +279,9 @@ int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolde
             dealtWith = CopyIntoPlace(sourcePath, destinationPath, kind, 0) == 1;
 
         if (!dealtWith) {
+            // The steps do not judge the tree's placement: an unattended run
+            // must not end as a success with a file missing.
+            if (IsUnattendedRun()) SetRunResult(kExitFailure);
             // Keep the file aside in the temporary folder; once that worked
             // this folder's walk ends here and the source stays.
             wchar_t temp[MAX_PATH] = L"";

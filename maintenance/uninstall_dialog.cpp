@@ -14,10 +14,12 @@
 #include "base/shared_routines.h"
 #include "engine/progress.h"
 #include "engine/registration.h"
+#include "engine/registration_removal.h"
 #include "base/run_log.h"
 #include "files/held_file.h"
 #include "files/in_use.h"
 #include "maintenance/header_band.h"
+#include "maintenance/install_folder_removal.h"
 #include "maintenance/maintenance_texts.h"
 #include "maintenance/removal_guard.h"
 #include "resources/resource.h"
@@ -141,13 +143,11 @@ void RunToolUninstallCommand()
     ShellExecuteW(nullptr, L"open", file, parameters[0] ? parameters : nullptr, nullptr, SW_HIDE);
 }
 
+// The install folder is not removed here: it holds the setup that the
+// uninstall entry runs, and goes only after the product's keys.
 void RemoveProductFiles(const wchar_t* name)
 {
     wchar_t folder[MAX_PATH];
-    if (ReadInstallLocation(name, folder)) {
-        AppendBackslashIfMissing(folder, MAX_PATH);
-        RemoveRegisteredFolder(folder);
-    }
     if (ReadDataLocation(name, folder)) RemoveRegisteredFolder(folder);
 
     ClearVirtualizedCopies();
@@ -231,6 +231,9 @@ bool RunUninstallSequence()
     ReadProductValue(g_setup.name, L"DisplayName", displayName, 40);
     wchar_t imeName[40] = L"";
     ReadImeNameValue(g_setup.name, imeName, 40);
+    // Read now: the family clean-up may take the product key with it.
+    wchar_t installFolder[MAX_PATH] = L"";
+    bool hasInstallFolder = ReadInstallLocation(g_setup.name, installFolder);
 
     ReportProgress(5, maint_text::kUninstallStep1);
     RunToolUninstallCommand();
@@ -257,7 +260,10 @@ bool RunUninstallSequence()
     }
 
     ReportProgress(90, maint_text::kUninstallStep7);
-    RemoveProductKeys(g_setup.name);
+    // Keys, then folder and entry: an uninstall ended anywhere before the
+    // entry goes is finished by running the entry again.
+    RemoveOwnProductKeys(g_setup.name);
+    RemoveInstallFolderAndEntry(g_setup.name, hasInstallFolder ? installFolder : L"");
 
     ReportProgress(100, maint_text::kUninstallStep8);
     return true;

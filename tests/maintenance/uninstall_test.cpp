@@ -344,7 +344,9 @@ TEST(RemoveProductFiles, DriverNameWithAFolderPartDeletesNothingOutsideTheSystem
 
     RemoveProductFiles(product.guid.c_str());
     EXPECT_TRUE(FileExists(victim));
-    EXPECT_FALSE(DirExists(product.installFolder)) << "the folders still go";
+    EXPECT_FALSE(DirExists(product.dataFolder)) << "the data folder still goes";
+    // The install folder goes later, with the product's keys.
+    EXPECT_TRUE(DirExists(product.installFolder));
     DeleteFileW(victim.c_str());
     product.Erase();
 }

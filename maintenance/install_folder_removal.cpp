@@ -1,0 +1,62 @@
+#include "maintenance/install_folder_removal.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "base/bounded_string.h"
+#include "base/run_log.h"
+#include "base/shared_routines.h"
+#include "engine/registration_removal.h"
+#include "maintenance/removal_guard.h"
+
+namespace {
+
+const wchar_t kSetupName[] = L"installer.exe";
+
+// Everything in folder (ending with a backslash) but the setup itself.
+void RemoveAllButSetup(const wchar_t* folder)
+{
+    wchar_t pattern[MAX_PATH];
+    if (BoundedFormat(pattern, MAX_PATH, L"%s*", folder) >= MAX_PATH - 1) return;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        entry.cFileName[MAX_PATH - 1] = L'\0';
+        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+        if (_wcsicmp(entry.cFileName, kSetupName) == 0) continue;
+        wchar_t path[MAX_PATH];
+        if (BoundedFormat(path, MAX_PATH, L"%s%s", folder, entry.cFileName) >= MAX_PATH - 1) continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveFolderTree(path);
+        } else {
+            SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path);
+        }
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+}
+
+}  // namespace
+
+void RemoveInstallFolderAndEntry(const wchar_t* name, const wchar_t* folder)
+{
+    wchar_t base[MAX_PATH] = L"";
+    if (folder && folder[0]) {
+        BoundedCopy(base, MAX_PATH, folder);
+        AppendBackslashIfMissing(base, MAX_PATH);
+    }
+    // A damaged value must not take the system or other programs with it.
+    bool ours = base[0] && PathExists(base) && IsFolderSafeToRemove(base);
+    if (base[0] && PathExists(base) && !ours) RunLog(L"Not removed (not a folder of the product alone): %s", base);
+
+    // The entry's command runs the setup in this folder: it stays until the
+    // entry is gone, so that the entry works for as long as it is listed.
+    if (ours) RemoveAllButSetup(base);
+    RemoveUninstallEntry(name);
+    if (!ours) return;
+    RemoveFolderTree(base);
+    if (PathExists(base)) RunLog(L"FAILED: folder not removed completely: %s", base);
+    else RunLog(L"Removed: %s", base);
+}
