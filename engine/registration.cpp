@@ -1,6 +1,8 @@
 // Registering the input method: product keys, then the IMM layout before 6.2
 // or the text service (class keys, profile, categories) from 6.2 on.
 #include "engine/registration.h"
+#include "engine/registration_common.h"
+#include "engine/registration_removal.h"
 
 #include <msctf.h>
 
@@ -113,15 +115,6 @@ T ReadUnaligned(const BYTE* p)
 
 }  // namespace
 
-bool ParseProductKeyName(const wchar_t* name, GUID* guid)
-{
-    if (!name || !name[0] || wcschr(name, L'\\') || wcslen(name) >= kNameChars) return false;
-    GUID parsed{};
-    if (FAILED(IIDFromString(name, &parsed))) return false;
-    if (guid) *guid = parsed;
-    return true;
-}
-
 void WriteProductKeys()
 {
     if (!ParseProductKeyName(g_setup.name, nullptr)) return;
@@ -188,20 +181,6 @@ bool UnregisterTextServiceProfile(const GUID& classId, LANGID langId, const GUID
     profiles->Unregister(textService);
     profiles->Release();
     return true;
-}
-
-void BroadcastSettingChange(const wchar_t* keyText)
-{
-    LPARAM text = reinterpret_cast<LPARAM>(keyText);
-    DWORD_PTR answer = 0;
-    for (int attempt = 0; attempt < 6; ++attempt) {
-        if (SendMessageTimeoutW(HWND_BROADCAST, WM_WININICHANGE, 0, text, SMTO_NOTIMEOUTIFNOTHUNG, 100, &answer))
-            break;
-    }
-    Sleep(200);
-    // The system refuses to post a pointer to other processes; kept for the
-    // windows of this one.
-    PostMessageW(HWND_BROADCAST, WM_WININICHANGE, 0, text);
 }
 
 bool MarkProfileEnabledInConfig(const wchar_t* dataFolder)

@@ -1,5 +1,6 @@
-// Registration of the input method (IMM before 6.2, a text service from 6.2)
-// and the removal operations the uninstaller and the service modes use.
+// Registration of the input method (IMM before 6.2, a text service from 6.2),
+// the text-service unregistration and the service behaviours. Removal of
+// layouts and keys: engine/registration_removal.h.
 // Every operation expects COM initialised (apartment) on the calling thread.
 #pragma once
 #include <windows.h>
@@ -15,19 +16,6 @@ void WriteProductKeys();
 bool RegisterTextServiceClass(const wchar_t* name, const wchar_t* serverPath, bool wow64View);
 bool RegisterTipCategories(const GUID& classId, const GUID& profileId);
 void UnregisterTipCategories(const GUID& classId, const GUID& profileId);
-// Compares the file-name part of each layout's IME file (Wine reports the
-// full path). An empty name finds nothing.
-HKL FindImeLayout(const wchar_t* driverFileName);
-// 0 when no loaded layout belongs to <imeName>.ime (always for an empty name).
-int RemoveKeyboardLayout(const wchar_t* imeName, bool broadcast);
-// Both refuse (ERROR_INVALID_PARAMETER) a name that is not a GUID text.
-LONG RemoveTextServiceClassKeys(const wchar_t* name);
-LONG RemoveProductKeys(const wchar_t* name);
-// Deletes `name` below `parent` with everything under it; `handle` is the
-// open key of `name` (needs enumerate and delete access) and is always closed.
-LONG DeleteRegistryTree(HKEY parent, const wchar_t* name, HKEY handle);
-// WM_WININICHANGE for keyText to every top-level window.
-void BroadcastSettingChange(const wchar_t* keyText);
 
 // Sets the profile-enabled bit 0x4000 in the option word of the IME record
 // of <dataFolder>config.dsc, in place. False when the file is missing, cannot
@@ -35,8 +23,6 @@ void BroadcastSettingChange(const wchar_t* keyText);
 // left unchanged.
 bool MarkProfileEnabledInConfig(const wchar_t* dataFolder);
 
-// True for a non-empty text without backslash that parses as a GUID.
-bool ParseProductKeyName(const wchar_t* name, GUID* guid);
 // RemoveLanguageProfile(classId, langId, classId) on one profile manager,
 // Unregister(textService) on a second. True when the second manager existed.
 bool UnregisterTextServiceProfile(const GUID& classId, LANGID langId, const GUID& textService);

@@ -7,7 +7,7 @@
 #include "base/bounded_string.h"
 #include "base/run_log.h"
 #include "base/shared_routines.h"
-#include "engine/registration.h"
+#include "engine/registration_common.h"
 #include "engine/registration_removal.h"
 #include "platform/registry.h"
 

@@ -1,7 +1,20 @@
-// The two halves of RemoveProductKeys, for an uninstall that removes the
-// install folder between them, and the uninstall entry's reader.
+// Removal of the input method's keyboard layout and of the product's keys,
+// in halves for an uninstall that removes the install folder between them,
+// and the uninstall entry's reader.
 #pragma once
 #include <windows.h>
+
+// Compares the file-name part of each layout's IME file (Wine reports the
+// full path). An empty name finds nothing.
+HKL FindImeLayout(const wchar_t* driverFileName);
+// 0 when no loaded layout belongs to <imeName>.ime (always for an empty name).
+int RemoveKeyboardLayout(const wchar_t* imeName, bool broadcast);
+// Both refuse (ERROR_INVALID_PARAMETER) a name that is not a GUID text.
+LONG RemoveTextServiceClassKeys(const wchar_t* name);
+LONG RemoveProductKeys(const wchar_t* name);
+// Deletes `name` below `parent` with everything under it; `handle` is the
+// open key of `name` (needs enumerate and delete access) and is always closed.
+LONG DeleteRegistryTree(HKEY parent, const wchar_t* name, HKEY handle);
 
 // Software\ZerdaIME3\<name> in both registry views.
 LONG RemoveOwnProductKeys(const wchar_t* name);

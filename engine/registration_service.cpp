@@ -4,6 +4,8 @@
 #include "base/setup_context.h"
 #include "base/shared_routines.h"
 #include "engine/registration.h"
+#include "engine/registration_common.h"
+#include "engine/registration_removal.h"
 
 namespace {
 

@@ -12,6 +12,8 @@
 #include "base/setup_context.h"
 #include "common/test_support.h"
 #include "engine/registration.h"
+#include "engine/registration_common.h"
+#include "engine/registration_removal.h"
 
 namespace regtest {
 

@@ -8,6 +8,8 @@
 #include "base/setup_context.h"
 #include "engine/install_sequence.h"
 #include "engine/registration.h"
+#include "engine/registration_common.h"
+#include "engine/registration_removal.h"
 #include "engine_test_support.h"
 #include "resources/resource.h"
 #include "wizard/install_dialog.h"
