@@ -28,12 +28,14 @@ for road in win7 win10; do
   WINEPREFIX="$prefix" scripts/wine-run.sh "$build/tests/robot/robot_interrupt_$road.exe" \
     >"$results/$road.log" 2>&1
   scripts/wine-prefix.sh stop "$prefix"
-  grep -a '^KILLPOINT' "$results/$road.log" | sed 's/^KILLPOINT //'
-  grep -aq '\[  PASSED  \]' "$results/$road.log" || echo "$road: the test did not pass; see $results/$road.log"
+  # The program writes Windows line ends.
+  tr -d '\r' <"$results/$road.log" >"$results/$road.txt"
+  grep -a '^KILLPOINT' "$results/$road.txt" | sed 's/^KILLPOINT //'
+  grep -aq '\[  PASSED  \]' "$results/$road.txt" || echo "$road: the test did not pass; see $results/$road.log"
 done
 
-converged=$(cat "$results"/win7.log "$results"/win10.log | grep -a '^KILLPOINT' | grep -ac ': converged$')
-failed=$(cat "$results"/win7.log "$results"/win10.log | grep -a '^KILLPOINT' | grep -avc ': converged$')
+converged=$(cat "$results"/win7.txt "$results"/win10.txt | grep -a '^KILLPOINT' | grep -ac ': converged$')
+failed=$(cat "$results"/win7.txt "$results"/win10.txt | grep -a '^KILLPOINT' | grep -avc ': converged$')
 expected=$((points * 3 * 2))
 missing=$((expected - converged - failed))
 [ "$missing" -gt 0 ] && failed=$((failed + missing)) && echo "$missing kill points never reported (the test stopped early)"

@@ -5,6 +5,7 @@
 // ZERDA_KILL_POINTS sets the number of moments per command (default 3).
 #include "interrupt_support.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 using namespace robot_test;
@@ -54,21 +55,32 @@ TEST_F(Interrupted, KilledRunsLeaveNothingDanglingAndTheSameCommandFinishes)
     const std::vector<std::wstring> clean = MachineState(product);
     ASSERT_EQ("", Lines(clean)) << "the product is on the machine before the test";
 
-    // Uninterrupted runs: their durations and the states they leave.
+    // Uninterrupted runs, twice: the states they leave, and their shorter
+    // durations (the first run in a fresh prefix is the slower one).
     int installMs = 0, repairMs = 0, uninstallMs = 0;
-    ASSERT_EQ(0, RunWhole(Command::Install, &installMs));
-    const std::vector<std::wstring> installed = MachineState(product);
-    EXPECT_EQ("", DanglingRegistrations(product));
+    std::vector<std::wstring> installed;
+    for (int round = 0; round < 2; ++round) {
+        int ms[3] = {};
+        ASSERT_EQ(0, RunWhole(Command::Install, &ms[0]));
+        if (round == 0) installed = MachineState(product);
+        EXPECT_EQ("", StateDifference(installed, MachineState(product))) << "two installs differ";
+        EXPECT_EQ("", DanglingRegistrations(product));
+        ASSERT_EQ(0, RunWhole(Command::Repair, &ms[1]));
+        EXPECT_EQ("", StateDifference(installed, MachineState(product))) << "a repair changed the installation";
+        ASSERT_EQ(0, RunWhole(Command::Uninstall, &ms[2]));
+        ASSERT_EQ("", StateDifference(clean, MachineState(product)));
+        installMs = round == 0 ? ms[0] : std::min(installMs, ms[0]);
+        repairMs = round == 0 ? ms[1] : std::min(repairMs, ms[1]);
+        uninstallMs = round == 0 ? ms[2] : std::min(uninstallMs, ms[2]);
+    }
     ASSERT_NE(std::string::npos, Lines(installed).find("[entry]\\UninstallString="));
     ASSERT_NE(std::string::npos, Lines(installed).find("[system]\\" + Narrow(Lower(imeName)) + ".ime"));
     EXPECT_EQ(std::string::npos, Lines(installed).find(".zerda-part")) << Lines(installed);
-    if (std::string(road) == "win7") EXPECT_EQ(1u, OurLayouts(Lower(imeName) + L".ime").size());
+    // Registered once: one keyboard layout on the older road.
+    const auto layouts = std::count_if(installed.begin(), installed.end(),
+                                       [](const std::wstring& line) { return line.rfind(L"[layout]", 0) == 0; });
+    if (std::string(road) == "win7") EXPECT_EQ(1, layouts);
     else EXPECT_NE(std::string::npos, Lines(installed).find("[tip]"));
-
-    ASSERT_EQ(0, RunWhole(Command::Repair, &repairMs));
-    EXPECT_EQ("", StateDifference(installed, MachineState(product))) << "a repair changed the installation";
-    ASSERT_EQ(0, RunWhole(Command::Uninstall, &uninstallMs));
-    ASSERT_EQ("", StateDifference(clean, MachineState(product)));
     std::printf("uninterrupted: install %d ms, repair copy %d ms, uninstall copy %d ms\n", installMs, repairMs,
                 uninstallMs);
 
