@@ -6,38 +6,15 @@
 #include <cstdint>
 #include <cstring>
 
+#include "formats/config_layout.h"
+
 constexpr size_t kPathChars = MAX_PATH;  // 260
 constexpr size_t kNameChars = 40;
-constexpr size_t kProductRecordSize = 4296;
-constexpr size_t kImeRecordSize = 11236;
-
-// Record offsets of the product record ("zd_soft_config_data_default").
-namespace product_field {
-constexpr size_t kDisplayName = 136;         // 40 chars
-constexpr size_t kLanguageName = 216;        // 40
-constexpr size_t kImeName = 296;             // 40
-constexpr size_t kDefaultFolderName = 376;   // 40
-constexpr size_t kTextServiceGuid = 456;     // 16 bytes
-constexpr size_t kLangId = 552;              // 16-bit
-constexpr size_t kComments = 554;            // 32
-constexpr size_t kPublisher = 618;           // 40
-constexpr size_t kDisplayVersion = 698;      // 40
-constexpr size_t kHelpLink = 778;            // 256
-constexpr size_t kAboutAddress = 1290;       // 256
-constexpr size_t kUpdateAddress = 1802;      // 256
-constexpr size_t kContact = 2314;            // 40
-constexpr size_t kHelpTelephone = 2394;      // 40
-constexpr size_t kToolInstallCommand = 2474;    // 260
-constexpr size_t kToolUninstallCommand = 2994;  // 260
-constexpr size_t kEngineFlags = 3584;        // 32-bit
-constexpr size_t kAgreementFlag = 3588;      // 8-bit
-}  // namespace product_field
-
-// Record offsets of the IME record ("zd_ime_config_data_default").
-namespace ime_field {
-constexpr size_t kOptionWord = 136;      // 32-bit
-constexpr size_t kCapabilityWord = 148;  // 32-bit
-}  // namespace ime_field
+// The two records' sizes and field offsets are the payload format's.
+constexpr size_t kProductRecordSize = formats::config::kProductRecordSize;
+constexpr size_t kImeRecordSize = formats::config::kImeRecordSize;
+namespace product_field = formats::product_field;
+namespace ime_field = formats::ime_field;
 
 constexpr uint32_t kEngineFlagTextService = 0x20000000;
 constexpr uint32_t kEngineFlagLoaderBits = 0x30000000;
@@ -84,11 +61,13 @@ inline wchar_t* ToolInstallCommand(SetupContext& c) { return ProductText(c, prod
 inline wchar_t* ToolUninstallCommand(SetupContext& c) { return ProductText(c, product_field::kToolUninstallCommand); }
 
 // Capacities in characters, terminator included.
-constexpr size_t kDisplayNameChars = 40, kLanguageNameChars = 40, kImeNameChars = 40,
-                 kDefaultFolderNameChars = 40, kCommentsChars = 32, kPublisherChars = 40,
-                 kDisplayVersionChars = 40, kHelpLinkChars = 256, kAboutAddressChars = 256,
-                 kUpdateAddressChars = 256, kContactChars = 40, kHelpTelephoneChars = 40,
-                 kToolCommandChars = 260;
+using formats::product_field::kDisplayNameChars, formats::product_field::kLanguageNameChars,
+    formats::product_field::kImeNameChars, formats::product_field::kDefaultFolderNameChars,
+    formats::product_field::kCommentsChars, formats::product_field::kPublisherChars,
+    formats::product_field::kDisplayVersionChars, formats::product_field::kHelpLinkChars,
+    formats::product_field::kAboutAddressChars, formats::product_field::kUpdateAddressChars,
+    formats::product_field::kContactChars, formats::product_field::kHelpTelephoneChars,
+    formats::product_field::kToolCommandChars;
 
 inline GUID TextServiceGuid(const SetupContext& c)
 { GUID g; std::memcpy(&g, c.productRecord + product_field::kTextServiceGuid, sizeof g); return g; }

@@ -50,7 +50,13 @@ elseif(DESCRIPTION)
   endif()
 endif()
 
-execute_process(COMMAND ${PACKTOOL} pack ${INSTALLER} ${OUT_DIR} ${SETUP} RESULT_VARIABLE rc)
+# Without its configuration the setup is meant to fail: packtool refuses such
+# a payload unless told.
+set(pack_options "")
+if(NO_CONFIG)
+  set(pack_options --allow-incomplete)
+endif()
+execute_process(COMMAND ${PACKTOOL} pack ${pack_options} ${INSTALLER} ${OUT_DIR} ${SETUP} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "packtool pack failed")
 endif()

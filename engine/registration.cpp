@@ -43,7 +43,6 @@ const wchar_t* const kUnregisterOrder[] = {
     kCatComless, kCatDisplayAttribute, kCatImmersive, kCatSystray,
 };
 
-const wchar_t kImeRecordName[] = L"zd_ime_config_data_default";
 constexpr uint32_t kProfileEnabledBit = 0x4000;
 
 GUID GuidFromText(const wchar_t* text)
@@ -193,7 +192,7 @@ bool MarkProfileEnabledInConfig(const wchar_t* dataFolder)
     // The read-into-memory fallback is a private copy: nothing would reach the file.
     bool mapped = file->mapping != nullptr;
     uint32_t recordSize = 0;
-    BYTE* record = mapped ? FindConfigRecord(file->data, file->size, kImeRecordName, &recordSize) : nullptr;
+    BYTE* record = mapped ? FindConfigRecord(file->data, file->size, formats::config::kImeRecordName, &recordSize) : nullptr;
     if (recordSize < ime_field::kOptionWord + 4) record = nullptr;
     if (record) {
         uint32_t word = ReadUnaligned<uint32_t>(record + ime_field::kOptionWord) | kProfileEnabledBit;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/bytes.h"
+
 namespace packtool {
 
 // Every failure ends the job with this message on stderr and a non-zero exit.
@@ -24,15 +26,11 @@ std::string TempNameFor(const std::string& path);
 std::u16string Utf8ToUtf16(const std::string& text);  // throws Failure on bad UTF-8
 std::string Utf16ToUtf8(const std::u16string& text);
 
-inline uint32_t GetLe32(const unsigned char* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline uint16_t GetLe16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline void PutLe32(unsigned char* p, uint32_t v)
-{
-    p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; p[2] = (v >> 16) & 0xFF; p[3] = (v >> 24) & 0xFF;
-}
-inline void PutLe16(unsigned char* p, uint16_t v) { p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; }
+using formats::GetLe16;
+using formats::GetLe32;
+using formats::PutLe16;
+using formats::PutLe32;
+
+inline formats::ByteSpan Span(const Bytes& bytes) { return formats::ByteSpan{bytes.data(), bytes.size()}; }
 
 }  // namespace packtool

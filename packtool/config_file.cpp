@@ -5,26 +5,14 @@
 #include <set>
 #include <sstream>
 
+#include "formats/config_layout.h"
+
 namespace packtool {
 namespace {
 
-constexpr size_t kHeaderSize = 136;
-constexpr size_t kFirstRecordOffset = 140;
-
-struct RecordLayout {
-    uint16_t kind;
-    const char* name;
-    uint32_t size;
-};
-// In file order: kinds 1 to 4.
-const RecordLayout kRecords[] = {
-    {1, "zd_ime_config_data_default", 11236},
-    {2, "zd_dme_config_data_default", 13216},
-    {3, "zd_skin_config_data_default", 588},
-    {4, "zd_soft_config_data_default", 4296},
-};
-constexpr int kImeRecord = 0;
-constexpr int kSoftRecord = 3;
+using namespace formats::config;
+namespace pf = formats::product_field;
+namespace imef = formats::ime_field;
 
 enum class FieldType { Text, Guid, U16, U32, U8 };
 
@@ -38,27 +26,28 @@ struct Field {
     const char* help;
 };
 
+constexpr int kSoftRecord = kProductRecord;
 const Field kFields[] = {
-    {"display_name", kSoftRecord, 136, FieldType::Text, 40, true, "product name in captions and the uninstall entry"},
-    {"language_name", kSoftRecord, 216, FieldType::Text, 40, false, "keyboard layout / profile description"},
-    {"ime_name", kSoftRecord, 296, FieldType::Text, 40, true, "driver file name in the system folders (without .ime)"},
-    {"default_folder", kSoftRecord, 376, FieldType::Text, 40, false, "default install folder below Program Files"},
-    {"text_service_guid", kSoftRecord, 456, FieldType::Guid, 0, true, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"},
-    {"language_id", kSoftRecord, 552, FieldType::U16, 0, false, "LANGID, e.g. 0x0804"},
-    {"comments", kSoftRecord, 554, FieldType::Text, 32, false, "uninstall entry Comments"},
-    {"publisher", kSoftRecord, 618, FieldType::Text, 40, false, "uninstall entry Publisher"},
-    {"display_version", kSoftRecord, 698, FieldType::Text, 40, false, "DisplayVersion"},
-    {"help_link", kSoftRecord, 778, FieldType::Text, 256, false, "HelpLink (empty: main.chm of the install folder)"},
-    {"about_address", kSoftRecord, 1290, FieldType::Text, 256, false, "URLInfoAbout"},
-    {"update_address", kSoftRecord, 1802, FieldType::Text, 256, false, "URLUpdateInfo"},
-    {"contact", kSoftRecord, 2314, FieldType::Text, 40, false, "Contact"},
-    {"help_telephone", kSoftRecord, 2394, FieldType::Text, 40, false, "HelpTelephone"},
-    {"tool_install_command", kSoftRecord, 2474, FieldType::Text, 260, false, "companion tool's install command"},
-    {"tool_uninstall_command", kSoftRecord, 2994, FieldType::Text, 260, false, "companion tool's uninstall command"},
-    {"engine_flags", kSoftRecord, 3584, FieldType::U32, 0, false, "shortcut bits 0x20 0x40 0x80 0x100 0x800 0x1000"},
-    {"agreement", kSoftRecord, 3588, FieldType::U8, 0, false, "non-zero: agreement page before the wizard"},
-    {"ime_option_word", kImeRecord, 136, FieldType::U32, 0, false, "bits 0x7000: text-service profile enabled"},
-    {"ime_capability_word", kImeRecord, 148, FieldType::U32, 0, false, "bit 0x1000: text service may be registered"},
+    {"display_name", kSoftRecord, pf::kDisplayName, FieldType::Text, pf::kDisplayNameChars, true, "product name in captions and the uninstall entry"},
+    {"language_name", kSoftRecord, pf::kLanguageName, FieldType::Text, pf::kLanguageNameChars, false, "keyboard layout / profile description"},
+    {"ime_name", kSoftRecord, pf::kImeName, FieldType::Text, pf::kImeNameChars, true, "driver file name in the system folders (without .ime)"},
+    {"default_folder", kSoftRecord, pf::kDefaultFolderName, FieldType::Text, pf::kDefaultFolderNameChars, false, "default install folder below Program Files"},
+    {"text_service_guid", kSoftRecord, pf::kTextServiceGuid, FieldType::Guid, 0, true, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"},
+    {"language_id", kSoftRecord, pf::kLangId, FieldType::U16, 0, false, "LANGID, e.g. 0x0804"},
+    {"comments", kSoftRecord, pf::kComments, FieldType::Text, pf::kCommentsChars, false, "uninstall entry Comments"},
+    {"publisher", kSoftRecord, pf::kPublisher, FieldType::Text, pf::kPublisherChars, false, "uninstall entry Publisher"},
+    {"display_version", kSoftRecord, pf::kDisplayVersion, FieldType::Text, pf::kDisplayVersionChars, false, "DisplayVersion"},
+    {"help_link", kSoftRecord, pf::kHelpLink, FieldType::Text, pf::kHelpLinkChars, false, "HelpLink (empty: main.chm of the install folder)"},
+    {"about_address", kSoftRecord, pf::kAboutAddress, FieldType::Text, pf::kAboutAddressChars, false, "URLInfoAbout"},
+    {"update_address", kSoftRecord, pf::kUpdateAddress, FieldType::Text, pf::kUpdateAddressChars, false, "URLUpdateInfo"},
+    {"contact", kSoftRecord, pf::kContact, FieldType::Text, pf::kContactChars, false, "Contact"},
+    {"help_telephone", kSoftRecord, pf::kHelpTelephone, FieldType::Text, pf::kHelpTelephoneChars, false, "HelpTelephone"},
+    {"tool_install_command", kSoftRecord, pf::kToolInstallCommand, FieldType::Text, pf::kToolCommandChars, false, "companion tool's install command"},
+    {"tool_uninstall_command", kSoftRecord, pf::kToolUninstallCommand, FieldType::Text, pf::kToolCommandChars, false, "companion tool's uninstall command"},
+    {"engine_flags", kSoftRecord, pf::kEngineFlags, FieldType::U32, 0, false, "shortcut bits 0x20 0x40 0x80 0x100 0x800 0x1000"},
+    {"agreement", kSoftRecord, pf::kAgreementFlag, FieldType::U8, 0, false, "non-zero: agreement page before the wizard"},
+    {"ime_option_word", kImeRecord, imef::kOptionWord, FieldType::U32, 0, false, "bits 0x7000: text-service profile enabled"},
+    {"ime_capability_word", kImeRecord, imef::kCapabilityWord, FieldType::U32, 0, false, "bit 0x1000: text service may be registered"},
 };
 
 const Field* FindField(const std::string& key)
@@ -143,6 +132,9 @@ void PutField(const Field& f, const std::string& value, unsigned char* record)
     switch (f.type) {
     case FieldType::Text: {
         std::u16string text = Utf8ToUtf16(value);
+        // The setup reads a text up to its first zero: an IME name "\0B" is an empty one.
+        if (text.find(u'\0') != std::u16string::npos) throw Failure(std::string(f.key) + ": text holds a zero character");
+        if (f.required && text.empty()) throw Failure(std::string(f.key) + ": must not be empty");
         if (text.size() + 1 > f.chars)
             throw Failure(std::string(f.key) + ": text too long (" + std::to_string(text.size()) +
                           " UTF-16 units, at most " + std::to_string(f.chars - 1) + ")");
@@ -160,8 +152,8 @@ void PutField(const Field& f, const std::string& value, unsigned char* record)
 std::u16string RecordName(const unsigned char* record)
 {
     std::u16string name;
-    for (size_t i = 0; i < 65; ++i) {
-        char16_t c = GetLe16(record + 6 + 2 * i);
+    for (size_t i = 0; i < kNameChars; ++i) {
+        char16_t c = GetLe16(record + kNameOffset + 2 * i);
         if (c == 0) return name;
         name += c;
     }
@@ -238,23 +230,23 @@ void ApplyOverride(Description& description, const std::string& assignment)
 Bytes BuildConfigFile(const Description& description)
 {
     size_t total = kFirstRecordOffset;
-    for (const RecordLayout& r : kRecords) total += r.size;
+    for (const RecordKind& r : kRecords) total += r.size;
     Bytes image(total, 0);
-    PutLe32(image.data(), 4);
+    PutLe32(image.data(), kRecordKinds);
     size_t offset = kFirstRecordOffset;
-    size_t recordOffsets[4];
-    for (int i = 0; i < 4; ++i) {
+    size_t recordOffsets[kRecordKinds];
+    for (int i = 0; i < kRecordKinds; ++i) {
         recordOffsets[i] = offset;
-        PutLe32(image.data() + 4 + 4 * i, static_cast<uint32_t>(offset));
+        PutLe32(image.data() + kTableOffset + 4 * i, static_cast<uint32_t>(offset));
         unsigned char* record = image.data() + offset;
         PutLe32(record, kRecords[i].size);
-        PutLe16(record + 4, kRecords[i].kind);
-        const char* name = kRecords[i].name;
-        for (size_t k = 0; name[k]; ++k) PutLe16(record + 6 + 2 * k, static_cast<unsigned char>(name[k]));
+        PutLe16(record + kKindOffset, kRecords[i].kind);
+        const char16_t* name = kRecords[i].name;
+        for (size_t k = 0; name[k]; ++k) PutLe16(record + kNameOffset + 2 * k, name[k]);
         offset += kRecords[i].size;
     }
     // The product's language defaults to Chinese (PRC), as the engine expects.
-    PutLe16(image.data() + recordOffsets[kSoftRecord] + 552, 0x0804);
+    PutLe16(image.data() + recordOffsets[kSoftRecord] + pf::kLangId, 0x0804);
 
     std::set<std::string> given;
     for (const auto& kv : description) {
@@ -270,60 +262,47 @@ Bytes BuildConfigFile(const Description& description)
 
 std::string DescribeConfigFile(const Bytes& image)
 {
-    if (image.size() < 4) throw Failure("config file too short for its record count");
+    if (image.size() < kTableOffset) throw Failure("config file too short for its record count");
     uint32_t rawCount = GetLe32(image.data());
-    uint32_t count = rawCount & 0xFF;
-    if (4 + 4ull * count > image.size()) throw Failure("config file too short for its offset table");
+    uint32_t count = rawCount & kCountMask;
+    if (!TableFits(Span(image))) throw Failure("config file too short for its offset table");
     std::ostringstream out;
     out << "records: " << count;
     if (rawCount != count) out << " (count field " << rawCount << ", low 8 bits used)";
     out << "\n";
-    const unsigned char* found[4] = {};
-    uint32_t foundSize[4] = {};
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t off = GetLe32(image.data() + 4 + 4 * i);
+        uint32_t off = GetLe32(image.data() + kTableOffset + 4 * i);
         out << "  [" << i << "] offset " << off;
-        if (off > image.size() || image.size() - off < kHeaderSize) {
+        if (!formats::Fits(image.size(), off, kRecordHeaderSize)) {
             out << ": outside the file\n";
             continue;
         }
         const unsigned char* record = image.data() + off;
         int32_t size = static_cast<int32_t>(GetLe32(record));
-        std::u16string name = RecordName(record);
-        out << " size " << size << " kind " << GetLe16(record + 4) << " name \"" << Utf16ToUtf8(name) << "\"";
-        if (size < static_cast<int32_t>(kHeaderSize) || static_cast<size_t>(size) > image.size() - off) {
+        out << " size " << size << " kind " << GetLe16(record + kKindOffset) << " name \""
+            << Utf16ToUtf8(RecordName(record)) << "\"";
+        if (size < static_cast<int32_t>(kRecordHeaderSize) || static_cast<size_t>(size) > image.size() - off) {
             out << ": size outside the file\n";
             continue;
         }
         out << "\n";
-        for (int r = 0; r < 4; ++r) {
-            std::u16string wanted(kRecords[r].name, kRecords[r].name + std::strlen(kRecords[r].name));
-            if (!found[r] && name.size() == wanted.size()) {
-                bool same = true;
-                for (size_t k = 0; k < name.size(); ++k) {
-                    char16_t a = name[k], b = wanted[k];
-                    if (a >= u'A' && a <= u'Z') a += 32;
-                    if (a != b) same = false;
-                }
-                if (same) {
-                    found[r] = record;
-                    foundSize[r] = static_cast<uint32_t>(size);
-                }
-            }
-        }
     }
+    // The records as the setup finds them.
     for (int r : {kSoftRecord, kImeRecord}) {
-        out << kRecords[r].name << ":";
-        if (!found[r]) {
+        Record found = FindRecord(Span(image), kRecords[r].name);
+        out << Utf16ToUtf8(kRecords[r].name) << ":";
+        if (!found.found) {
             out << " missing\n";
             continue;
         }
         out << "\n";
         for (const Field& f : kFields) {
             if (f.record != r) continue;
-            out << "  " << f.key << " = " << FieldText(f, found[r], foundSize[r]) << "\n";
+            out << "  " << f.key << " = " << FieldText(f, image.data() + found.offset, found.size) << "\n";
         }
     }
+    const char* problem = LoadProblem(Span(image));
+    out << "setup: " << (problem ? std::string("would fail: ") + problem : std::string("loads it")) << "\n";
     return out.str();
 }
 

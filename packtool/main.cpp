@@ -22,6 +22,7 @@ int Usage()
                  "  packtool pack <installer.exe> <payload folder> <out setup.exe>\n"
                  "      [--cert chain.pem --key key.pem | --pkcs12 file.p12] [--password TEXT] [--timestamp URL]\n"
                  "      signs every .exe/.dll/.ime of the payload (in a copy), the plain installer and the setup\n"
+                 "      [--allow-incomplete] packs without config.dsc or drivers (test setups that must fail)\n"
                  "  packtool inspect <setup.exe | config.dsc>\n"
                  "description keys (key = value lines, UTF-8, '#' comments):\n"
               << DescriptionKeysHelp();
@@ -42,8 +43,13 @@ int RunPack(int argc, char** argv)
 {
     std::vector<std::string> positional;
     SigningOptions signing;
+    bool allowIncomplete = false;
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "--allow-incomplete") {
+            allowIncomplete = true;
+            continue;
+        }
         std::string* target = arg == "--cert"       ? &signing.cert
                               : arg == "--key"      ? &signing.key
                               : arg == "--pkcs12"   ? &signing.pkcs12
@@ -61,7 +67,7 @@ int RunPack(int argc, char** argv)
     if (positional.size() != 3) return Usage();
     if (!signing.Enabled() && (!signing.password.empty() || !signing.timestamp.empty()))
         throw Failure("--password and --timestamp only go with --cert/--key or --pkcs12");
-    PackSetup(positional[0], positional[1], positional[2], signing);
+    PackSetup(positional[0], positional[1], positional[2], signing, allowIncomplete);
     return 0;
 }
 

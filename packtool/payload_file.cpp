@@ -8,6 +8,9 @@
 #include <sstream>
 
 #include "config_file.h"
+#include "formats/config_layout.h"
+#include "formats/entry_rules.h"
+#include "formats/setup_image.h"
 #include "pe_signature.h"
 #include "unzip.h"
 #include "zip.h"
@@ -17,6 +20,8 @@ namespace fs = std::filesystem;
 
 namespace packtool {
 namespace {
+
+using formats::image::kMaxBytes;
 
 struct PayloadFile {
     fs::path path;
@@ -29,19 +34,24 @@ std::vector<PayloadFile> CollectFiles(const std::string& folder)
     fs::path root = fs::u8path(folder);
     if (!fs::is_directory(root, ec)) throw Failure("payload folder " + folder + " does not exist");
     std::vector<PayloadFile> files;
+    uint64_t total = 0;
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
         if (!it->is_regular_file(ec)) continue;
         std::string rel = fs::relative(it->path(), root, ec).generic_u8string();
         if (ec) throw Failure("cannot walk " + folder + ": " + ec.message());
+        std::string where = it->path().u8string() + ": ";
         std::replace(rel.begin(), rel.end(), '/', '\\');
-        for (unsigned char c : rel)
-            if (c >= 0x80 || c < 0x20)
-                throw Failure("entry name \"" + rel + "\": only printable ASCII names are packed "
-                              "(the installer reads names in the system code page)");
-        if (rel.size() > kMaxEntryNameBytes)
-            throw Failure("entry name \"" + rel + "\" has " + std::to_string(rel.size()) +
-                          " bytes; names must be shorter than 64 bytes");
+        if (const char* problem = formats::entries::EntryNameProblem(rel.c_str()))
+            throw Failure(where + "entry name \"" + rel + "\" (" + std::to_string(rel.size()) +
+                          " bytes): the setup would not write it: " + problem);
+        // Checked before reading: the setup's sizes are 32-bit and signed.
+        uint64_t size = fs::file_size(it->path(), ec);
+        if (ec) throw Failure("cannot read " + it->path().u8string() + ": " + ec.message());
+        if (!formats::entries::SizeFits(size, total))
+            throw Failure(where + std::to_string(size) + " bytes, " + std::to_string(total) +
+                          " before it: the setup's 32-bit sizes hold at most 2 GiB in all");
+        total += size;
         files.push_back({it->path(), rel});
     }
     if (ec) throw Failure("cannot walk " + folder + ": " + ec.message());
@@ -112,7 +122,7 @@ void WriteArchive(const std::vector<PayloadFile>& files, const std::string& zipP
     try {
         for (const PayloadFile& f : files) {
             Bytes data = ReadWholeFile(f.path.u8string());
-            if (data.size() > kMaxSetupSize) throw Failure(f.name + ": larger than 2 GiB");
+            if (data.size() > kMaxBytes) throw Failure(f.name + ": larger than 2 GiB");
             total += data.size();
             if (total > budget) throw Failure("payload does not fit 32-bit sizes (over 2 GiB)");
             uLong crc = crc32(0L, data.data(), static_cast<uInt>(data.size()));
@@ -151,22 +161,22 @@ struct TempFolder {
 // signature covers, and the setup's split writes them back. The comment is
 // padded so that the payload ends on 8 bytes and the signing tool adds no
 // padding: the payload then ends exactly where the outer signature starts.
-constexpr char kSignedRecordMagic[] = "ZerdaSignedPlain";
-constexpr size_t kSignedRecordBytes = 16 + 4 * 8;
-
 void AppendSignedRecord(Bytes& archive, size_t start, const Bytes& plain, const PeFields& f)
 {
-    size_t eocd = archive.size() - 22;
-    if (archive.size() < 22 || GetLe32(archive.data() + eocd) != 0x06054B50 || GetLe16(archive.data() + eocd + 20) != 0)
+    using namespace formats::image;
+    size_t eocd = archive.size() - kZipEndRecordBytes;
+    if (archive.size() < kZipEndRecordBytes || GetLe32(archive.data() + eocd) != kZipEndRecordMagic ||
+        GetLe16(archive.data() + eocd + kZipCommentLengthAt) != 0)
         throw Failure("the packed archive does not end in a plain end-of-directory record");
+    PlainHeader values;
+    values.loaderFlags = GetLe32(plain.data() + f.loaderFlagsAt);
+    values.checksum = GetLe32(plain.data() + f.checksumAt);
+    values.certAt = GetLe32(plain.data() + f.certEntryAt);
+    values.certSize = GetLe32(plain.data() + f.certEntryAt + 4);
     char record[kSignedRecordBytes + 1];
-    std::snprintf(record, sizeof record, "%s%08X%08X%08X%08X", kSignedRecordMagic,
-                  static_cast<unsigned>(GetLe32(plain.data() + f.loaderFlagsAt)),
-                  static_cast<unsigned>(GetLe32(plain.data() + f.checksumAt)),
-                  static_cast<unsigned>(GetLe32(plain.data() + f.certEntryAt)),
-                  static_cast<unsigned>(GetLe32(plain.data() + f.certEntryAt + 4)));
+    FormatSignedRecord(values, record);
     size_t pad = (8 - (start + archive.size() + kSignedRecordBytes) % 8) % 8;
-    PutLe16(archive.data() + eocd + 20, static_cast<uint16_t>(pad + kSignedRecordBytes));
+    PutLe16(archive.data() + eocd + kZipCommentLengthAt, static_cast<uint16_t>(pad + kSignedRecordBytes));
     archive.insert(archive.end(), pad, ' ');
     archive.insert(archive.end(), record, record + kSignedRecordBytes);
 }
@@ -205,12 +215,12 @@ void PackSigned(Bytes image, std::vector<PayloadFile> files, const std::string& 
         if (!ec) fs::last_write_time(fs::u8path(copy), stamp, ec);
         f.path = fs::u8path(copy);
     }
-    if (plain.size() >= kMaxSetupSize) throw Failure(installer + " is too large");
-    WriteArchive(files, tempFile("payload.zip"), kMaxSetupSize - plain.size());
+    if (plain.size() >= kMaxBytes) throw Failure(installer + " is too large");
+    WriteArchive(files, tempFile("payload.zip"), kMaxBytes - plain.size());
     Bytes archive = ReadWholeFile(tempFile("payload.zip"));
     AppendSignedRecord(archive, plain.size(), plain, fields);
     // Room for the outer signature too.
-    if (plain.size() + archive.size() + 65536 > kMaxSetupSize) throw Failure("payload does not fit 32-bit sizes (over 2 GiB)");
+    if (plain.size() + archive.size() + 65536 > kMaxBytes) throw Failure("payload does not fit 32-bit sizes (over 2 GiB)");
 
     Bytes setup = plain;
     PutLe32(setup.data() + fields.loaderFlagsAt, static_cast<uint32_t>(plain.size()));
@@ -222,6 +232,31 @@ void PackSigned(Bytes image, std::vector<PayloadFile> files, const std::string& 
     if (ReadSignature(signedSetup).certAt != setup.size())
         throw Failure("osslsigncode did not put the signature of " + output + " behind the payload");
     WriteFileAtomically(output, signedSetup);
+}
+
+const PayloadFile* FindPayloadFile(const std::vector<PayloadFile>& files, const char* name)
+{
+    for (const PayloadFile& f : files)
+        if (formats::entries::SameFileName(f.name.c_str(), name)) return &f;
+    return nullptr;
+}
+
+// The configuration the setup loads and the drivers it places.
+void CheckPayloadContent(const std::vector<PayloadFile>& files, const std::string& folder)
+{
+    auto pathOf = [&](const char* name) {
+        std::string rel = name;
+        std::replace(rel.begin(), rel.end(), '\\', '/');
+        return (fs::u8path(folder) / fs::u8path(rel)).u8string();
+    };
+    const PayloadFile* config = FindPayloadFile(files, formats::config::kPayloadEntry);
+    if (!config) throw Failure(pathOf(formats::config::kPayloadEntry) + ": missing: the setup fails without its configuration");
+    Bytes image = ReadWholeFile(config->path.u8string());
+    if (const char* problem = formats::config::LoadProblem(Span(image)))
+        throw Failure(config->path.u8string() + ": the setup would not load it: " + problem);
+    for (const char* driver : formats::entries::kDriverEntries)
+        if (!FindPayloadFile(files, driver))
+            throw Failure(pathOf(driver) + ": missing: the setup places this driver in every installation");
 }
 
 std::string SignatureText(const SignatureInfo& s)
@@ -240,17 +275,19 @@ std::string SizeText(uint64_t n)
 
 size_t LoaderFlagsOffset(const Bytes& image, const std::string& what)
 {
-    if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') throw Failure(what + " is not a Windows executable");
-    uint32_t pe = GetLe32(image.data() + 0x3C);
-    if (pe > image.size() || image.size() - pe < 0x84 || image[pe] != 'P' || image[pe + 1] != 'E' || image[pe + 2] ||
-        image[pe + 3])
-        throw Failure(what + " is not a Windows executable (no PE header)");
-    if (GetLe16(image.data() + pe + 24) != 0x20B) throw Failure(what + " is not a PE32+ (64-bit) executable");
-    return pe + 0x80;
+    using formats::image::Kind;
+    size_t at = 0;
+    switch (formats::image::Classify(Span(image), &at)) {
+    case Kind::NotExecutable: throw Failure(what + " is not a Windows executable");
+    case Kind::NoPeHeader: throw Failure(what + " is not a Windows executable (no PE header)");
+    case Kind::NotPe32Plus: throw Failure(what + " is not a PE32+ (64-bit) executable");
+    case Kind::Pe32Plus: break;
+    }
+    return at;
 }
 
 void PackSetup(const std::string& installer, const std::string& folder, const std::string& output,
-               const SigningOptions& signing)
+               const SigningOptions& signing, bool allowIncomplete)
 {
     Bytes image = ReadWholeFile(installer);
     size_t flagsAt = LoaderFlagsOffset(image, installer);
@@ -260,18 +297,21 @@ void PackSetup(const std::string& installer, const std::string& folder, const st
         if (previous > image.size()) throw Failure(installer + ": LoaderFlags points beyond the file");
         image.resize(previous);
     }
-    if (image.size() >= kMaxSetupSize) throw Failure(installer + " is too large");
+    if (image.size() >= kMaxBytes) throw Failure(installer + " is too large");
 
     std::vector<PayloadFile> files = CollectFiles(folder);
-    bool hasConfig = std::any_of(files.begin(), files.end(),
-                                 [](const PayloadFile& f) { return f.name == "$dataFiles$\\config.dsc"; });
-    if (!hasConfig) std::fprintf(stderr, "packtool: warning: the payload has no $dataFiles$\\config.dsc\n");
+    if (allowIncomplete) {
+        if (!FindPayloadFile(files, formats::config::kPayloadEntry))
+            std::fprintf(stderr, "packtool: warning: the payload has no %s\n", formats::config::kPayloadEntry);
+    } else {
+        CheckPayloadContent(files, folder);
+    }
     if (signing.Enabled()) return PackSigned(image, files, installer, output, signing);
 
     TempFile zipTemp{TempNameFor(output) + ".zip"};
-    WriteArchive(files, zipTemp.path, kMaxSetupSize - image.size());
+    WriteArchive(files, zipTemp.path, kMaxBytes - image.size());
     Bytes archive = ReadWholeFile(zipTemp.path);
-    if (image.size() + archive.size() > kMaxSetupSize) throw Failure("payload does not fit 32-bit sizes (over 2 GiB)");
+    if (image.size() + archive.size() > kMaxBytes) throw Failure("payload does not fit 32-bit sizes (over 2 GiB)");
 
     PutLe32(image.data() + flagsAt, static_cast<uint32_t>(image.size()));
     image.insert(image.end(), archive.begin(), archive.end());
@@ -294,7 +334,7 @@ std::string InspectSetup(const std::string& path, const Bytes& image)
         out << "no payload (plain installer)\n";
         return out.str();
     }
-    if (image.size() - offset < 4 || GetLe32(image.data() + offset) != 0x04034B50)
+    if (image.size() - offset < 4 || GetLe32(image.data() + offset) != formats::image::kZipLocalHeaderMagic)
         throw Failure(path + ": no ZIP archive at the payload offset");
 
     // A signed setup's payload ends where its signature starts.
@@ -312,10 +352,12 @@ std::string InspectSetup(const std::string& path, const Bytes& image)
                                                  std::to_string(payloadEnd) + " signed, digest matches)"
                                            : "no (digest does not match: changed after signing)")
             << "\n";
-        if (payloadEnd - offset >= kSignedRecordBytes &&
-            std::memcmp(image.data() + payloadEnd - kSignedRecordBytes, kSignedRecordMagic, 16) == 0)
+        using namespace formats::image;
+        if (payloadEnd - offset >= kSignedRecordBytes && HasSignedRecordMagic(image.data() + payloadEnd - kSignedRecordBytes))
             out << "plain installer header kept in the payload: "
-                << std::string(image.begin() + payloadEnd - kSignedRecordBytes + 16, image.begin() + payloadEnd) << "\n";
+                << std::string(image.begin() + payloadEnd - kSignedRecordBytes + kSignedRecordMagicBytes,
+                               image.begin() + payloadEnd)
+                << "\n";
     }
 
     // The archive alone, as the installer sees it after the split.
@@ -351,7 +393,7 @@ std::string InspectSetup(const std::string& path, const Bytes& image)
                     << "\n";
             }
         }
-        if (std::string(name) == "$dataFiles$\\config.dsc" && info.uncompressed_size < (1u << 24) &&
+        if (std::string(name) == formats::config::kPayloadEntry && info.uncompressed_size < (1u << 24) &&
             unzOpenCurrentFile(zip) == UNZ_OK) {
             config.resize(info.uncompressed_size);
             int got = config.empty() ? 0 : unzReadCurrentFile(zip, config.data(), static_cast<unsigned>(config.size()));
@@ -362,7 +404,7 @@ std::string InspectSetup(const std::string& path, const Bytes& image)
     unzClose(zip);
     out << "uncompressed total: " << total << "\n";
     if (configFound) out << "configuration ($dataFiles$\\config.dsc):\n" << DescribeConfigFile(config);
-    else out << "configuration: $dataFiles$\\config.dsc missing or unreadable\n";
+    else out << "configuration: " << formats::config::kPayloadEntry << " missing or unreadable\n";
     return out.str();
 }
 

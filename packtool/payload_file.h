@@ -8,17 +8,18 @@
 
 namespace packtool {
 
-constexpr size_t kMaxEntryNameBytes = 63;  // the installer keeps names in 64 bytes
-constexpr uint64_t kMaxSetupSize = 0x7FFFFFFF;
-
 // File offset of LoaderFlags; throws Failure when the image is not PE32+.
 size_t LoaderFlagsOffset(const Bytes& image, const std::string& what);
 
 // Packs every file below `folder` (names relative, backslash-separated) and
 // writes installer + archive to `output`. With signing options the payload's
 // PE files (copies), the plain installer and the finished setup are signed.
+// What the setup would refuse is refused here, naming the file: a name it
+// would not write, a size beyond its 32 bits, and unless `allowIncomplete`
+// (test setups that are meant to fail) a config.dsc it would not load or a
+// missing driver.
 void PackSetup(const std::string& installer, const std::string& folder, const std::string& output,
-               const SigningOptions& signing = SigningOptions());
+               const SigningOptions& signing = SigningOptions(), bool allowIncomplete = false);
 
 // Prints the payload offset, the entries and the decoded configuration, and
 // who signed the setup and its PE entries.

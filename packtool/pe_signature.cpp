@@ -248,32 +248,6 @@ bool ParseSignedData(const unsigned char* data, size_t size, SignatureInfo& info
 
 }  // namespace
 
-bool FindPeFields(const Bytes& image, PeFields& fields)
-{
-    if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return false;
-    uint32_t pe = GetLe32(image.data() + 0x3C);
-    if (pe > image.size() || image.size() - pe < 24 + 2) return false;
-    if (std::memcmp(image.data() + pe, "PE\0\0", 4) != 0) return false;
-    size_t optional = pe + 24;
-    uint16_t magic = GetLe16(image.data() + optional);
-    size_t directories, countAt;
-    if (magic == 0x20B) {
-        fields.loaderFlagsAt = optional + 104;
-        countAt = optional + 108;
-        directories = optional + 112;
-    } else if (magic == 0x10B) {
-        fields.loaderFlagsAt = optional + 88;
-        countAt = optional + 92;
-        directories = optional + 96;
-    } else {
-        return false;
-    }
-    fields.checksumAt = optional + 64;
-    fields.certEntryAt = directories + 4 * 8;
-    if (image.size() < fields.certEntryAt + 8 || GetLe32(image.data() + countAt) < 5) return false;
-    return true;
-}
-
 SignatureInfo ReadSignature(const Bytes& image)
 {
     SignatureInfo info;
@@ -283,13 +257,15 @@ SignatureInfo ReadSignature(const Bytes& image)
     info.certSize = GetLe32(image.data() + fields.certEntryAt + 4);
     info.present = info.certSize != 0;
     if (!info.present || info.certAt > image.size() || image.size() - info.certAt < info.certSize ||
-        info.certSize < 8)
+        info.certSize < formats::image::kCertificateHeaderBytes)
         return info;
-    // WIN_CERTIFICATE: length, revision 2.0, PKCS#7 signed data.
+    using namespace formats::image;
     const unsigned char* block = image.data() + info.certAt;
     uint32_t length = GetLe32(block);
-    if (length < 8 || length > info.certSize || GetLe16(block + 4) != 0x0200 || GetLe16(block + 6) != 2) return info;
-    info.readable = ParseSignedData(block + 8, length - 8, info);
+    if (length < kCertificateHeaderBytes || length > info.certSize || GetLe16(block + 4) != kCertificateRevision ||
+        GetLe16(block + 6) != kCertificatePkcs7)
+        return info;
+    info.readable = ParseSignedData(block + kCertificateHeaderBytes, length - kCertificateHeaderBytes, info);
     return info;
 }
 

@@ -5,19 +5,17 @@
 #include <string>
 
 #include "common.h"
+#include "formats/setup_image.h"
 
 namespace packtool {
 
-// File offsets of the header fields that differ between a signed and an
-// unsigned image (PE32 and PE32+).
-struct PeFields {
-    size_t checksumAt = 0;
-    size_t loaderFlagsAt = 0;
-    size_t certEntryAt = 0;  // certificate-table directory entry: offset, size
-};
+using PeFields = formats::image::HeaderFields;
 
 // False when the image is not a PE file with a certificate-table entry.
-bool FindPeFields(const Bytes& image, PeFields& fields);
+inline bool FindPeFields(const Bytes& image, PeFields& fields)
+{
+    return formats::image::FindHeaderFields(Span(image), fields);
+}
 
 struct SignatureInfo {
     bool present = false;      // a non-empty certificate-table entry

@@ -11,24 +11,12 @@
 // unzip.h first: iowin32.h relies on what it includes.
 #include "unzip.h"
 #include "iowin32.h"
+#include "formats/entry_rules.h"
+#include "formats/setup_image.h"
 #include "payload/worker_threads.h"
 #include "payload/zip_read_buffer.h"
 
 namespace {
-
-// Everything is inflated into memory before the first file is written, and
-// sizes are 32-bit: the whole content stays below 2 GiB.
-constexpr uint64_t kMaxTotalContent = 0x7FFFFFFF;
-// No archive without ZIP64 holds more; a larger count is a damaged directory.
-constexpr uint64_t kMaxEntries = 0xFFFF;
-
-DWORD ReadLe32(const BYTE* p)
-{
-    return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
-           (static_cast<DWORD>(p[3]) << 24);
-}
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Reads the name and size of the entry at the archive's current position;
 // false (and the entry failed) when it cannot be read whole. The sizes of the
@@ -42,7 +30,7 @@ bool ReadEntryInfo(unzFile zip, ArchiveEntry& entry, DWORD& size, uint64_t& tota
     BoundedCopy(entry.name, kArchiveNameBytes, name);
     // A cut name would be written under a name the archive does not hold.
     if (info.size_filename >= kArchiveNameBytes) return false;
-    if (info.uncompressed_size > kMaxTotalContent - totalSoFar) return false;
+    if (!formats::entries::SizeFits(info.uncompressed_size, totalSoFar)) return false;
     size = static_cast<DWORD>(info.uncompressed_size);
     totalSoFar += size;
     entry.readFailed = false;
@@ -98,151 +86,12 @@ bool CreateParentFolders(const wchar_t* path, wchar_t* madeFolder)
 
 }  // namespace
 
-namespace {
-
-// Layout of a signed setup, as `packtool pack --cert` writes it:
-//   [signed plain installer][ZIP payload][outer Authenticode signature]
-// Three header fields differ from the signed plain installer's: LoaderFlags
-// (the payload offset; 0 in the plain installer), the certificate-table entry
-// (the outer signature; the plain installer's own there) and the checksum.
-// The plain installer's values are kept in a record that ends the ZIP
-// comment, inside what the outer signature covers; the split writes them back,
-// so the plain installer it writes is the signed one byte for byte. The
-// payload ends exactly where the outer signature starts.
-constexpr char kSignedRecordMagic[] = "ZerdaSignedPlain";
-constexpr DWORD kSignedRecordBytes = 16 + 4 * 8;
-
-struct HeaderFields {
-    DWORD checksumAt, loaderFlagsAt, certEntryAt;
-};
-
-bool FindHeaderFields(const BYTE* image, DWORD size, HeaderFields& f)
-{
-    if (!image || size < 0x40 || image[0] != 'M' || image[1] != 'Z') return false;
-    DWORD pe = ReadLe32(image + 0x3C);
-    const DWORD optional = pe + 24;
-    // PE32+ optional header: 16 data directories, the fifth is the certificate table.
-    if (pe > size || size - pe < 24 + 112 + 5 * 8 || std::memcmp(image + pe, "PE\0\0", 4) != 0 ||
-        image[optional] != 0x0B || image[optional + 1] != 0x02 || ReadLe32(image + optional + 108) < 5)
-        return false;
-    f.checksumAt = optional + 64;
-    f.loaderFlagsAt = optional + 104;
-    f.certEntryAt = optional + 112 + 4 * 8;
-    return true;
-}
-
-bool ReadHex8(const BYTE* p, DWORD& value)
-{
-    value = 0;
-    for (int i = 0; i < 8; ++i) {
-        BYTE c = p[i];
-        DWORD digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 16;
-        if (digit > 15) return false;
-        value = (value << 4) | digit;
-    }
-    return true;
-}
-
-struct SignedLayout {
-    bool isSigned;
-    bool hasRecord;
-    DWORD payloadEnd;
-    DWORD plainLoaderFlags, plainChecksum, plainCertAt, plainCertSize;
-};
-
-// False when a signature block is there but cut or damaged.
-bool ReadSignedLayout(const BYTE* image, DWORD size, DWORD offset, SignedLayout& layout)
-{
-    layout = SignedLayout{false, false, size, 0, 0, 0, 0};
-    HeaderFields f;
-    if (!FindHeaderFields(image, size, f)) return true;  // nothing to sign there
-    DWORD certAt = ReadLe32(image + f.certEntryAt), certSize = ReadLe32(image + f.certEntryAt + 4);
-    if (certAt == 0 && certSize == 0) return true;
-    // WIN_CERTIFICATE inside the file: length, revision 2.0, PKCS#7, and the
-    // DER sequence of the signature fitting in it. Bytes may follow it (the
-    // fallback copy of the setup is 10 bytes longer).
-    if (certAt <= offset || certSize < 16 || certAt > size || size - certAt < certSize) return false;
-    const BYTE* block = image + certAt;
-    DWORD length = ReadLe32(block);
-    if (length < 16 || length > certSize || certSize - length >= 8 || block[4] != 0x00 || block[5] != 0x02 ||
-        block[6] != 0x02 || block[7] != 0x00 || block[8] != 0x30)
-        return false;
-    DWORD der = block[9], header = 2;
-    if (der & 0x80) {
-        DWORD bytes = der & 0x7F;
-        if (bytes == 0 || bytes > 3) return false;
-        der = 0;
-        for (DWORD i = 0; i < bytes; ++i) der = (der << 8) | block[10 + i];
-        header += bytes;
-    }
-    if (der + header > length - 8) return false;
-    layout.isSigned = true;
-    layout.payloadEnd = certAt;
-
-    // A setup signed after packing has no record: its plain installer only
-    // loses the signature entry that would point past its end.
-    const BYTE* record = image + certAt - kSignedRecordBytes;
-    if (certAt - offset < kSignedRecordBytes || std::memcmp(record, kSignedRecordMagic, 16) != 0) return true;
-    if (!ReadHex8(record + 16, layout.plainLoaderFlags) || !ReadHex8(record + 24, layout.plainChecksum) ||
-        !ReadHex8(record + 32, layout.plainCertAt) || !ReadHex8(record + 40, layout.plainCertSize))
-        return false;
-    // The plain installer's own signature ends where the payload starts.
-    if (layout.plainCertSize == 0 || layout.plainCertAt > offset || offset - layout.plainCertAt != layout.plainCertSize)
-        return false;
-    layout.hasRecord = true;
-    return true;
-}
-
-void RestorePlainHeader(BYTE* plain, DWORD size, const SignedLayout& layout)
-{
-    HeaderFields f;
-    if (!layout.isSigned || !FindHeaderFields(plain, size, f)) return;
-    DWORD values[4] = {layout.plainLoaderFlags, layout.plainChecksum, layout.plainCertAt, layout.plainCertSize};
-    if (!layout.hasRecord) {
-        values[0] = ReadLe32(plain + f.loaderFlagsAt);
-        values[1] = ReadLe32(plain + f.checksumAt);
-    }
-    std::memcpy(plain + f.loaderFlagsAt, &values[0], 4);
-    std::memcpy(plain + f.checksumAt, &values[1], 4);
-    std::memcpy(plain + f.certEntryAt, &values[2], 8);
-}
-
-}  // namespace
-
 DWORD ReadPayloadOffset(const BYTE* image, DWORD size)
 {
-    if (!image || size < 0x40 || image[0] != 'M' || image[1] != 'Z') return 0;
-    DWORD peHeader = ReadLe32(image + 0x3C);
-    if (peHeader > size || size - peHeader < 0x84) return 0;
-    if (std::memcmp(image + peHeader, "PE\0\0", 4) != 0) return 0;
-    // Optional-header magic of PE32+.
-    if (image[peHeader + 24] != 0x0B || image[peHeader + 25] != 0x02) return 0;
-    return ReadLe32(image + peHeader + 0x80);
+    return formats::image::ReadPayloadOffset(formats::ByteSpan{image, size});
 }
 
-bool IsContainedEntryName(const char* name)
-{
-    if (!name) return false;
-    if (IsSeparator(name[0]) && IsSeparator(name[1])) return false;
-    if (std::strchr(name, ':')) return false;
-    // Windows drops trailing dots and blanks of a part, so "..." and ".. "
-    // climb like "..".
-    const char* part = name;
-    while (true) {
-        const char* end = part;
-        while (*end && !IsSeparator(*end)) ++end;
-        int dots = 0;
-        bool onlyDotsAndBlanks = end > part;
-        for (const char* c = part; c < end; ++c) {
-            if (*c == '.') ++dots;
-            else if (*c != ' ') onlyDotsAndBlanks = false;
-        }
-        if (onlyDotsAndBlanks && dots >= 2) return false;
-        if (!*end) break;
-        part = end + 1;
-    }
-    return true;
-}
+bool IsContainedEntryName(const char* name) { return formats::entries::IsContainedEntryName(name); }
 
 bool SplitOwnFile(SetupContext& ctx)
 {
@@ -256,15 +105,15 @@ bool SplitOwnFile(SetupContext& ctx)
         return PathExists(ctx.archivePath);
 
     // The real length, also for the fallback copy with its 10 extra bytes.
-    if (attributes.nFileSizeHigh != 0 || attributes.nFileSizeLow > 0x7FFFFFFF) {
+    if (attributes.nFileSizeHigh != 0 || attributes.nFileSizeLow > formats::image::kMaxBytes) {
         CloseMappedFile(own, 0);
         return false;
     }
     DWORD size = attributes.nFileSizeLow;
     DWORD offset = ReadPayloadOffset(own->data, size);
     int64_t rest = static_cast<int64_t>(size) - static_cast<int64_t>(offset);
-    SignedLayout layout;
-    if (offset == 0 || rest <= 0 || !ReadSignedLayout(own->data, size, offset, layout)) {
+    formats::image::SignedLayout layout;
+    if (offset == 0 || rest <= 0 || !formats::image::ReadSignedLayout(formats::ByteSpan{own->data, size}, offset, layout)) {
         CloseMappedFile(own, 0);
         return false;
     }
@@ -278,7 +127,7 @@ bool SplitOwnFile(SetupContext& ctx)
         return false;
     }
     std::memcpy(plain->data, own->data, offset);
-    RestorePlainHeader(plain->data, offset, layout);
+    formats::image::RestorePlainHeader(plain->data, offset, layout);
     CloseMappedFile(plain, 1);
 
     BoundedFormat(ctx.archivePath, kPathChars, L"%s\\makedata.zip", ctx.workFolder);
@@ -347,7 +196,7 @@ ArchiveEntryList* LoadEntriesWith(const void* archivePath, const zlib_filefunc64
     if (!zip) return nullptr;
 
     unz_global_info64 global{};
-    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK || global.number_entry > kMaxEntries) {
+    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK || global.number_entry > formats::entries::kMaxEntries) {
         unzClose(zip);
         return nullptr;
     }

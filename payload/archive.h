@@ -5,8 +5,9 @@
 #include <cstdint>
 
 #include "base/setup_context.h"
+#include "formats/entry_rules.h"
 
-constexpr size_t kArchiveNameBytes = 64;
+constexpr size_t kArchiveNameBytes = formats::entries::kNameBytes;
 
 struct ArchiveEntry {
     char name[kArchiveNameBytes];  // system ANSI code page, zero-terminated

@@ -1,5 +1,4 @@
-// The payload configuration config.dsc: a count, a table of record offsets and
-// the records, each with a size, a kind and a UTF-16 name in its header.
+// Loading the payload configuration config.dsc into the setup context.
 #include "payload/config_data.h"
 
 #include <objbase.h>
@@ -9,52 +8,25 @@
 #include "base/bounded_string.h"
 #include "base/shared_routines.h"
 
-namespace {
-
-constexpr size_t kRecordHeaderSize = 136;
-constexpr size_t kRecordNameOffset = 6;
-constexpr size_t kRecordNameChars = 65;  // 130 bytes
-
-uint32_t ReadLe32(const BYTE* p)
+BYTE* FindConfigRecord(BYTE* image, size_t size, const char16_t* name, uint32_t* recordSize)
 {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    if (recordSize) *recordSize = 0;
+    if (!image || !name) return nullptr;
+    formats::config::Record record = formats::config::FindRecord(formats::ByteSpan{image, size}, name);
+    if (!record.found) return nullptr;
+    if (recordSize) *recordSize = record.size;
+    return image + record.offset;
 }
-
-wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
-
-// The stored name is read in place, at most its 65 characters; a name without
-// its terminator inside the header never matches.
-bool RecordNameEquals(const BYTE* record, const wchar_t* wanted)
-{
-    const BYTE* p = record + kRecordNameOffset;
-    for (size_t i = 0; i < kRecordNameChars; ++i) {
-        wchar_t stored = static_cast<wchar_t>(p[2 * i] | (p[2 * i + 1] << 8));
-        if (FoldAscii(stored) != FoldAscii(wanted[i])) return false;
-        if (stored == L'\0') return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 BYTE* FindConfigRecord(BYTE* image, size_t size, const wchar_t* name, uint32_t* recordSize)
 {
     if (recordSize) *recordSize = 0;
-    if (!image || !name || size < 4) return nullptr;
-    uint32_t count = ReadLe32(image) & 0xFF;
-    if (4 + 4 * static_cast<size_t>(count) > size) return nullptr;
-    for (uint32_t i = 0; i < count; ++i) {
-        size_t offset = ReadLe32(image + 4 + 4 * i);
-        if (offset > size || size - offset < kRecordHeaderSize) continue;
-        int32_t signedSize = static_cast<int32_t>(ReadLe32(image + offset));
-        if (signedSize < static_cast<int32_t>(kRecordHeaderSize)) continue;
-        if (static_cast<size_t>(signedSize) > size - offset) continue;
-        if (!RecordNameEquals(image + offset, name)) continue;
-        if (recordSize) *recordSize = static_cast<uint32_t>(signedSize);
-        return image + offset;
-    }
-    return nullptr;
+    if (!name) return nullptr;
+    // Names are compared up to their 65 stored characters; a wanted name is
+    // never read further.
+    char16_t wanted[formats::config::kNameChars + 1] = {};
+    for (size_t i = 0; i < formats::config::kNameChars && name[i]; ++i) wanted[i] = static_cast<char16_t>(name[i]);
+    return FindConfigRecord(image, size, wanted, recordSize);
 }
 
 bool LoadPayloadConfig(SetupContext& ctx)
@@ -69,21 +41,21 @@ bool LoadPayloadConfig(SetupContext& ctx)
     size_t length = file->size;
     if (!file->file) length = length >= 10 ? length - 10 : 0;
     BYTE* image = file->data;
-    if (length < 4 || 4 + 4 * static_cast<size_t>(image[0]) > length) {
+    if (!formats::config::TableFits(formats::ByteSpan{image, length})) {
         CloseMappedFile(file, 0);
         return false;
     }
 
     uint32_t size = 0;
-    BYTE* product = FindConfigRecord(image, length, L"zd_soft_config_data_default", &size);
+    BYTE* product = FindConfigRecord(image, length, formats::config::kProductRecordName, &size);
     // A record larger than its space in the context counts as missing.
     if (product && size <= kProductRecordSize) std::memcpy(ctx.productRecord, product, size);
 
     uint32_t flags = EngineFlags(ctx) & ~kEngineFlagLoaderBits;
-    BYTE* ime = FindConfigRecord(image, length, L"zd_ime_config_data_default", &size);
+    BYTE* ime = FindConfigRecord(image, length, formats::config::kImeRecordName, &size);
     if (ime && size > kImeRecordSize) ime = nullptr;
     if (ime && size >= ime_field::kCapabilityWord + 4 &&
-        (ReadLe32(ime + ime_field::kCapabilityWord) & kImeCapabilityTextService))
+        (formats::GetLe32(ime + ime_field::kCapabilityWord) & kImeCapabilityTextService))
         flags |= kEngineFlagTextService;
     SetEngineFlags(ctx, flags);
     if (ime) std::memcpy(ctx.imeRecord, ime, size);

@@ -35,6 +35,8 @@ for f in $(ls /usr/share/fonts/truetype/fonts-ukij-uyghur/*.ttf | head -20); do 
 # Small files: 10.
 for i in $(seq 1 10); do printf 'skin %d\n' "$i" > "$payload/colourful/skin$i.icc"; done
 "$BUILD_DIR/packtool-host/packtool" config demo/config.txt "$payload/\$dataFiles\$/config.dsc"
+# The two drivers packtool requires (their content does not matter here).
+head -c 65536 /dev/urandom > "$payload/zerdaIME.ime"; head -c 65536 /dev/urandom > "$payload/x86/zerdaIME.ime"
 
 installer="$BUILD_DIR/installer.exe"
 "$BUILD_DIR/packtool-host/packtool" pack "$installer" "$payload" "$work/setup.exe" >/dev/null

@@ -19,6 +19,13 @@ expect_error() {
   ls "$(dirname "$out")" | grep -q partial && fail "left a partial file: $*"
   return 0
 }
+# A pack the setup would fail with: refused with one line naming the file ($2).
+expect_refusal() {
+  local what="$1" file="$2"; shift 2
+  expect_error "$work/refused.exe" "$tool" pack "$installer" "$@" "$work/refused.exe"
+  [ "$(wc -l < "$work/stderr")" = 1 ] || fail "$what: not one line: $(cat "$work/stderr")"
+  grep -qF -- "$file" "$work/stderr" || fail "$what: message does not name $file: $(cat "$work/stderr")"
+}
 
 # --- config ---
 cfg="$work/config.dsc"
@@ -77,6 +84,12 @@ printf 'display_name = A\nime_name = B\nlanguage_id = 0x10000\ntext_service_guid
 expect_error "$work/x.dsc" "$tool" config "$work/bad5.txt" "$work/x.dsc"
 printf 'display_name = \xff\xfe\nime_name = B\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/bad6.txt"
 expect_error "$work/x.dsc" "$tool" config "$work/bad6.txt" "$work/x.dsc"
+# An IME name the setup would read as empty (found by fuzzing).
+printf 'display_name = A\nime_name =\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/bad7.txt"
+expect_error "$work/x.dsc" "$tool" config "$work/bad7.txt" "$work/x.dsc"
+printf 'display_name = A\nime_name = \0B\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/bad8.txt"
+expect_error "$work/x.dsc" "$tool" config "$work/bad8.txt" "$work/x.dsc"
+grep -q 'zero character' "$work/stderr" || fail "zero in a text: $(cat "$work/stderr")"
 # A failed run keeps an existing output as it was.
 cp "$cfg" "$work/keep.dsc"
 "$tool" config "$work/bad1.txt" "$work/keep.dsc" 2>/dev/null && fail "bad description accepted"
@@ -84,8 +97,9 @@ cmp -s "$cfg" "$work/keep.dsc" || fail "existing output changed by a failed run"
 
 # --- pack ---
 pl="$work/payload"
-mkdir -p "$pl/\$dataFiles\$" "$pl/tools" "$pl/sub/deeper"
+mkdir -p "$pl/\$dataFiles\$" "$pl/tools" "$pl/sub/deeper" "$pl/x86"
 cp "$cfg" "$pl/\$dataFiles\$/config.dsc"
+echo driver64 > "$pl/zerdaIME.ime"; echo driver32 > "$pl/x86/zerdaIME.ime"
 head -c 300000 /dev/urandom > "$pl/tools/random.bin"
 yes zerda | head -c 200000 > "$pl/sub/deeper/text.txt"
 : > "$pl/empty.txt"
@@ -99,7 +113,8 @@ cmp -s -i $((pe + 132)) -n $((isize - pe - 132)) "$installer" "$setup" || fail "
 tail -c +$((isize + 1)) "$setup" > "$work/alone.zip"
 unzip -t "$work/alone.zip" > /dev/null || fail "the appended archive does not stand alone"
 listing=$(unzip -Z1 "$work/alone.zip" | sort | tr '\n' ' ')
-[ "$listing" = '$dataFiles$\config.dsc empty.txt sub\deeper\text.txt tools\random.bin ' ] || fail "entries: $listing"
+[ "$listing" = '$dataFiles$\config.dsc empty.txt sub\deeper\text.txt tools\random.bin x86\zerdaIME.ime zerdaIME.ime ' ] ||
+  fail "entries: $listing"
 mkdir "$work/x" && (cd "$work/x" && unzip -q "$work/alone.zip" 2>/dev/null)
 for f in '$dataFiles$/config.dsc' empty.txt sub/deeper/text.txt tools/random.bin; do
   bs=$(echo "$f" | tr / '\\')
@@ -108,7 +123,7 @@ for f in '$dataFiles$/config.dsc' empty.txt sub/deeper/text.txt tools/random.bin
 done
 "$tool" inspect "$setup" > "$work/inspect2.txt" || fail "inspect setup"
 grep -q "payload offset (LoaderFlags): $isize" "$work/inspect2.txt" || fail "inspect offset"
-grep -q 'entries: 4' "$work/inspect2.txt" || fail "inspect entry count"
+grep -q 'entries: 6' "$work/inspect2.txt" || fail "inspect entry count"
 grep -q 'ime_name = "VarekIME"' "$work/inspect2.txt" || fail "inspect decoded config"
 # Packing a packed setup again starts from its plain part.
 "$tool" pack "$setup" "$pl" "$work/again.exe" || fail "pack a packed setup"
@@ -131,6 +146,49 @@ touch "$pl/$(printf 'n%.0s' $(seq 61)).txt"   # 65 bytes
 "$tool" pack "$installer" "$pl" "$work/keep.exe" 2>/dev/null && fail "long name accepted"
 cmp -s "$setup" "$work/keep.exe" || fail "existing setup changed by a failed pack"
 expect_error "$work/o3.exe" "$tool" inspect "$work/nothing.exe"
+rm "$pl/$(printf 'n%.0s' $(seq 61)).txt" "$pl/$(printf 'n%.0s' $(seq 59)).txt"
+
+# What the setup would refuse on the user's machine is refused at pack time.
+mv "$pl/x86/zerdaIME.ime" "$work/d32"
+expect_refusal "32-bit driver" "x86/zerdaIME.ime" "$pl"
+mv "$work/d32" "$pl/x86/zerdaIME.ime"; mv "$pl/zerdaIME.ime" "$work/d64"
+expect_refusal "64-bit driver" "payload/zerdaIME.ime" "$pl"
+# Windows names are case-blind: the driver under another case is the driver.
+mv "$work/d64" "$pl/ZERDAime.IME"
+"$tool" pack "$installer" "$pl" "$work/case.exe" || fail "driver name in another case refused"
+mv "$pl/ZERDAime.IME" "$pl/zerdaIME.ime"
+mv "$pl/\$dataFiles\$/config.dsc" "$work/c.dsc"
+expect_refusal "no config" 'config.dsc' "$pl"
+# The tool packs it anyway when told that the setup is meant to fail.
+"$tool" pack --allow-incomplete "$installer" "$pl" "$work/incomplete.exe" 2>/dev/null || fail "--allow-incomplete"
+head -c 3 "$work/c.dsc" > "$pl/\$dataFiles\$/config.dsc"
+expect_refusal "config cut short" 'config.dsc' "$pl"
+grep -q 'would not load' "$work/stderr" || fail "cut config: $(cat "$work/stderr")"
+cp "$work/c.dsc" "$pl/\$dataFiles\$/config.dsc"
+printf 'X' | dd of="$pl/\$dataFiles\$/config.dsc" bs=1 seek=$((soft + 6)) conv=notrunc 2>/dev/null
+expect_refusal "no product record" 'zd_soft_config_data_default' "$pl"
+cp "$work/c.dsc" "$pl/\$dataFiles\$/config.dsc"
+printf '\x01\x00' | dd of="$pl/\$dataFiles\$/config.dsc" bs=1 seek=$((soft + 2)) conv=notrunc 2>/dev/null
+expect_refusal "product record larger than the setup keeps" 'zd_soft_config_data_default' "$pl"
+cp "$work/c.dsc" "$pl/\$dataFiles\$/config.dsc"
+dd if=/dev/zero of="$pl/\$dataFiles\$/config.dsc" bs=1 seek=$((soft + 296)) count=2 conv=notrunc 2>/dev/null
+expect_refusal "empty IME name" 'config.dsc' "$pl"
+cp "$work/c.dsc" "$pl/\$dataFiles\$/config.dsc"
+"$tool" inspect "$work/c.dsc" | grep -q '^setup: loads it' || fail "inspect does not say the setup loads the config"
+# Names the setup would not write: climbing through ".. ", a stream colon,
+# characters and device names Windows refuses.
+for bad in '.. /x.txt' 'a:b.txt' 'what?.txt' 'sub/CON.txt' 'tail.'; do
+  mkdir -p "$pl/$(dirname "$bad")"; echo x > "$pl/$bad"
+  expect_refusal "name $bad" "$(basename "$bad")" "$pl"
+  rm -f "$pl/$bad"; [ "$(dirname "$bad")" = . ] || rmdir "$pl/$(dirname "$bad")" 2>/dev/null
+done
+# Sizes beyond the setup's 32 bits, without reading the (sparse) files.
+truncate -s 2147483648 "$pl/huge.bin"
+expect_refusal "a 2 GiB entry" 'huge.bin' "$pl"
+truncate -s 1200000000 "$pl/huge.bin"; truncate -s 1200000000 "$pl/zhuge.bin"
+expect_refusal "2.4 GB in all" 'huge.bin' "$pl"
+rm "$pl/huge.bin" "$pl/zhuge.bin"
+"$tool" pack "$installer" "$pl" "$work/fine.exe" || fail "the payload is refused after the cases"
 head -c 1000 "$setup" > "$work/cut.exe"
 "$tool" inspect "$work/cut.exe" > /dev/null 2>&1 && fail "inspect of a cut setup succeeded"
 

@@ -12,6 +12,7 @@
 
 #include "base/setup_context.h"
 #include "common/test_support.h"
+#include "formats/setup_image.h"
 #include "payload/archive.h"
 #include "zip_builder.h"
 
@@ -50,9 +51,10 @@ void SplitAndUnpack(const std::wstring& setup, const std::wstring& work, const s
 
 std::string WithoutLoaderFlags(std::string image)
 {
-    uint32_t pe;
-    std::memcpy(&pe, &image[0x3C], 4);
-    std::memset(&image[pe + 0x80], 0, 4);
+    size_t at = 0;
+    if (formats::image::Classify(formats::ByteSpan{reinterpret_cast<const uint8_t*>(image.data()), image.size()},
+                                 &at) == formats::image::Kind::Pe32Plus)
+        std::memset(&image[at], 0, 4);
     return image;
 }
 
@@ -89,7 +91,12 @@ TEST(RoundTrip, PacktoolExeOnOddContent)
     for (char& c : random) c = static_cast<char>((x = x * 1664525u + 1013904223u) >> 24);
     ASSERT_TRUE(WriteFileBytes(in + L"\\a\\b\\random.bin", random.data(), random.size()));
     ASSERT_TRUE(WriteFileText(in + L"\\a\\empty.txt", ""));
-    ASSERT_TRUE(WriteFileText(in + L"\\$dataFiles$\\config.dsc", std::string(5000, 'c')));
+    // What the setup needs besides: a configuration it loads and the drivers.
+    ASSERT_TRUE(CopyFileW((BuildDir() + L"\\demo\\payload\\$dataFiles$\\config.dsc").c_str(),
+                          (in + L"\\$dataFiles$\\config.dsc").c_str(), FALSE));
+    CreateDirectoryW((in + L"\\x86").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileText(in + L"\\zerdaIME.ime", std::string(5000, 'c')));
+    ASSERT_TRUE(WriteFileText(in + L"\\x86\\zerdaIME.ime", "32"));
     std::string name63(59, 'n');
     ASSERT_TRUE(WriteFileText(in + L"\\" + std::wstring(name63.begin(), name63.end()) + L".txt", "63"));
 

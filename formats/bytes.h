@@ -1,0 +1,31 @@
+// Byte spans and little-endian fields: what every payload format is made of.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace formats {
+
+struct ByteSpan {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
+inline uint16_t GetLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t GetLe32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline void PutLe16(uint8_t* p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void PutLe32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// True when `length` bytes from `offset` lie inside `size` bytes, without overflow.
+inline bool Fits(size_t size, size_t offset, size_t length) { return offset <= size && size - offset >= length; }
+
+}  // namespace formats
