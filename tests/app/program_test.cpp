@@ -13,15 +13,6 @@ const wchar_t kProduct[] = L"{5D1E0C2B-8A47-4F39-B6E2-7C90A1D3F468}";
 
 std::wstring Installer() { return BuildDir() + L"\\installer.exe"; }
 
-std::wstring TempFolder()
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring t = temp;
-    if (!t.empty() && t.back() == L'\\') t.pop_back();
-    return t;
-}
-
 // A top-level dialog window (message boxes are dialogs) with this caption.
 HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs)
 {
@@ -106,7 +97,7 @@ TEST(Program, UninstallRelaunchesFromACopyInTheTemporaryFolder)
     ScratchFolder install(L"inst");
     ASSERT_TRUE(CopyFileW(Installer().c_str(), (install / L"installer.exe").c_str(), FALSE));
     SetInstallLocation(install.Path());  // without the backslash: the reader adds it
-    std::wstring copy = TempFolder() + L"\\installer.exe";
+    std::wstring copy = TempFolder() + L"installer.exe";
     DeleteFileW(copy.c_str());
 
     Process p;
@@ -140,7 +131,7 @@ TEST(Program, RelaunchCopyFailureNamesThePaths)
     std::wstring text = MessageBoxText(box);
     EXPECT_NE(std::wstring::npos, text.find(L"install:" + install.Path() + L"\\\r\n"));
     EXPECT_NE(std::wstring::npos, text.find(L"source:" + install.Path() + L"\\installer.exe\r\n"));
-    EXPECT_NE(std::wstring::npos, text.find(L"dest:" + TempFolder() + L"\\installer.exe\r\n"));
+    EXPECT_NE(std::wstring::npos, text.find(L"dest:" + TempFolder() + L"installer.exe\r\n"));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(p.WaitEnd(20000));
     RemoveProductKey();
@@ -148,7 +139,7 @@ TEST(Program, RelaunchCopyFailureNamesThePaths)
 
 TEST(Program, SecondStartWhileTheWorkFolderIsHeldEndsSilently)
 {
-    std::wstring work = TempFolder() + L"\\$zerdaInstaller$";
+    std::wstring work = TempFolder() + L"$zerdaInstaller$";
     CreateDirectoryW(work.c_str(), nullptr);
     std::wstring held = work + L"\\held.bin";
     HANDLE h = CreateFileW(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

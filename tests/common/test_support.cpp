@@ -1,6 +1,12 @@
 #include "common/test_support.h"
 
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cwchar>
 
 ScriptedPrompts::ScriptedPrompts(int defaultAnswer) : defaultAnswer_(defaultAnswer)
 {
@@ -162,4 +168,142 @@ bool RegKeyExists(HKEY root, const std::wstring& key)
     if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
     RegCloseKey(k);
     return true;
+}
+
+DWORD RegDword(HKEY root, const std::wstring& key, const wchar_t* value)
+{
+    HKEY k;
+    DWORD data = 0, bytes = sizeof data, type = 0;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return 0xFFFFFFFF;
+    LONG rc = RegQueryValueExW(k, value, nullptr, &type, reinterpret_cast<BYTE*>(&data), &bytes);
+    RegCloseKey(k);
+    return rc == ERROR_SUCCESS && type == REG_DWORD ? data : 0xFFFFFFFF;
+}
+
+void DeleteRegistryKey(HKEY root, const std::wstring& key)
+{
+    RegDeleteTreeW(root, key.c_str());
+    RegDeleteKeyW(root, key.c_str());
+}
+
+std::wstring NewGuidText()
+{
+    GUID g{};
+    CoCreateGuid(&g);
+    wchar_t text[64];
+    StringFromGUID2(g, text, 64);
+    return text;
+}
+
+std::wstring UninstallKeyPath(const std::wstring& productKey)
+{
+    return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + productKey;
+}
+
+std::wstring WithBackslash(const std::wstring& path)
+{
+    if (!path.empty() && path.back() != L'\\') return path + L"\\";
+    return path;
+}
+
+std::wstring TempFolder()
+{
+    wchar_t buffer[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, buffer);
+    return WithBackslash(buffer);
+}
+
+std::wstring CommonFolder(int csidl)
+{
+    wchar_t buffer[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, buffer);
+    return WithBackslash(buffer);
+}
+
+std::wstring SystemFolder(bool wow64)
+{
+    wchar_t buffer[MAX_PATH] = L"";
+    if (wow64) GetSystemWow64DirectoryW(buffer, MAX_PATH);
+    else GetSystemDirectoryW(buffer, MAX_PATH);
+    return WithBackslash(buffer);
+}
+
+std::vector<std::wstring> Listing(const std::wstring& folder, bool inListingOrder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((WithBackslash(folder) + L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring n = fd.cFileName;
+        if (n != L"." && n != L"..") names.push_back(n);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    if (!inListingOrder) std::sort(names.begin(), names.end());
+    return names;
+}
+
+ShellLinkInfo ReadShellLink(const std::wstring& file)
+{
+    ShellLinkInfo info;
+    IShellLinkW* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&link))))
+        return info;
+    IPersistFile* persist = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
+        if (SUCCEEDED(persist->Load(file.c_str(), STGM_READ))) {
+            info.loaded = true;
+            wchar_t buffer[1024] = L"";
+            if (SUCCEEDED(link->GetPath(buffer, 1024, nullptr, SLGP_RAWPATH))) info.path = buffer;
+            PIDLIST_ABSOLUTE items = nullptr;
+            if (SUCCEEDED(link->GetIDList(&items)) && items) {
+                wchar_t path[MAX_PATH] = L"";
+                if (SHGetPathFromIDListW(items, path)) info.target = path;
+                CoTaskMemFree(items);
+            }
+            if (info.target.empty()) info.target = info.path;
+            buffer[0] = 0;
+            if (SUCCEEDED(link->GetArguments(buffer, 1024))) info.arguments = buffer;
+            buffer[0] = 0;
+            if (SUCCEEDED(link->GetWorkingDirectory(buffer, 1024))) info.workingFolder = buffer;
+            buffer[0] = 0;
+            if (SUCCEEDED(link->GetDescription(buffer, 1024))) info.description = buffer;
+            buffer[0] = 0;
+            int index = -1;
+            if (SUCCEEDED(link->GetIconLocation(buffer, 1024, &index))) {
+                info.iconPath = buffer;
+                info.iconIndex = index;
+            }
+            int show = -1;
+            if (SUCCEEDED(link->GetShowCmd(&show))) info.showCommand = show;
+        }
+        persist->Release();
+    }
+    link->Release();
+    return info;
+}
+
+WORD VersionLanguage(const std::wstring& file, std::wstring* fileVersion)
+{
+    if (fileVersion) fileVersion->clear();
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeW(file.c_str(), &handle);
+    if (!size) return 0;
+    std::string data(size, '\0');
+    if (!GetFileVersionInfoW(file.c_str(), handle, size, &data[0])) return 0;
+    struct Pair { WORD language, codePage; };
+    Pair* pairs = nullptr;
+    UINT bytes = 0;
+    if (!VerQueryValueW(&data[0], L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pairs), &bytes) ||
+        bytes < sizeof(Pair))
+        return 0;
+    if (fileVersion) {
+        wchar_t query[80];
+        swprintf(query, 80, L"\\StringFileInfo\\%04x%04x\\FileVersion", pairs[0].language, pairs[0].codePage);
+        wchar_t* text = nullptr;
+        UINT chars = 0;
+        if (VerQueryValueW(&data[0], query, reinterpret_cast<void**>(&text), &chars) && text) *fileVersion = text;
+    }
+    return pairs[0].language;
 }

@@ -1,5 +1,6 @@
 // Helpers shared by the tests: scripted answers for message boxes, a dialog
-// driver hook, scratch folders and paths of the build tree.
+// driver hook, scratch folders and paths of the build tree, files, system
+// folders, shell links, version resources and product keys read back.
 #pragma once
 #include <windows.h>
 
@@ -82,3 +83,38 @@ int RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 60000);
 // Reads a registry string (any view by path); empty when missing.
 std::wstring RegString(HKEY root, const std::wstring& key, const wchar_t* value);
 bool RegKeyExists(HKEY root, const std::wstring& key);
+// A REG_DWORD value; 0xFFFFFFFF when missing or of another type.
+DWORD RegDword(HKEY root, const std::wstring& key, const wchar_t* value);
+// The key with everything below it.
+void DeleteRegistryKey(HKEY root, const std::wstring& key);
+
+// A fresh braced GUID text, unique per call: a product key of its own.
+std::wstring NewGuidText();
+// The product's uninstall entry below HKEY_LOCAL_MACHINE.
+std::wstring UninstallKeyPath(const std::wstring& productKey);
+
+// Folders, each with a trailing backslash.
+std::wstring WithBackslash(const std::wstring& path);
+std::wstring TempFolder();
+std::wstring CommonFolder(int csidl);  // created when missing
+std::wstring SystemFolder(bool wow64 = false);
+inline std::wstring Wow64Folder() { return SystemFolder(true); }
+
+// Names of a folder's entries without "." and ".." (the folder with or
+// without its trailing backslash), sorted or in the order the listing gives.
+std::vector<std::wstring> Listing(const std::wstring& folder, bool inListingOrder = false);
+
+struct ShellLinkInfo {
+    bool loaded = false;
+    std::wstring path;    // the path text as stored (may be a narrow copy)
+    std::wstring target;  // from the item list, in full; else the path text
+    std::wstring arguments, workingFolder, description, iconPath;
+    int iconIndex = -1;
+    int showCommand = -1;
+};
+// Loads a .lnk file through IShellLinkW and IPersistFile (COM initialised by the caller).
+ShellLinkInfo ReadShellLink(const std::wstring& file);
+
+// The language of the first translation pair and the FileVersion text of the
+// string block named after it; language 0 when the file has none.
+WORD VersionLanguage(const std::wstring& file, std::wstring* fileVersion = nullptr);

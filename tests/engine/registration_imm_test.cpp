@@ -28,7 +28,7 @@ public:
     }
     ~SavedValues()
     {
-        DeleteKeyTree(root_, key_);
+        DeleteRegistryKey(root_, key_);
         if (!existed_) return;
         HKEY k;
         RegCreateKeyExW(root_, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
@@ -104,7 +104,7 @@ TEST_F(RegistrationTest, LayoutRemovalFollowsTheListRules)
 
     const std::wstring preload = L"Keyboard Layout\\Preload";
     SavedValues keep(HKEY_CURRENT_USER, preload);
-    DeleteKeyTree(HKEY_CURRENT_USER, preload);
+    DeleteRegistryKey(HKEY_CURRENT_USER, preload);
     SetString(HKEY_CURRENT_USER, preload, L"1", L"00000409");
     SetString(HKEY_CURRENT_USER, preload, L"2", id);
     SetString(HKEY_CURRENT_USER, preload, L"3", L"00000411");
@@ -133,7 +133,7 @@ TEST_F(RegistrationTest, LayoutRemovalFollowsTheListRules)
     EXPECT_EQ(L"00000409", RegString(HKEY_USERS, userPreload, L"2"));
     EXPECT_FALSE(ValueExists(HKEY_USERS, userPreload, L"3"));
     EXPECT_FALSE(ValueExists(HKEY_USERS, userPreload, L"4"));
-    DeleteKeyTree(HKEY_USERS, user);
+    DeleteRegistryKey(HKEY_USERS, user);
 
     EXPECT_TRUE(LayoutsOfDriver(p.DriverFile()).empty());
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, std::wstring(kLayoutsKey) + L"\\" + id));
@@ -163,7 +163,7 @@ TEST_F(RegistrationTest, LayoutLookupAndRemovalTouchOnlyTheirDriver)
 
     // An empty IME name leaves ".ime" alone, which is no driver: even a
     // layout whose driver file is literally ".ime" stays.
-    HKL bare = ImmInstallIMEW((SystemFolder() + L"\\.ime").c_str(), L"bare");
+    HKL bare = ImmInstallIMEW((SystemFolder() + L".ime").c_str(), L"bare");
     ASSERT_NE(nullptr, bare);
     const std::wstring bareId = LayoutId(bare);
     EXPECT_EQ(nullptr, FindImeLayout(L""));
@@ -171,7 +171,7 @@ TEST_F(RegistrationTest, LayoutLookupAndRemovalTouchOnlyTheirDriver)
     EXPECT_EQ(0, RemoveKeyboardLayout(nullptr, false));
     EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, std::wstring(kLayoutsKey) + L"\\" + bareId));
     EXPECT_EQ(1u, LayoutsOfDriver(other.DriverFile()).size());
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, std::wstring(kLayoutsKey) + L"\\" + bareId);
+    DeleteRegistryKey(HKEY_LOCAL_MACHINE, std::wstring(kLayoutsKey) + L"\\" + bareId);
 
     // A registration without an IME name fails before it could remove or
     // install a layout.

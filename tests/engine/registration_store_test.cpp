@@ -162,7 +162,7 @@ TEST_F(RegistrationTest, DeleteRegistryTreeStopsAtASubkeyItCannotOpen)
         }
         RegCloseKey(parent);
     }
-    DeleteKeyTree(HKEY_CURRENT_USER, base);
+    DeleteRegistryKey(HKEY_CURRENT_USER, base);
 }
 
 TEST_F(RegistrationTest, NamesThatAreNoGuidAreRefused)

@@ -17,34 +17,11 @@
 
 namespace regtest {
 
-inline std::wstring NewGuidText()
-{
-    GUID g{};
-    CoCreateGuid(&g);
-    wchar_t text[40];
-    StringFromGUID2(g, text, 40);
-    return text;
-}
-
 inline GUID GuidOf(const std::wstring& text)
 {
     GUID g{};
     IIDFromString(text.c_str(), &g);
     return g;
-}
-
-inline std::wstring SystemFolder()
-{
-    wchar_t path[MAX_PATH] = L"";
-    GetSystemDirectoryW(path, MAX_PATH);
-    return path;
-}
-
-inline std::wstring Wow64Folder()
-{
-    wchar_t path[MAX_PATH] = L"";
-    GetSystemWow64DirectoryW(path, MAX_PATH);
-    return path;
 }
 
 inline std::wstring FixtureDriver()
@@ -63,16 +40,6 @@ inline bool ValueExists(HKEY root, const std::wstring& key, const wchar_t* value
     return rc == ERROR_SUCCESS;
 }
 
-inline DWORD RegDword(HKEY root, const std::wstring& key, const wchar_t* value)
-{
-    DWORD data = 0xFFFFFFFF, bytes = sizeof data;
-    HKEY k;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return data;
-    RegQueryValueExW(k, value, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &bytes);
-    RegCloseKey(k);
-    return data;
-}
-
 inline void SetString(HKEY root, const std::wstring& key, const wchar_t* value, const std::wstring& data)
 {
     HKEY k;
@@ -82,7 +49,6 @@ inline void SetString(HKEY root, const std::wstring& key, const wchar_t* value, 
     RegCloseKey(k);
 }
 
-inline void DeleteKeyTree(HKEY root, const std::wstring& key) { RegDeleteTreeW(root, key.c_str()); RegDeleteKeyW(root, key.c_str()); }
 
 // Subkey names of a key ("" when it cannot be opened).
 inline std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& key)
@@ -124,8 +90,8 @@ public:
     {
         guid = NewGuidText();
         ime = std::wstring(L"zrg") + tag + guid.substr(1, 8);
-        CopyFileW(FixtureDriver().c_str(), (SystemFolder() + L"\\" + ime + L".ime").c_str(), FALSE);
-        CopyFileW(FixtureDriver().c_str(), (Wow64Folder() + L"\\" + ime + L".ime").c_str(), FALSE);
+        CopyFileW(FixtureDriver().c_str(), (SystemFolder() + ime + L".ime").c_str(), FALSE);
+        CopyFileW(FixtureDriver().c_str(), (Wow64Folder() + ime + L".ime").c_str(), FALSE);
     }
     ~Product()
     {
@@ -136,8 +102,8 @@ public:
         }
         RemoveTextServiceClassKeys(guid.c_str());
         RemoveProductKeys(guid.c_str());
-        DeleteFileW((SystemFolder() + L"\\" + ime + L".ime").c_str());
-        DeleteFileW((Wow64Folder() + L"\\" + ime + L".ime").c_str());
+        DeleteFileW((SystemFolder() + ime + L".ime").c_str());
+        DeleteFileW((Wow64Folder() + ime + L".ime").c_str());
     }
     void Fill() const
     {
@@ -197,17 +163,17 @@ inline void ExpectFullRegistration(const Product& p)
         EXPECT_EQ(0x0804u, RegDword(HKEY_LOCAL_MACHINE, key, L"LANGID"));
     }
     EXPECT_EQ(L"zerdaTSF", RegString(HKEY_CLASSES_ROOT, p.ClassKey(), nullptr));
-    EXPECT_EQ(SystemFolder() + L"\\" + p.DriverFile(),
+    EXPECT_EQ(SystemFolder() + p.DriverFile(),
               RegString(HKEY_CLASSES_ROOT, p.ClassKey() + L"\\InProcServer32", nullptr));
     EXPECT_EQ(L"Apartment", RegString(HKEY_CLASSES_ROOT, p.ClassKey() + L"\\InProcServer32", L"ThreadingModel"));
     EXPECT_EQ(L"zerdaTSF", RegString(HKEY_CLASSES_ROOT, p.Wow64ClassKey(), nullptr));
-    EXPECT_EQ(Wow64Folder() + L"\\" + p.DriverFile(),
+    EXPECT_EQ(Wow64Folder() + p.DriverFile(),
               RegString(HKEY_CLASSES_ROOT, p.Wow64ClassKey() + L"\\InProcServer32", nullptr));
     EXPECT_EQ(L"Apartment",
               RegString(HKEY_CLASSES_ROOT, p.Wow64ClassKey() + L"\\InProcServer32", L"ThreadingModel"));
 
     EXPECT_EQ(L"Uyghur Test Layout", RegString(HKEY_LOCAL_MACHINE, ProfileKey(p), L"Description"));
-    EXPECT_EQ(Wow64Folder() + L"\\" + p.DriverFile(), RegString(HKEY_LOCAL_MACHINE, ProfileKey(p), L"IconFile"));
+    EXPECT_EQ(Wow64Folder() + p.DriverFile(), RegString(HKEY_LOCAL_MACHINE, ProfileKey(p), L"IconFile"));
     EXPECT_EQ(1u, RegDword(HKEY_LOCAL_MACHINE, ProfileKey(p), L"Enable"));
     EXPECT_EQ(1u, RegDword(HKEY_CURRENT_USER, ProfileKey(p), L"Enable"));
     EXPECT_EQ(8, RegisteredCategories(p));

@@ -103,7 +103,7 @@ TEST_F(RegistrationTest, RemovalLeavesNothingAndSparesAnotherProduct)
     ASSERT_TRUE(RegisterInputMethod());
     a.Fill();
     ASSERT_TRUE(RegisterInputMethod());
-    SetString(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + a.guid,
+    SetString(HKEY_LOCAL_MACHINE, UninstallKeyPath(a.guid),
               L"DisplayName", L"Zerda Test");
     ZeroMemory(&g_setup, sizeof g_setup);
 
@@ -120,7 +120,7 @@ TEST_F(RegistrationTest, RemovalLeavesNothingAndSparesAnotherProduct)
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, a.ProductKey()));
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, a.Wow64ProductKey()));
     EXPECT_FALSE(
-        RegKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + a.guid));
+        RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(a.guid)));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RemoveTextServiceClassKeys(a.guid.c_str()));
 
     ExpectFullRegistration(b);

@@ -14,8 +14,6 @@
 
 namespace {
 
-const std::wstring kUninstallList = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
 std::wstring RegisteredName(const wchar_t* value)
 {
     std::wstring text = RegString(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion", value);
@@ -70,7 +68,7 @@ TEST(InstallWorker, FullInstallationEndsInTheFinishedStage)
     EXPECT_TRUE(FileExists(run.group + L"كومپىيۇتېردىن يۇيۇش.lnk"));
     EXPECT_FALSE(FileExists(run.group + L"ياردەم ھۆججىتى.lnk"));
 
-    const std::wstring entry = kUninstallList + run.name;
+    const std::wstring entry = UninstallKeyPath(run.name);
     EXPECT_EQ(L"\"" + install + L"\\installer.exe\" /n " + run.name + L" /u",
               RegString(HKEY_LOCAL_MACHINE, entry, L"UninstallString"));
     EXPECT_EQ(RegisteredName(L"RegisteredOwner"), RegString(HKEY_LOCAL_MACHINE, entry, L"RegOwner"));
@@ -142,7 +140,7 @@ TEST(InstallWorker, ExistingFolderAcceptedClearsTheOldInstallationFirst)
     EXPECT_EQ(L"تامام(&O)", o.buttonText);
     EXPECT_TRUE(o.buttonEnabled);
     EXPECT_TRUE(o.homepageChecked && o.newsChecked);
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + run.name));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(run.name)));
 }
 
 TEST(InstallWorker, FolderThatCannotBeCreatedReturnsToTheFolderPage)
@@ -204,7 +202,7 @@ TEST(RunInstallSequence, FailingBackupStopsAfterTheEntryIsWritten)
     EXPECT_EQ(expected, windows.LogText());
     EXPECT_EQ(0, windows.BarPosition());
     // Earlier steps stay done; later ones did not run.
-    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + run.name));
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(run.name)));
     EXPECT_FALSE(DirExists(run.group.substr(0, run.group.size() - 1)));
     CoUninitialize();
 }

@@ -35,7 +35,7 @@ TEST(InstallWorker, FailingRegistrationEndsInTheFailedStageWithoutRollBack)
     EXPECT_TRUE(FileExists(Wow64Folder() + run.ime + L".ime"));
     EXPECT_TRUE(FileExists(install + L"installer.exe"));
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE,
-                              L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + run.name));
+                              UninstallKeyPath(run.name)));
     EXPECT_FALSE(FileExists(install + L"_backup_.dat"));
     EXPECT_FALSE(DirExists(run.group.substr(0, run.group.size() - 1)));
 }

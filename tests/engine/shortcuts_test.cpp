@@ -41,19 +41,7 @@ protected:
         DeleteTree(group_.substr(0, group_.size() - 1));
         CoUninitialize();
     }
-    std::vector<std::wstring> GroupFiles() const
-    {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW((group_ + L"*").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) return names;
-        do {
-            std::wstring n = fd.cFileName;
-            if (n != L"." && n != L"..") names.push_back(n);
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-        return names;
-    }
+    std::vector<std::wstring> GroupFiles() const { return Listing(group_); }
     ScratchFolder scratch_{L"lnk"};
     std::wstring install_, name_, display_, group_;
 };

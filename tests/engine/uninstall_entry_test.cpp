@@ -12,8 +12,6 @@
 
 namespace {
 
-const std::wstring kList = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
 class UninstallEntry : public ::testing::Test {
 protected:
     void SetUp() override
@@ -32,8 +30,8 @@ protected:
         SetProductField(product_field::kHelpTelephone, kHelpTelephoneChars, L"123");
         BoundedCopy(g_setup.plainInstallerPath, MAX_PATH, L"C:\\temp\\$zerdaInstaller$\\installer.exe");
     }
-    void TearDown() override { DeleteRegistryKey(HKEY_LOCAL_MACHINE, kList + name_); }
-    std::wstring Value(const wchar_t* value) const { return RegString(HKEY_LOCAL_MACHINE, kList + name_, value); }
+    void TearDown() override { DeleteRegistryKey(HKEY_LOCAL_MACHINE, UninstallKeyPath(name_)); }
+    std::wstring Value(const wchar_t* value) const { return RegString(HKEY_LOCAL_MACHINE, UninstallKeyPath(name_), value); }
 
     std::wstring name_;
 };
@@ -66,7 +64,7 @@ TEST_F(UninstallEntry, WritesTheSixteenValuesWithAQuotedCommand)
         L"UninstallString", L"InstallLocation", L"InstallSource", L"ModifyPath",
         // and, for deployment tools, the uninstall without any window
         L"QuietUninstallString"};
-    std::vector<std::wstring> names = ValueNames(kList + name_);
+    std::vector<std::wstring> names = ValueNames(UninstallKeyPath(name_));
     std::sort(expected.begin(), expected.end());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(expected, names);
@@ -111,7 +109,7 @@ TEST_F(UninstallEntry, GivenHelpLinkEmptyOwnerAndFileSource)
     EXPECT_EQ(L"", Value(L"RegOwner"));
     EXPECT_EQ(L"", Value(L"RegCompany"));
     // Both exist, written as empty strings.
-    std::vector<std::wstring> names = ValueNames(kList + name_);
+    std::vector<std::wstring> names = ValueNames(UninstallKeyPath(name_));
     EXPECT_EQ(17u, names.size());
     EXPECT_NE(names.end(), std::find(names.begin(), names.end(), L"RegOwner"));
     EXPECT_NE(names.end(), std::find(names.begin(), names.end(), L"RegCompany"));

@@ -43,29 +43,6 @@ int Place(const std::wstring& source, const std::wstring& destination, int compa
     return r;
 }
 
-// Names of a folder's entries as the listing gives them.
-std::vector<std::wstring> Listing(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring n = fd.cFileName;
-        if (n != L"." && n != L"..") names.push_back(n);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return names;
-}
-
-std::wstring TempFolder()
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    AppendBackslashIfMissing(temp, MAX_PATH);
-    return temp;
-}
-
 }  // namespace
 
 TEST(PlaceFile, NewFilesGetLowerCaseNamesAndTheCallerSeesTheLoweredPath)
@@ -368,7 +345,7 @@ TEST(PlaceFolderTree, SideCopyEndsTheWalkOfThatFolder)
     for (const wchar_t* n : {L"a.txt", L"b.txt", L"c.txt", L"d.txt", L"e.txt"}) ASSERT_TRUE(WriteFileText(src + L"\\" + n, "x"));
     ASSERT_TRUE(WriteFileText(src + L"\\" + blocked, "blocked"));
     ASSERT_TRUE(CreateDirectoryW((dst + L"\\" + Lower(blocked)).c_str(), nullptr));
-    std::vector<std::wstring> order = Listing(src);
+    std::vector<std::wstring> order = Listing(src, true);
     std::wstring side = TempFolder() + blocked + L".temp";
     DeleteFileW(side.c_str());
 

@@ -26,17 +26,7 @@ using robot_test::FromUtf8;
 using robot_test::Lower;
 using robot_test::Narrow;
 using robot_test::ReadDemoConfig;
-using robot_test::SystemFolder;
 using robot_test::Trim;
-
-std::wstring TempFolder()
-{
-    wchar_t t[MAX_PATH] = L"";
-    GetTempPathW(MAX_PATH, t);
-    std::wstring p = t;
-    if (!p.empty() && p.back() != L'\\') p += L'\\';
-    return p;
-}
 
 // One argument as the C runtime of the robot will split it again.
 std::wstring Quote(const std::wstring& arg)
@@ -98,33 +88,6 @@ RobotRun RunRobot(const std::vector<std::wstring>& args, DWORD timeoutMs = 40000
     std::printf("%s\n", bytes.c_str());
     DeleteFileW(outPath.c_str());
     return run;
-}
-
-struct Link {
-    bool loaded = false;
-    std::wstring target, arguments, workingFolder;
-};
-
-Link ReadLink(const std::wstring& path)
-{
-    Link link;
-    IShellLinkW* shell = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&shell))))
-        return link;
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
-            wchar_t text[1024];
-            link.loaded = true;
-            if (SUCCEEDED(shell->GetPath(text, 1024, nullptr, SLGP_RAWPATH))) link.target = text;
-            if (SUCCEEDED(shell->GetArguments(text, 1024))) link.arguments = text;
-            if (SUCCEEDED(shell->GetWorkingDirectory(text, 1024))) link.workingFolder = text;
-        }
-        file->Release();
-    }
-    shell->Release();
-    return link;
 }
 
 using Tree = std::map<std::wstring, std::string>;
@@ -209,8 +172,7 @@ struct Product {
     std::wstring GroupFolder() const { return robot_test::Folder(CSIDL_COMMON_PROGRAMS) + displayName + L"\\"; }
     std::wstring ProductKey() const { return L"Software\\ZerdaIME3\\" + guid; }
     std::wstring ProductKey32() const { return L"Software\\Wow6432Node\\ZerdaIME3\\" + guid; }
-    std::wstring UninstallKey() const
-    { return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + guid; }
+    std::wstring UninstallKey() const { return UninstallKeyPath(guid); }
     std::wstring TipKey() const { return L"Software\\Microsoft\\CTF\\TIP\\" + guid; }
 
     // Files of the installation: install folder, data folder and drivers.
@@ -381,9 +343,9 @@ public:
 
     RobotRun RepairFromShortcut(const Product& p, const wchar_t* shots, const std::wstring& log = L"")
     {
-        Link link = ReadLink(p.GroupFolder() + cycle_text::kRepairShortcut);
+        ShellLinkInfo link = ReadShellLink(p.GroupFolder() + cycle_text::kRepairShortcut);
         EXPECT_TRUE(link.loaded) << "repair shortcut missing";
-        std::vector<std::wstring> args = {L"repair", L"\"" + link.target + L"\" " + link.arguments,
+        std::vector<std::wstring> args = {L"repair", L"\"" + link.path + L"\" " + link.arguments,
                                           L"--cwd", link.workingFolder, L"--screens", screens + shots,
                                           L"--timeout", L"120"};
         if (!log.empty()) args.insert(args.end(), {L"--log", log});

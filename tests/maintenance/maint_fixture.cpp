@@ -21,15 +21,6 @@ std::wstring ShellPath(int csidl)
     return buffer;
 }
 
-std::wstring TempFolder()
-{
-    wchar_t buffer[MAX_PATH] = L"";
-    GetTempPathW(MAX_PATH, buffer);
-    std::wstring t = buffer;
-    if (!t.empty() && t.back() != L'\\') t += L'\\';
-    return t;
-}
-
 void SetString(HKEY key, const wchar_t* name, const std::wstring& value)
 {
     RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -80,22 +71,13 @@ void DeleteKey(HKEY root, const std::wstring& path)
 
 }  // namespace
 
-std::wstring NewBracedGuid()
-{
-    GUID g;
-    CoCreateGuid(&g);
-    wchar_t text[64];
-    StringFromGUID2(g, text, 64);
-    return text;
-}
-
 std::wstring CommonAppData() { return ShellPath(CSIDL_COMMON_APPDATA); }
 std::wstring CommonPrograms() { return ShellPath(CSIDL_COMMON_PROGRAMS); }
 std::wstring FamilyFolder() { return CommonAppData() + L"\\ZerdaIME3"; }
 
 FakeProduct::FakeProduct(const wchar_t* tag)
 {
-    guid = NewBracedGuid();
+    guid = NewGuidText();
     wchar_t unique[64];
     swprintf(unique, 64, L"%ls%lx", tag, GetCurrentProcessId());
     imeName = std::wstring(L"ztm") + unique;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/test_support.h"
+
 struct FakeProduct {
     std::wstring guid;         // braced, upper case
     std::wstring imeName;
@@ -25,8 +27,7 @@ struct FakeProduct {
 
     std::wstring ProductKey() const { return L"Software\\ZerdaIME3\\" + guid; }
     std::wstring ProductKey32() const { return L"Software\\Wow6432Node\\ZerdaIME3\\" + guid; }
-    std::wstring UninstallKey() const
-    { return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + guid; }
+    std::wstring UninstallKey() const { return UninstallKeyPath(guid); }
     std::wstring SystemDriver() const;
     std::wstring Wow64Driver() const;
 
@@ -38,7 +39,6 @@ struct FakeProduct {
     void LoadIntoSetup() const;
 };
 
-std::wstring NewBracedGuid();
 std::wstring CommonAppData();   // no trailing backslash
 std::wstring CommonPrograms();  // no trailing backslash
 std::wstring FamilyFolder();    // <CommonAppData>\ZerdaIME3

@@ -76,7 +76,7 @@ void LoadProduct(const std::wstring& guid, const std::wstring& display, const st
 TEST(RepairDialog, MissingBackupTellsTheUserAndEndsWithExitCodeOne)
 {
     ScratchFolder install(L"nobackup");
-    LoadProduct(NewBracedGuid(), L"Zt Repair", L"ztrep", install.Path() + L"\\", L"", L"");
+    LoadProduct(NewGuidText(), L"Zt Repair", L"ztrep", install.Path() + L"\\", L"", L"");
     SeenPrompt seen;
     SetPromptResponder(&RecordPrompt, &seen);
     SetRepairExitFunction(&RecordExit);
@@ -106,7 +106,7 @@ TEST(RepairDialog, FailedPlacementStopsTheSequence)
     ScratchFolder install(L"rinst");
     ScratchFolder payload(L"rpay");
     ASSERT_TRUE(WriteFileText(install / L"_backup_.dat", "archive"));
-    LoadProduct(NewBracedGuid(), L"Zt Repair", L"ztrepf", install.Path() + L"\\", L"", payload.Path());
+    LoadProduct(NewGuidText(), L"Zt Repair", L"ztrepf", install.Path() + L"\\", L"", payload.Path());
 
     std::wstring title, buttonBefore, buttonAfter, log;
     int bar = -1, state = -1;

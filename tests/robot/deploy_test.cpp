@@ -174,7 +174,7 @@ void RunDeployment(Deploy& t)
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
 
     // Repair and uninstall of a product that is not installed fail, and say why.
-    const std::wstring failLog = Deploy::TempFolder() + L"deploy not installed.log";
+    const std::wstring failLog = TempFolder() + L"deploy not installed.log";
     DeleteFileW(failLog.c_str());
     EXPECT_EQ(1603, t.Run(t.Setup() + L" /n " + t.guid + L" /r /quiet \"/log=" + failLog + L"\""));
     std::wstring log = ReadLog(failLog);
@@ -196,7 +196,7 @@ void RunDeployment(Deploy& t)
     CloseHandle(held);
 
     // Two quiet installs a moment apart: the first works, the second ends with 1618.
-    const std::wstring quietLog = Deploy::TempFolder() + L"deploy quiet.log";
+    const std::wstring quietLog = TempFolder() + L"deploy quiet.log";
     DeleteFileW(quietLog.c_str());
     std::wstring first = t.Setup() + L" /quiet \"/dir=" + t.quietFolder + L"\" \"/log=" + quietLog + L"\"";
     STARTUPINFOW si{};
@@ -240,7 +240,7 @@ void RunDeployment(Deploy& t)
     ASSERT_TRUE(CreateProcessW(nullptr, &holderCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                                &holderProcess));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 30000));
-    const std::wstring heldLog = Deploy::TempFolder() + L"deploy held.log";
+    const std::wstring heldLog = TempFolder() + L"deploy held.log";
     DeleteFileW(heldLog.c_str());
     EXPECT_EQ(3010, t.Run(t.Setup() + L" /quiet \"/log=" + heldLog + L"\""));
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(holderProcess.hProcess, 0)) << "the holder was ended";

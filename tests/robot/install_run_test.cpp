@@ -95,7 +95,7 @@ void CheckInstallation(InstallRun& t, const wchar_t* prefixName)
         {L"HelpTelephone", t.config[L"help_telephone"]},
         {L"UninstallString", command},
         {L"InstallLocation", folder},
-        {L"InstallSource", InstallRun::TempFolder() + L"$zerdaInstaller$\\installer.exe"},
+        {L"InstallSource", TempFolder() + L"$zerdaInstaller$\\installer.exe"},
         {L"ModifyPath", command},
     };
     HKEY k;
@@ -128,11 +128,11 @@ void CheckInstallation(InstallRun& t, const wchar_t* prefixName)
     EXPECT_EQ(links.size(), Listing(t.groupFolder).size());
     for (const Expected& e : links) {
         SCOPED_TRACE(Narrow(e.file));
-        Link link = ReadLink(t.groupFolder + e.file);
+        ShellLinkInfo link = ReadShellLink(t.groupFolder + e.file);
         ASSERT_TRUE(link.loaded);
         EXPECT_EQ(Lower(e.target), Lower(link.target));
         EXPECT_EQ(e.arguments, link.arguments);
-        EXPECT_EQ(Lower(e.iconFile), Lower(link.iconFile));
+        EXPECT_EQ(Lower(e.iconFile), Lower(link.iconPath));
         EXPECT_EQ(e.iconIndex, link.iconIndex);
         EXPECT_EQ(Lower(folder), Lower(link.workingFolder + (EndsWithSlash(link.workingFolder) ? L"" : L"\\")));
     }

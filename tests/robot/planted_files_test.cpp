@@ -23,15 +23,6 @@ const wchar_t kLicenceSuffix[] = L" - ئىشلىتىش كېلىشىمى";
 const wchar_t kWizardSuffix[] = L" قاچىلاش يېتەكچىسى";
 const wchar_t kProduct[] = L"{3E9A1C57-2B64-4D8F-A0C3-5F7E9B1D2A46}";
 
-std::wstring TempFolder()
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring t = temp;
-    if (!t.empty() && t.back() == L'\\') t.pop_back();
-    return t;
-}
-
 std::wstring Planted() { return BuildDir() + L"\\tests\\robot\\planted.dll"; }
 std::wstring PlantedProgram() { return BuildDir() + L"\\tests\\robot\\planted_program.exe"; }
 // Loaded at all, and called from the program itself (see planted.c).
@@ -176,7 +167,7 @@ TEST(PlantedFiles, DownloadedSetupRunsNoneAndKeepsItsWorkFolderClosed)
     ASSERT_TRUE(CopyFileW(Planted().c_str(), version.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(Planted().c_str(), atl.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(PlantedProgram().c_str(), interpreter.c_str(), FALSE));
-    const std::wstring work = TempFolder() + L"\\$zerdaInstaller$";
+    const std::wstring work = TempFolder() + L"$zerdaInstaller$";
 
     NativeFirst search(L"ZerdaIME3_Setup.exe", {L"version", L"atl"});
     // The user's own "COMSPEC" reaches the setup through its environment.
@@ -225,7 +216,7 @@ TEST(PlantedFiles, RepairCopyInTheTemporaryFolderIsClosedToOthers)
     RegSetValueExW(k, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                    static_cast<DWORD>((folder.size() + 1) * 2));
     RegCloseKey(k);
-    const std::wstring copy = TempFolder() + L"\\installer.exe";
+    const std::wstring copy = TempFolder() + L"installer.exe";
     DeleteFileW(copy.c_str());
 
     Process p;

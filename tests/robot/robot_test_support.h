@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/test_support.h"
+#include "formats/setup_image.h"
 
 namespace robot_test {
 std::wstring FromUtf8(const std::string& s)
@@ -58,24 +59,7 @@ std::map<std::wstring, std::wstring> ReadDemoConfig()
     return config;
 }
 
-std::wstring Folder(int csidl)
-{
-    wchar_t path[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, 0, path);
-    std::wstring p = path;
-    if (!p.empty() && p.back() != L'\\') p += L'\\';
-    return p;
-}
-
-std::wstring SystemFolder(bool wow64)
-{
-    wchar_t path[MAX_PATH] = L"";
-    if (wow64) GetSystemWow64DirectoryW(path, MAX_PATH);
-    else GetSystemDirectoryW(path, MAX_PATH);
-    std::wstring p = path;
-    if (!p.empty() && p.back() != L'\\') p += L'\\';
-    return p;
-}
+inline std::wstring Folder(int csidl) { return CommonFolder(csidl); }
 
 std::wstring Lower(std::wstring s)
 {
@@ -94,21 +78,6 @@ std::wstring StoredName(const std::wstring& path)
     return fd.cFileName;
 }
 
-std::vector<std::wstring> Listing(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring n = fd.cFileName;
-        if (n != L"." && n != L"..") names.push_back(n);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string Bytes(const std::wstring& path)
 {
     std::string data;
@@ -119,25 +88,8 @@ std::string Bytes(const std::wstring& path)
 // Start of the archive appended to a packed setup: the PE32+ LoaderFlags field.
 size_t PayloadOffset(const std::string& image)
 {
-    if (image.size() < 0x40) return 0;
-    uint32_t pe = *reinterpret_cast<const uint32_t*>(image.data() + 0x3C);
-    size_t loaderFlags = pe + 4 + 20 + 104;
-    if (loaderFlags + 4 > image.size()) return 0;
-    return *reinterpret_cast<const uint32_t*>(image.data() + loaderFlags);
-}
-
-WORD VersionLanguage(const std::wstring& file)
-{
-    DWORD handle = 0, size = GetFileVersionInfoSizeW(file.c_str(), &handle);
-    if (!size) return 0;
-    std::vector<BYTE> info(size);
-    if (!GetFileVersionInfoW(file.c_str(), 0, size, info.data())) return 0;
-    WORD* pairs = nullptr;
-    UINT bytes = 0;
-    if (!VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pairs), &bytes) ||
-        bytes < 4)
-        return 0;
-    return pairs[0];
+    return formats::image::ReadPayloadOffset(
+        formats::ByteSpan{reinterpret_cast<const uint8_t*>(image.data()), image.size()});
 }
 
 WORD Machine(const std::wstring& file)
@@ -147,57 +99,6 @@ WORD Machine(const std::wstring& file)
     uint32_t pe = *reinterpret_cast<const uint32_t*>(image.data() + 0x3C);
     if (pe + 6 > image.size()) return 0;
     return *reinterpret_cast<const uint16_t*>(image.data() + pe + 4);
-}
-
-struct Link {
-    bool loaded = false;
-    std::wstring target, arguments, workingFolder, iconFile, description;
-    int iconIndex = -1;
-};
-
-Link ReadLink(const std::wstring& path)
-{
-    Link link;
-    IShellLinkW* shell = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&shell))))
-        return link;
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
-            wchar_t text[1024];
-            link.loaded = true;
-            // The item list holds the target in full; the path text may be a narrow copy.
-            PIDLIST_ABSOLUTE items = nullptr;
-            if (SUCCEEDED(shell->GetIDList(&items)) && items) {
-                wchar_t path[MAX_PATH] = L"";
-                if (SHGetPathFromIDListW(items, path)) link.target = path;
-                CoTaskMemFree(items);
-            }
-            if (link.target.empty() && SUCCEEDED(shell->GetPath(text, 1024, nullptr, SLGP_RAWPATH))) link.target = text;
-            if (SUCCEEDED(shell->GetArguments(text, 1024))) link.arguments = text;
-            if (SUCCEEDED(shell->GetWorkingDirectory(text, 1024))) link.workingFolder = text;
-            if (SUCCEEDED(shell->GetDescription(text, 1024))) link.description = text;
-            int index = -1;
-            if (SUCCEEDED(shell->GetIconLocation(text, 1024, &index))) {
-                link.iconFile = text;
-                link.iconIndex = index;
-            }
-        }
-        file->Release();
-    }
-    shell->Release();
-    return link;
-}
-
-DWORD RegDword(HKEY root, const std::wstring& key, const wchar_t* value)
-{
-    HKEY k;
-    DWORD data = 0, bytes = sizeof data, type = 0;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return 0xFFFFFFFF;
-    LONG rc = RegQueryValueExW(k, value, nullptr, &type, reinterpret_cast<BYTE*>(&data), &bytes);
-    RegCloseKey(k);
-    return rc == ERROR_SUCCESS && type == REG_DWORD ? data : 0xFFFFFFFF;
 }
 
 void DeleteValue(HKEY root, const wchar_t* key, const wchar_t* name)
@@ -282,16 +183,7 @@ public:
         CoUninitialize();
     }
 
-    static std::wstring TempFolder()
-    {
-        wchar_t t[MAX_PATH];
-        GetTempPathW(MAX_PATH, t);
-        std::wstring p = t;
-        if (!p.empty() && p.back() != L'\\') p += L'\\';
-        return p;
-    }
-
-    std::wstring UninstallKey() const { return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + guid; }
+    std::wstring UninstallKey() const { return UninstallKeyPath(guid); }
 
     // The folder exists beforehand unless told otherwise, so that the overwrite question comes.
     void InstallThroughTheWindows(const wchar_t* prefixName, bool folderExists = true,
