@@ -94,7 +94,9 @@ bool IsUsableInstallFolder()
 bool FinishInterruptedUninstall()
 {
     wchar_t folder[MAX_PATH] = L"";
-    if (!ReadUninstallEntryLocation(g_setup.name, folder)) return false;
+    // A product key without its InstallLocation is a damaged installation,
+    // not a finished one: that stays the environment failure.
+    if (ProductKeyExists(g_setup.name) || !ReadUninstallEntryLocation(g_setup.name, folder)) return false;
     RunLog(L"The product's keys are gone and its uninstall entry is left: the uninstall is finished");
     RemoveInstallFolderAndEntry(g_setup.name, folder);
     return true;

@@ -18,7 +18,7 @@ DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
 {
     // An uninstall ended after the product's keys went left its entry, which
     // still names the folder of the setup that finishes it.
-    if (!ReadInstallLocation(ctx.name, ctx.installFolder))
+    if (!ReadInstallLocation(ctx.name, ctx.installFolder) && !ProductKeyExists(ctx.name))
         ReadUninstallEntryLocation(ctx.name, ctx.installFolder);  // may stay empty
 
     wchar_t source[MAX_PATH];

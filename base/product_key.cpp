@@ -16,6 +16,17 @@ bool ReadProductValue(const wchar_t* name, const wchar_t* valueName, wchar_t* bu
     return rc == ERROR_SUCCESS;
 }
 
+bool ProductKeyExists(const wchar_t* name)
+{
+    if (!name || !name[0]) return false;
+    wchar_t keyPath[128];
+    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s\\", name);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
 bool ReadInstallLocation(const wchar_t* name, wchar_t* buffer)
 {
     if (!ReadProductValue(name, L"InstallLocation", buffer, MAX_PATH)) return false;

@@ -6,6 +6,8 @@
 
 // --- product key Software\ZerdaIME3\<name> under HKEY_LOCAL_MACHINE ---
 bool ReadProductValue(const wchar_t* name, const wchar_t* valueName, wchar_t* buffer, size_t capacity);
+// Software\ZerdaIME3\<name> is there (whatever values it holds).
+bool ProductKeyExists(const wchar_t* name);
 bool ReadInstallLocation(const wchar_t* name, wchar_t* buffer /* 260 */);
 bool ReadDataLocation(const wchar_t* name, wchar_t* buffer /* 260 */);
 bool ReadImeNameValue(const wchar_t* name, wchar_t* buffer, size_t capacity);
