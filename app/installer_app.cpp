@@ -55,6 +55,18 @@ const wchar_t* ModeName(uint8_t mode)
 
 const wchar_t* UiName() { return IsQuietRun() ? L"quiet" : IsPassiveRun() ? L"passive" : L"interactive"; }
 
+// The repair or uninstall dialog; closed before its action ran: cancelled.
+template <typename Dialog>
+void RunMaintenanceDialog(int iconId)
+{
+    Dialog dialog;
+    dialog.m_hIcon = LoadAppIcon(iconId);
+    SetMainWindow(&dialog);
+    dialog.DoModal();
+    SetMainWindow(nullptr);
+    if (dialog.m_state == 0) SetRunResult(kExitCancelled);
+}
+
 // Quiet runs unpack without the dialog; the others show its progress.
 bool RunExtraction()
 {
@@ -327,19 +339,9 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
         bool done = repair ? RunRepairSequence() : RunUninstallSequence();
         SetRunResult(done ? kExitSuccess : kExitFailure);
     } else if (repair) {
-        CZD_Repair dialog;
-        dialog.m_hIcon = LoadAppIcon(IDI_REPAIR);
-        SetMainWindow(&dialog);
-        dialog.DoModal();
-        SetMainWindow(nullptr);
-        if (dialog.m_state == 0) SetRunResult(kExitCancelled);
+        RunMaintenanceDialog<CZD_Repair>(IDI_REPAIR);
     } else {
-        CCZD_Uninstall dialog;
-        dialog.m_hIcon = LoadAppIcon(IDI_UNINSTALL);
-        SetMainWindow(&dialog);
-        dialog.DoModal();
-        SetMainWindow(nullptr);
-        if (dialog.m_state == 0) SetRunResult(kExitCancelled);
+        RunMaintenanceDialog<CCZD_Uninstall>(IDI_UNINSTALL);
     }
 
     DeleteRunningCopy();

@@ -117,26 +117,25 @@ size_t JoinTempPath(const wchar_t* name, wchar_t* buffer)
     return BoundedAppend(buffer, MAX_PATH, name ? name : L"");
 }
 
-int GetSystemImePath(const wchar_t* imeName, wchar_t* buffer)
+namespace {
+// <folder>\<imeName>.ime with the folder from folderOf; the path's length,
+// 0 when the folder cannot be had.
+int ComposeImePath(UINT(WINAPI* folderOf)(LPWSTR, UINT), const wchar_t* imeName, wchar_t* buffer)
 {
     if (!buffer) return 0;
     buffer[0] = L'\0';
     wchar_t folder[MAX_PATH];
-    UINT n = GetSystemDirectoryW(folder, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return 0;
-    AppendBackslashIfMissing(folder, MAX_PATH);
-    BoundedFormat(buffer, MAX_PATH, L"%s%s.ime", folder, imeName ? imeName : L"");
-    return 1;
-}
-
-int GetWow64ImePath(const wchar_t* imeName, wchar_t* buffer)
-{
-    if (!buffer) return 0;
-    buffer[0] = L'\0';
-    wchar_t folder[MAX_PATH];
-    UINT n = GetSystemWow64DirectoryW(folder, MAX_PATH);
+    UINT n = folderOf(folder, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return 0;
     size_t length = BoundedFormat(buffer, MAX_PATH, EndsWithBackslash(folder) ? L"%s%s.ime" : L"%s\\%s.ime",
                                   folder, imeName ? imeName : L"");
     return static_cast<int>(length);
 }
+}  // namespace
+
+int GetSystemImePath(const wchar_t* imeName, wchar_t* buffer)
+{
+    return ComposeImePath(&GetSystemDirectoryW, imeName, buffer) ? 1 : 0;
+}
+
+int GetWow64ImePath(const wchar_t* imeName, wchar_t* buffer) { return ComposeImePath(&GetSystemWow64DirectoryW, imeName, buffer); }

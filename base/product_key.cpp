@@ -3,14 +3,23 @@
 #include "base/shared_routines.h"
 #include "platform/registry.h"
 
+namespace {
+// The product key opened for reading, or null.
+HKEY OpenProductKey(const wchar_t* name)
+{
+    wchar_t keyPath[128];
+    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s", name ? name : L"");
+    HKEY key = nullptr;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+}  // namespace
+
 bool ReadProductValue(const wchar_t* name, const wchar_t* valueName, wchar_t* buffer, size_t capacity)
 {
     if (!buffer || capacity == 0) return false;
     buffer[0] = L'\0';
-    wchar_t keyPath[128];
-    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s\\", name ? name : L"");
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    HKEY key = OpenProductKey(name);
+    if (!key) return false;
     LONG rc = RegReadString(key, valueName, buffer, capacity);
     RegCloseKey(key);
     return rc == ERROR_SUCCESS;
@@ -19,10 +28,8 @@ bool ReadProductValue(const wchar_t* name, const wchar_t* valueName, wchar_t* bu
 bool ProductKeyExists(const wchar_t* name)
 {
     if (!name || !name[0]) return false;
-    wchar_t keyPath[128];
-    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s\\", name);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    HKEY key = OpenProductKey(name);
+    if (!key) return false;
     RegCloseKey(key);
     return true;
 }
@@ -43,10 +50,8 @@ bool ReadImeNameValue(const wchar_t* name, wchar_t* buffer, size_t capacity)
 {
     if (!buffer || capacity == 0) return false;
     buffer[0] = L'\0';
-    wchar_t keyPath[128];
-    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s", name ? name : L"");
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    HKEY key = OpenProductKey(name);
+    if (!key) return false;
     RegReadString(key, L"IMEName", buffer, capacity);  // a missing value leaves it empty
     RegCloseKey(key);
     return true;
@@ -54,10 +59,8 @@ bool ReadImeNameValue(const wchar_t* name, wchar_t* buffer, size_t capacity)
 
 WORD ReadLangId(const wchar_t* name)
 {
-    wchar_t keyPath[128];
-    BoundedFormat(keyPath, 128, L"Software\\ZerdaIME3\\%s", name ? name : L"");
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    HKEY key = OpenProductKey(name);
+    if (!key) return 0;
     DWORD value = 0;
     RegReadDword(key, L"LANGID", &value);
     RegCloseKey(key);

@@ -74,35 +74,34 @@ bool PlaceImeDriverFiles(SetupContext& ctx)
     wchar_t imeName[kImeNameChars];
     BoundedCopyN(imeName, kImeNameChars, ImeName(ctx), kImeNameChars - 1);
 
-    wchar_t source[MAX_PATH], renamed[MAX_PATH], destination[MAX_PATH];
-
-    // 64-bit driver into the system folder.
-    BoundedFormat(source, MAX_PATH, L"%s\\zerdaIME.ime", ctx.payloadFolder);
-    BoundedFormat(renamed, MAX_PATH, L"%s\\zerdaIME.dll", ctx.payloadFolder);
-    if (!StampDriver(source, renamed, language, L"     错误: 无法创建IME驱动文件(err1)",
-                     L"     错误: 无法创建IME驱动文件(err2)"))
-        return false;
-    destination[0] = L'\0';
-    GetSystemImePath(imeName, destination);
-    if (!destination[0] || !PlaceFile(source, destination, 1, 0)) {
-        ReportProgress(0, L"     خاتالىق كۆرۈلدى: ime قوزغىتىش ھۆججىتىنى قۇرۇشقا بولمىدى");
-        return false;
+    // The 64-bit driver into the system folder, then the 32-bit one into the
+    // WOW64 system folder; each with its own failure lines.
+    struct Driver {
+        const wchar_t* folder;  // below the payload folder
+        const wchar_t* renameFailure;
+        const wchar_t* restoreFailure;
+        int (*destinationOf)(const wchar_t* imeName, wchar_t* buffer);
+        int modules32;
+        const wchar_t* placeFailure;
+    };
+    static const Driver kDrivers[] = {
+        {L"", L"     错误: 无法创建IME驱动文件(err1)", L"     错误: 无法创建IME驱动文件(err2)", &GetSystemImePath, 0,
+         L"     خاتالىق كۆرۈلدى: ime قوزغىتىش ھۆججىتىنى قۇرۇشقا بولمىدى"},
+        {L"x86\\", L"     错误: 无法创建IME驱动文件(err11)", L"     错误: 无法创建IME驱动文件(err22)", &GetWow64ImePath, 1,
+         L"     خاتالىق كۆرۈلدى: Wow64-IME قوزغىتىش ھۆججىتىنى قۇرۇشقا بولمىدى"},
+    };
+    for (const Driver& driver : kDrivers) {
+        wchar_t source[MAX_PATH], renamed[MAX_PATH], destination[MAX_PATH] = L"";
+        BoundedFormat(source, MAX_PATH, L"%s\\%szerdaIME.ime", ctx.payloadFolder, driver.folder);
+        BoundedFormat(renamed, MAX_PATH, L"%s\\%szerdaIME.dll", ctx.payloadFolder, driver.folder);
+        if (!StampDriver(source, renamed, language, driver.renameFailure, driver.restoreFailure)) return false;
+        driver.destinationOf(imeName, destination);
+        if (!destination[0] || !PlaceFile(source, destination, 1, driver.modules32)) {
+            ReportProgress(0, driver.placeFailure);
+            return false;
+        }
+        DeleteFileW(source);
     }
-    DeleteFileW(source);
-
-    // 32-bit driver into the WOW64 system folder.
-    BoundedFormat(source, MAX_PATH, L"%s\\x86\\zerdaIME.ime", ctx.payloadFolder);
-    BoundedFormat(renamed, MAX_PATH, L"%s\\x86\\zerdaIME.dll", ctx.payloadFolder);
-    if (!StampDriver(source, renamed, language, L"     错误: 无法创建IME驱动文件(err11)",
-                     L"     错误: 无法创建IME驱动文件(err22)"))
-        return false;
-    destination[0] = L'\0';
-    GetWow64ImePath(imeName, destination);
-    if (!destination[0] || !PlaceFile(source, destination, 1, 1)) {
-        ReportProgress(0, L"     خاتالىق كۆرۈلدى: Wow64-IME قوزغىتىش ھۆججىتىنى قۇرۇشقا بولمىدى");
-        return false;
-    }
-    DeleteFileW(source);
 
     wchar_t tree[MAX_PATH];
     BoundedFormat(tree, MAX_PATH, L"%s\\$windows$\\", ctx.payloadFolder);
@@ -122,6 +121,7 @@ bool PlaceImeDriverFiles(SetupContext& ctx)
 
     PlaceFolderTree(ctx.payloadFolder, ctx.installFolder, 0);
 
+    wchar_t destination[MAX_PATH];
     BoundedFormat(destination, MAX_PATH, L"%sinstaller.exe", ctx.installFolder);
     if (!PlaceFile(ctx.plainInstallerPath, destination, 1, 0)) {
         ReportProgress(0, L"     خاتالىق كۆرۈلدى:installer.exe ھۆججىتىنى قۇرۇشقا بولمىدى");

@@ -24,23 +24,22 @@ const wchar_t kProfilesInterface[] = L"{1F02B6C5-7842-4EE6-8A0B-9A24183A95CA}";
 const wchar_t kCategoryMgrClass[] = L"{A4B544A1-438D-4B41-9325-869523E2D6C7}";
 const wchar_t kCategoryMgrInterface[] = L"{C3ACEFB5-F69D-4905-938F-FCADCF4BE830}";
 
-const wchar_t kCatKeyboard[] = L"{34745C63-B2F0-4784-8B67-5E12C8701A31}";
-const wchar_t kCatDisplayAttribute[] = L"{046B8C80-1647-40F7-9B21-B93B81AABC1B}";
-const wchar_t kCatSecureMode[] = L"{49D2F9CE-1F5E-11D7-A6D3-00065B84435C}";
-const wchar_t kCatUiElementEnabled[] = L"{49D2F9CF-1F5E-11D7-A6D3-00065B84435C}";
-const wchar_t kCatInputModeCompartment[] = L"{CCF05DD7-4A87-11D7-A6E2-00065B84435C}";
-const wchar_t kCatComless[] = L"{364215D9-75BC-11D7-A6EF-00065B84435C}";
-const wchar_t kCatImmersive[] = L"{13A016DF-560B-46CD-947A-4C3AF1E0E35D}";
-const wchar_t kCatSystray[] = L"{25504FB4-7BAB-4BC1-9C69-CF81890F0EF5}";
+// The eight categories the text service joins.
+enum Category { kKeyboard, kDisplayAttribute, kSecureMode, kUiElementEnabled, kInputModeCompartment, kComless,
+                kImmersive, kSystray };
+const wchar_t* const kCategoryGuids[] = {
+    L"{34745C63-B2F0-4784-8B67-5E12C8701A31}", L"{046B8C80-1647-40F7-9B21-B93B81AABC1B}",
+    L"{49D2F9CE-1F5E-11D7-A6D3-00065B84435C}", L"{49D2F9CF-1F5E-11D7-A6D3-00065B84435C}",
+    L"{CCF05DD7-4A87-11D7-A6E2-00065B84435C}", L"{364215D9-75BC-11D7-A6EF-00065B84435C}",
+    L"{13A016DF-560B-46CD-947A-4C3AF1E0E35D}", L"{25504FB4-7BAB-4BC1-9C69-CF81890F0EF5}",
+};
 
 // Registration order; the last two only from 6.2 on.
-const wchar_t* const kRegisterOrder[] = {
-    kCatKeyboard, kCatDisplayAttribute, kCatSecureMode, kCatUiElementEnabled,
-    kCatInputModeCompartment, kCatComless, kCatImmersive, kCatSystray,
+const Category kRegisterOrder[] = {
+    kKeyboard, kDisplayAttribute, kSecureMode, kUiElementEnabled, kInputModeCompartment, kComless, kImmersive, kSystray,
 };
-const wchar_t* const kUnregisterOrder[] = {
-    kCatKeyboard, kCatSecureMode, kCatUiElementEnabled, kCatInputModeCompartment,
-    kCatComless, kCatDisplayAttribute, kCatImmersive, kCatSystray,
+const Category kUnregisterOrder[] = {
+    kKeyboard, kSecureMode, kUiElementEnabled, kInputModeCompartment, kComless, kDisplayAttribute, kImmersive, kSystray,
 };
 
 constexpr uint32_t kProfileEnabledBit = 0x4000;
@@ -152,10 +151,10 @@ bool RegisterTipCategories(const GUID& classId, const GUID& profileId)
     if (!manager) return false;
     bool ok = true;
     for (int i = 0; i < 6 && ok; ++i)
-        ok = SUCCEEDED(manager->RegisterCategory(classId, GuidFromText(kRegisterOrder[i]), profileId));
+        ok = SUCCEEDED(manager->RegisterCategory(classId, GuidFromText(kCategoryGuids[kRegisterOrder[i]]), profileId));
     if (ok && IsSystemAtLeast62())
         for (int i = 6; i < 8 && ok; ++i)
-            ok = SUCCEEDED(manager->RegisterCategory(classId, GuidFromText(kRegisterOrder[i]), profileId));
+            ok = SUCCEEDED(manager->RegisterCategory(classId, GuidFromText(kCategoryGuids[kRegisterOrder[i]]), profileId));
     manager->Release();
     return ok;
 }
@@ -164,8 +163,8 @@ void UnregisterTipCategories(const GUID& classId, const GUID& profileId)
 {
     ITfCategoryMgr* manager = CreateCategoryManager();
     if (!manager) return;
-    for (const wchar_t* category : kUnregisterOrder)
-        manager->UnregisterCategory(classId, GuidFromText(category), profileId);
+    for (Category category : kUnregisterOrder)
+        manager->UnregisterCategory(classId, GuidFromText(kCategoryGuids[category]), profileId);
     manager->Release();
 }
 

@@ -72,19 +72,28 @@ void DeleteMatchingValues(HKEY key, const wchar_t* text, bool firstOnly)
     for (const std::wstring& name : MatchingValueNames(key, text, firstOnly)) RegDeleteValueW(key, name.c_str());
 }
 
+// The names of a key's subkeys that fit `capacity` characters (terminator included).
+std::vector<std::wstring> SubkeyNames(HKEY key, DWORD capacity)
+{
+    std::vector<std::wstring> names;
+    std::vector<wchar_t> name(capacity);
+    for (DWORD index = 0;; ++index) {
+        DWORD chars = capacity;
+        LONG rc = RegEnumKeyExW(key, index, name.data(), &chars, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc == ERROR_SUCCESS) names.emplace_back(name.data());
+    }
+    return names;
+}
+
 void DeleteLayoutSubkeys(const wchar_t* layoutsPath, const wchar_t* identifier)
 {
     HKEY layouts = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, layoutsPath, 0, KEY_ALL_ACCESS, &layouts) != ERROR_SUCCESS) return;
     std::vector<std::wstring> matches;
-    wchar_t name[20];
-    for (DWORD index = 0;; ++index) {
-        DWORD chars = 20;
-        LONG rc = RegEnumKeyExW(layouts, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS) break;
-        if (rc != ERROR_SUCCESS) continue;  // a longer name is no layout identifier
-        if (SameTextIgnoringCase(name, identifier)) matches.emplace_back(name);
-    }
+    // A longer name is no layout identifier.
+    for (const std::wstring& name : SubkeyNames(layouts, 20))
+        if (SameTextIgnoringCase(name.c_str(), identifier)) matches.push_back(name);
     for (const std::wstring& match : matches) {
         HKEY sub = nullptr;
         if (RegOpenKeyExW(layouts, match.c_str(), 0, KEY_ALL_ACCESS, &sub) == ERROR_SUCCESS)
@@ -96,15 +105,7 @@ void DeleteLayoutSubkeys(const wchar_t* layoutsPath, const wchar_t* identifier)
 
 void DeleteFromUserPreloadLists(const wchar_t* identifier)
 {
-    std::vector<std::wstring> users;
-    wchar_t name[128];
-    for (DWORD index = 0;; ++index) {
-        DWORD chars = 128;
-        LONG rc = RegEnumKeyExW(HKEY_USERS, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS) break;
-        if (rc == ERROR_SUCCESS) users.emplace_back(name);
-    }
-    for (const std::wstring& user : users) {
+    for (const std::wstring& user : SubkeyNames(HKEY_USERS, 128)) {
         wchar_t path[160];
         BoundedFormat(path, 160, L"%s\\Keyboard Layout\\Preload", user.c_str());
         HKEY preload = nullptr;
@@ -208,32 +209,39 @@ LONG DeleteRegistryTree(HKEY parent, const wchar_t* name, HKEY handle)
     return RegDeleteKeyW(parent, name);
 }
 
-LONG RemoveTextServiceClassKeys(const wchar_t* name)
+namespace {
+// Deletes each key the formats name with the product key name; the result
+// is the last deletion's. A name that is not a GUID text deletes nothing.
+template <size_t N>
+LONG DeleteProductNamedKeys(HKEY root, const wchar_t* name, const wchar_t* const (&formats)[N])
 {
     if (!ParseProductKeyName(name, nullptr)) return ERROR_INVALID_PARAMETER;
-    wchar_t path[128];
-    BoundedFormat(path, 128, L"CLSID\\%s", name);
-    DeleteTreeAt(HKEY_CLASSES_ROOT, path);
-    BoundedFormat(path, 128, L"Wow6432Node\\CLSID\\%s", name);
-    return DeleteTreeAt(HKEY_CLASSES_ROOT, path);
+    LONG rc = ERROR_SUCCESS;
+    for (const wchar_t* format : formats) {
+        wchar_t path[128];
+        BoundedFormat(path, 128, format, name);
+        rc = DeleteTreeAt(root, path);
+    }
+    return rc;
+}
+}  // namespace
+
+LONG RemoveTextServiceClassKeys(const wchar_t* name)
+{
+    static const wchar_t* const kKeys[] = {L"CLSID\\%s", L"Wow6432Node\\CLSID\\%s"};
+    return DeleteProductNamedKeys(HKEY_CLASSES_ROOT, name, kKeys);
 }
 
 LONG RemoveOwnProductKeys(const wchar_t* name)
 {
-    if (!ParseProductKeyName(name, nullptr)) return ERROR_INVALID_PARAMETER;
-    wchar_t path[128];
-    BoundedFormat(path, 128, L"Software\\ZerdaIME3\\%s", name);
-    DeleteTreeAt(HKEY_LOCAL_MACHINE, path);
-    BoundedFormat(path, 128, L"Software\\Wow6432Node\\ZerdaIME3\\%s", name);
-    return DeleteTreeAt(HKEY_LOCAL_MACHINE, path);
+    static const wchar_t* const kKeys[] = {L"Software\\ZerdaIME3\\%s", L"Software\\Wow6432Node\\ZerdaIME3\\%s"};
+    return DeleteProductNamedKeys(HKEY_LOCAL_MACHINE, name, kKeys);
 }
 
 LONG RemoveUninstallEntry(const wchar_t* name)
 {
-    if (!ParseProductKeyName(name, nullptr)) return ERROR_INVALID_PARAMETER;
-    wchar_t path[128];
-    BoundedFormat(path, 128, L"%s\\%s", kUninstallList, name);
-    return DeleteTreeAt(HKEY_LOCAL_MACHINE, path);
+    static const wchar_t* const kKeys[] = {L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s"};
+    return DeleteProductNamedKeys(HKEY_LOCAL_MACHINE, name, kKeys);
 }
 
 bool ReadUninstallEntryLocation(const wchar_t* name, wchar_t* buffer)

@@ -8,6 +8,7 @@
 #include "base/setup_context.h"
 #include "files/in_use.h"
 #include "maintenance/maintenance_texts.h"
+#include "resources/resource.h"
 
 namespace {
 LOGFONTW LogFontDescription()
@@ -80,4 +81,47 @@ void RunMaintenanceAction(CDialog& dialog, const MaintenanceControls& controls, 
     } else if (wcscmp(text, maint_text::kFinishButton) == 0) {
         dialog.OnOK();
     }
+}
+
+void CMaintenanceDialog::DoDataExchange(CDataExchange* pDX)
+{
+    DDX_Control(pDX, IDOK, m_action);
+    DDX_Control(pDX, IDC_PROGRESS, m_progress);
+    DDX_Control(pDX, IDC_LOG, m_log);
+    DDX_Control(pDX, IDC_HEADER, m_header);
+}
+
+void CMaintenanceDialog::ShowIcons()
+{
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+}
+
+void CMaintenanceDialog::CompleteInit(const wchar_t* titleSuffix, const wchar_t* actionText)
+{
+    wchar_t title[MAX_PATH];
+    BoundedFormat(title, MAX_PATH, L"%s%s", DisplayName(g_setup), titleSuffix);
+    SetWindowText(title);
+    m_action.SetWindowText(actionText);
+    CreateMaintenanceLogFont(m_logFont);
+    m_log.SetFont(m_logFont, TRUE);
+    if (IsPassiveRun()) ::PostMessageW(m_hWnd, WM_COMMAND, IDOK, 0);
+}
+
+BEGIN_COMMAND_MAP(CMaintenanceDialog)
+    ON_BN_CLICKED(IDOK, OnAction)
+END_COMMAND_MAP()
+
+void CMaintenanceDialog::OnAction()
+{
+    RunMaintenanceAction(*this, {m_action, m_progress, m_log, m_header}, m_state, ActionText(), Sequence());
+}
+
+bool CMaintenanceDialog::OnDrawItem(int controlId, DRAWITEMSTRUCT* item)
+{
+    if (controlId != IDC_HEADER) return false;
+    wchar_t text[MAX_PATH];
+    FormatHeaderLine(text);
+    DrawMaintenanceHeader(item, HeaderIcon(), text);
+    return true;
 }

@@ -64,23 +64,10 @@ bool RunRepairSequence()
     return true;
 }
 
-BEGIN_COMMAND_MAP(CZD_Repair)
-    ON_BN_CLICKED(IDOK, OnAction)
-END_COMMAND_MAP()
-
-void CZD_Repair::DoDataExchange(CDataExchange* pDX)
-{
-    DDX_Control(pDX, IDOK, m_action);
-    DDX_Control(pDX, IDC_PROGRESS, m_progress);
-    DDX_Control(pDX, IDC_LOG, m_log);
-    DDX_Control(pDX, IDC_HEADER, m_header);
-}
-
 BOOL CZD_Repair::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    SetIcon(m_hIcon, TRUE);
-    SetIcon(m_hIcon, FALSE);
+    ShowIcons();
 
     wchar_t backup[MAX_PATH];
     BoundedFormat(backup, MAX_PATH, L"%s_backup_.dat", g_setup.installFolder);
@@ -97,33 +84,15 @@ BOOL CZD_Repair::OnInitDialog()
     }
     CloseHandle(file);
 
-    m_action.SetWindowText(maint_text::kRepairButton);
-    wchar_t title[MAX_PATH];
-    BoundedFormat(title, MAX_PATH, L"%s%s", DisplayName(g_setup), maint_text::kRepairTitleSuffix);
-    SetWindowText(title);
-
-    CreateMaintenanceLogFont(m_logFont);
-    m_log.SetFont(m_logFont, TRUE);
-    // A passive run presses the action button itself once the dialog is up.
-    if (IsPassiveRun()) ::PostMessageW(m_hWnd, WM_COMMAND, IDOK, 0);
+    CompleteInit(maint_text::kRepairTitleSuffix, maint_text::kRepairButton);
     return TRUE;
 }
 
-void CZD_Repair::OnAction()
-{
-    RunMaintenanceAction(*this, {m_action, m_progress, m_log, m_header}, m_state, maint_text::kRepairButton, &RunRepairSequence);
-}
+const wchar_t* CZD_Repair::ActionText() const { return maint_text::kRepairButton; }
 
-bool CZD_Repair::OnDrawItem(int controlId, DRAWITEMSTRUCT* item)
+void CZD_Repair::FormatHeaderLine(wchar_t* out) const
 {
-    if (controlId != IDC_HEADER) return false;
-    wchar_t text[MAX_PATH];
-    if (m_state == 0)
-        BoundedCopy(text, MAX_PATH, maint_text::kRepairHeaderReady);
-    else if (m_state == 1)
-        BoundedFormat(text, MAX_PATH, maint_text::kRepairHeaderRunning, DisplayName(g_setup));
-    else
-        BoundedCopy(text, MAX_PATH, maint_text::kRepairHeaderDone);
-    DrawMaintenanceHeader(item, IDI_REPAIR, text);
-    return true;
+    if (m_state == 0) BoundedCopy(out, MAX_PATH, maint_text::kRepairHeaderReady);
+    else if (m_state == 1) BoundedFormat(out, MAX_PATH, maint_text::kRepairHeaderRunning, DisplayName(g_setup));
+    else BoundedCopy(out, MAX_PATH, maint_text::kRepairHeaderDone);
 }

@@ -1,6 +1,7 @@
 // The repair dialog (140) and its sequence.
 #pragma once
-#include "platform/window.h"
+#include "maintenance/header_band.h"
+#include "resources/resource.h"
 
 bool RunRepairSequence();
 
@@ -10,23 +11,13 @@ bool RunRepairSequence();
 using ProcessExitFunction = void (*)(int exitCode);
 void SetRepairExitFunction(ProcessExitFunction exitFunction);
 
-class CZD_Repair : public CDialog {
+class CZD_Repair : public CMaintenanceDialog {
 public:
-    CZD_Repair() : CDialog(140, static_cast<HWND>(nullptr)) {}
-    int m_state = 0;  // 0 ready, 1 repairing, 2 finished
-    HICON m_hIcon = nullptr;
-    CFont m_logFont;
-
-    CButton m_action;          // 1
-    CProgressCtrl m_progress;  // 1008
-    CEdit m_log;               // 1006
-    CButton m_header;          // 1032
-
-    void OnAction();
-
+    CZD_Repair() : CMaintenanceDialog(140) {}
 protected:
     BOOL OnInitDialog() override;
-    void DoDataExchange(CDataExchange* pDX) override;
-    bool OnDrawItem(int controlId, DRAWITEMSTRUCT* item) override;
-    DECLARE_COMMAND_MAP()
+    int HeaderIcon() const override { return IDI_REPAIR; }
+    void FormatHeaderLine(wchar_t* out) const override;
+    const wchar_t* ActionText() const override;
+    SequenceFunction Sequence() const override { return &RunRepairSequence; }
 };

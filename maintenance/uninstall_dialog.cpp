@@ -271,49 +271,18 @@ bool RunUninstallSequence()
 
 // --- the dialog ---
 
-BEGIN_COMMAND_MAP(CCZD_Uninstall)
-    ON_BN_CLICKED(IDOK, OnAction)
-END_COMMAND_MAP()
-
-void CCZD_Uninstall::DoDataExchange(CDataExchange* pDX)
-{
-    DDX_Control(pDX, IDOK, m_action);
-    DDX_Control(pDX, IDC_PROGRESS, m_progress);
-    DDX_Control(pDX, IDC_LOG, m_log);
-    DDX_Control(pDX, IDC_HEADER, m_header);
-}
-
 BOOL CCZD_Uninstall::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    SetIcon(m_hIcon, TRUE);
-    SetIcon(m_hIcon, FALSE);
-
-    wchar_t title[MAX_PATH];
-    BoundedFormat(title, MAX_PATH, L"%s%s", DisplayName(g_setup), maint_text::kUninstallTitleSuffix);
-    SetWindowText(title);
-    m_action.SetWindowText(maint_text::kUninstallButton);
-
-    CreateMaintenanceLogFont(m_logFont);
-    m_log.SetFont(m_logFont, TRUE);
-    // A passive run presses the action button itself once the dialog is up.
-    if (IsPassiveRun()) ::PostMessageW(m_hWnd, WM_COMMAND, IDOK, 0);
+    ShowIcons();
+    CompleteInit(maint_text::kUninstallTitleSuffix, maint_text::kUninstallButton);
     return TRUE;
 }
 
-void CCZD_Uninstall::OnAction()
-{
-    RunMaintenanceAction(*this, {m_action, m_progress, m_log, m_header}, m_state, maint_text::kUninstallButton, &RunUninstallSequence);
-}
+const wchar_t* CCZD_Uninstall::ActionText() const { return maint_text::kUninstallButton; }
 
-bool CCZD_Uninstall::OnDrawItem(int controlId, DRAWITEMSTRUCT* item)
+void CCZD_Uninstall::FormatHeaderLine(wchar_t* out) const
 {
-    if (controlId != IDC_HEADER) return false;
-    wchar_t text[MAX_PATH];
-    if (m_state == 2)
-        BoundedCopy(text, MAX_PATH, maint_text::kUninstallHeaderDone);
-    else
-        BoundedFormat(text, MAX_PATH, maint_text::kUninstallHeaderReady, DisplayName(g_setup));
-    DrawMaintenanceHeader(item, IDI_UNINSTALL, text);
-    return true;
+    if (m_state == 2) BoundedCopy(out, MAX_PATH, maint_text::kUninstallHeaderDone);
+    else BoundedFormat(out, MAX_PATH, maint_text::kUninstallHeaderReady, DisplayName(g_setup));
 }

@@ -2,7 +2,8 @@
 #pragma once
 #include <cstddef>
 
-#include "platform/window.h"
+#include "maintenance/header_band.h"
+#include "resources/resource.h"
 
 bool RunUninstallSequence();
 void RemoveProductFiles(const wchar_t* name);
@@ -17,23 +18,13 @@ bool SplitToolUninstallCommand(const wchar_t* command, const wchar_t* installFol
 // Starts that command hidden through the shell; nothing waits for it.
 void RunToolUninstallCommand();
 
-class CCZD_Uninstall : public CDialog {
+class CCZD_Uninstall : public CMaintenanceDialog {
 public:
-    CCZD_Uninstall() : CDialog(141, static_cast<HWND>(nullptr)) {}
-    int m_state = 0;  // 0 ready, 1 uninstalling, 2 finished
-    HICON m_hIcon = nullptr;
-    CFont m_logFont;
-
-    CButton m_action;        // 1
-    CProgressCtrl m_progress;  // 1008
-    CEdit m_log;             // 1006
-    CButton m_header;        // 1032
-
-    void OnAction();
-
+    CCZD_Uninstall() : CMaintenanceDialog(141) {}
 protected:
     BOOL OnInitDialog() override;
-    void DoDataExchange(CDataExchange* pDX) override;
-    bool OnDrawItem(int controlId, DRAWITEMSTRUCT* item) override;
-    DECLARE_COMMAND_MAP()
+    int HeaderIcon() const override { return IDI_UNINSTALL; }
+    void FormatHeaderLine(wchar_t* out) const override;
+    const wchar_t* ActionText() const override;
+    SequenceFunction Sequence() const override { return &RunUninstallSequence; }
 };

@@ -8,17 +8,12 @@
 #include "base/bounded_string.h"
 #include "base/shared_routines.h"
 #include "platform/prompt.h"
+#include "wizard/wizard_texts.h"
 
 wchar_t g_lastChosenFolder[MAX_PATH] = L"";
 
 namespace {
-const wchar_t kFilter[] = L"文件夹\0*..*\0";
-const wchar_t kSelectText[] = L"选择(&O)";
-const wchar_t kOpenText[] = L"打开(&O)";
-const wchar_t kNameLabel[] = L"文件夹名称：";
-const wchar_t kCreateQuestion[] = L"目录“%s”不存在。\r\n是否创建该目录？";
-const wchar_t kCreateFailed[] = L"创建目录失败，请确定程序对当前路径的访问权限。";
-const wchar_t kMessageCaption[] = L"文件夹选择";
+using namespace wizard_text;
 
 constexpr int kTypeLabel = 1089, kTypeList = 1136, kClassicNameEdit = 1152, kReadOnlyBox = 1040,
               kNameLabelId = 1090;

@@ -13,19 +13,12 @@
 #include "resources/resource.h"
 #include "wizard/folder_chooser.h"
 #include "wizard/licence_dialog.h"
+#include "wizard/wizard_texts.h"
 
 wchar_t g_currentFolder[MAX_PATH] = L"c:\\";
 
 namespace {
-const wchar_t kCaptionSuffix[] = L" قاچىلاش يېتەكچىسى";
-const wchar_t kInstallText[] = L"قاچىلاش(&S)";
-const wchar_t kLinkText[] = L"ئىشلىتىش كېلىشىمىنى كۆرۈڭ(L)";
-const wchar_t kWelcomeLine[] = L"ۋارېك ئۇيغۇرچە كىرگۈزگۈچىسىنى ئىشلىتىشىڭىزنى قارشى ئالىمىز";
-const wchar_t kMakerLine[] = L"كېسترىن تور پەن-تېخنىكا چەكلىك شىركىتى";
-const wchar_t kInstallingLine[] = L" %s كومپيۇتېرىڭىزغا قاچىلىنىۋاتىدۇ، سەل تەخىر قىلىڭ";
-const wchar_t kFinishLine[] = L"تامام كۇنۇپكىسىنى بېسىپ قاچىلاشنى تاماملاڭ";
-const wchar_t kBrowseTitle[] = L"قاچىلاش مۇندەرىجىسىنى تاللاڭ...";
-const wchar_t kFaceName[] = L"ALKATIP";
+using namespace wizard_text;
 
 HFONT MakeFont(int height, int weight)
 {
