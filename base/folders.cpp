@@ -36,7 +36,7 @@ int CreateFolderPath(const wchar_t* path)
 
 namespace {
 
-// Starts "<interpreter> /d /c rmdir "<short path>" /s /q" hidden and waits up to a second.
+// Starts "<interpreter> /d /c rmdir "<short path>" /s /q" hidden and waits up to ten seconds.
 bool RunRemoveCommand(const wchar_t* path)
 {
     // The system folder's interpreter: "COMSPEC" is the user's to change, and
@@ -63,7 +63,10 @@ bool RunRemoveCommand(const wchar_t* path)
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
     SetPriorityClass(pi.hProcess, IDLE_PRIORITY_CLASS);
     ResumeThread(pi.hThread);
-    WaitForSingleObject(pi.hProcess, 1000);
+    // The child runs at idle priority: on a busy machine it may not finish
+    // within a second, and a folder that survives is taken for still wanted
+    // (payload fonts were copied into the install folder that way).
+    WaitForSingleObject(pi.hProcess, 10000);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return true;
