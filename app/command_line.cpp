@@ -15,6 +15,8 @@ bool ContainsAny(const wchar_t* text, const wchar_t* a, const wchar_t* b, const 
 
 }  // namespace
 
+bool HasRelaunchSwitch(const wchar_t* text) { return text && (Contains(text, L"/f") || Contains(text, L"/F")); }
+
 bool IsServiceCommandLine(const wchar_t* text) { return text && Contains(text, L"/GUID="); }
 
 bool HasReregistrationSwitch(const wchar_t* text)
@@ -40,7 +42,7 @@ void ParseCommandLine(const wchar_t* text, SetupContext& ctx)
         BoundedCopyN(ctx.name, kNameChars, at + 3, kNameChars - 1);
         if (wchar_t* blank = wcschr(ctx.name, L' ')) *blank = L'\0';
     }
-    ctx.relaunched = (Contains(text, L"/f") || Contains(text, L"/F")) ? 'y' : 0;
+    ctx.relaunched = HasRelaunchSwitch(text) ? 'y' : 0;
     if (ContainsAny(text, L"/u", L"/U", L"-u", L"-U")) ctx.modeCode = 'u';
     if (ContainsAny(text, L"/r", L"/R", L"-r", L"-R")) ctx.modeCode = 'r';
     if (ContainsAny(text, L"/g", L"/G", L"-g", L"-G")) ctx.modeCode = 'g';

@@ -6,6 +6,9 @@
 // "i"; otherwise the switches are found by case-sensitive substring search.
 void ParseCommandLine(const wchar_t* text, SetupContext& ctx);
 
+// "/f" or "/F" anywhere: the run is the relaunched temporary copy.
+bool HasRelaunchSwitch(const wchar_t* text);
+
 // "/GUID=" present: the service behaviours.
 bool IsServiceCommandLine(const wchar_t* text);
 // One of "/EMMODE=1", "/EMMODE=2", "/EMMODE=3".

@@ -78,16 +78,11 @@ bool RunExtraction()
     return result == IDOK;
 }
 
-// A relaunched copy appends to the log its starter opened.
-bool IsRelaunchedCommandLine(const wchar_t* text)
-{
-    return text && (wcsstr(text, L"/f") || wcsstr(text, L"/F"));
-}
-
 void StartRunLog(const wchar_t* commandLine)
 {
     if (!IsUnattendedRun() && !g_run.logPath[0]) return;
-    OpenRunLog(g_run.logPath, IsRelaunchedCommandLine(g_run.remaining));
+    // A relaunched copy appends to the log its starter opened.
+    OpenRunLog(g_run.logPath, HasRelaunchSwitch(g_run.remaining));
     RunLog(L"Command line: %s", commandLine ? commandLine : L"");
 }
 
@@ -157,7 +152,7 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     }
 
     // The relaunched copy works under its starter's guard.
-    if (!IsRelaunchedCommandLine(g_run.remaining) && !AcquireRunGuard()) {
+    if (!HasRelaunchSwitch(g_run.remaining) && !AcquireRunGuard()) {
         RunLog(L"Another setup of the ZerdaIME3 family is running; nothing was done");
         SetRunResult(kExitAnotherSetup);
         CoUninitialize();

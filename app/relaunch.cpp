@@ -69,9 +69,7 @@ DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
     }
     // Waiting here must not keep the copy from removing the folder this
     // run was started in.
-    wchar_t waitFolder[MAX_PATH];
-    DWORD tempLength = GetTempPathW(MAX_PATH, waitFolder);
-    if (tempLength > 0 && tempLength < MAX_PATH) SetCurrentDirectoryW(waitFolder);
+    if (n > 0 && n < MAX_PATH) SetCurrentDirectoryW(temp);
     // Whoever started this run learns the outcome only when the work is done.
     DWORD code = kExitFailure;
     if (start.hProcess) {

@@ -13,6 +13,19 @@ DWORD g_result = kExitSuccess;
 bool g_restartNeeded = false;
 bool g_resultLogged = false;
 
+size_t ComposeDatedLogPath(wchar_t* out)
+{
+    out[0] = L'\0';
+    wchar_t temp[MAX_PATH];
+    DWORD n = GetTempPathW(MAX_PATH, temp);
+    if (n == 0 || n >= MAX_PATH) return 0;
+    AppendBackslashIfMissing(temp, MAX_PATH);
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return BoundedFormat(out, MAX_PATH, L"%sZerdaIME3_Setup_%04u%02u%02u_%02u%02u%02u.log", temp, t.wYear, t.wMonth,
+                         t.wDay, t.wHour, t.wMinute, t.wSecond);
+}
+
 // The setup runs elevated and its logs may lie in the user's temporary
 // folder: a link planted under the log's name must not send the writes (or
 // a truncation) to another file.
@@ -86,19 +99,6 @@ void WriteUtf8(const wchar_t* text)
 }
 
 }  // namespace
-
-size_t ComposeDatedLogPath(wchar_t* out)
-{
-    out[0] = L'\0';
-    wchar_t temp[MAX_PATH];
-    DWORD n = GetTempPathW(MAX_PATH, temp);
-    if (n == 0 || n >= MAX_PATH) return 0;
-    AppendBackslashIfMissing(temp, MAX_PATH);
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    return BoundedFormat(out, MAX_PATH, L"%sZerdaIME3_Setup_%04u%02u%02u_%02u%02u%02u.log", temp, t.wYear, t.wMonth,
-                         t.wDay, t.wHour, t.wMinute, t.wSecond);
-}
 
 const wchar_t* OpenRunLog(const wchar_t* path, bool append)
 {

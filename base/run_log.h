@@ -14,10 +14,9 @@ enum : DWORD {
 
 // Opens path for appending (truncated first unless append); on failure the
 // log goes to a dated file in the temporary folder, and the first line says
-// why. path null or empty: the dated file. Returns the path in use.
+// why. path null or empty: the dated file
+// (<temp>\ZerdaIME3_Setup_<date>_<time>.log). Returns the path in use.
 const wchar_t* OpenRunLog(const wchar_t* path, bool append);
-// The name a run without "/log=" uses: <temp>\ZerdaIME3_Setup_<date>_<time>.log.
-size_t ComposeDatedLogPath(wchar_t* out /* MAX_PATH */);
 bool IsRunLogOpen();
 const wchar_t* RunLogPath();
 void CloseRunLog();

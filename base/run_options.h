@@ -34,7 +34,6 @@ void ParseRunOptions(const wchar_t* commandLine, RunOptions& options);
 inline bool IsQuietRun() { return g_run.ui == kRunQuiet; }
 inline bool IsPassiveRun() { return g_run.ui == kRunPassive; }
 inline bool IsUnattendedRun() { return g_run.ui != kRunInteractive; }
-inline bool IsBadCommandLine(const RunOptions& o) { return o.unknownSwitch || o.badFolder; }
 
 // The switch list that "/?" shows.
 extern const wchar_t kRunSwitchHelp[];

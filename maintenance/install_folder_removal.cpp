@@ -40,6 +40,19 @@ void RemoveAllButSetup(const wchar_t* folder)
 
 }  // namespace
 
+void RemoveProductFolder(const wchar_t* folder)
+{
+    if (!PathExists(folder)) return;
+    // A damaged value must not take the system or other programs with it.
+    if (!IsFolderSafeToRemove(folder)) {
+        RunLog(L"Not removed (not a folder of the product alone): %s", folder);
+        return;
+    }
+    RemoveFolderTree(folder);
+    if (PathExists(folder)) RunLog(L"FAILED: folder not removed completely: %s", folder);
+    else RunLog(L"Removed: %s", folder);
+}
+
 void RemoveInstallFolderAndEntry(const wchar_t* name, const wchar_t* folder)
 {
     wchar_t base[MAX_PATH] = L"";
@@ -47,16 +60,9 @@ void RemoveInstallFolderAndEntry(const wchar_t* name, const wchar_t* folder)
         BoundedCopy(base, MAX_PATH, folder);
         AppendBackslashIfMissing(base, MAX_PATH);
     }
-    // A damaged value must not take the system or other programs with it.
-    bool ours = base[0] && PathExists(base) && IsFolderSafeToRemove(base);
-    if (base[0] && PathExists(base) && !ours) RunLog(L"Not removed (not a folder of the product alone): %s", base);
-
     // The entry's command runs the setup in this folder: it stays until the
     // entry is gone, so that the entry works for as long as it is listed.
-    if (ours) RemoveAllButSetup(base);
+    if (base[0] && PathExists(base) && IsFolderSafeToRemove(base)) RemoveAllButSetup(base);
     RemoveUninstallEntry(name);
-    if (!ours) return;
-    RemoveFolderTree(base);
-    if (PathExists(base)) RunLog(L"FAILED: folder not removed completely: %s", base);
-    else RunLog(L"Removed: %s", base);
+    if (base[0]) RemoveProductFolder(base);
 }

@@ -7,3 +7,6 @@
 // runs, then the entry, then the rest. A folder that is not the product's
 // alone is left as it is.
 void RemoveInstallFolderAndEntry(const wchar_t* name, const wchar_t* folder);
+// Removes a folder of the product with everything below it, unless it is
+// missing or not the product's alone (a damaged registry value); logged.
+void RemoveProductFolder(const wchar_t* folder);

@@ -48,19 +48,6 @@ bool IsPlainFileName(const wchar_t* name)
     return wcspbrk(name, L"\\/:") == nullptr;
 }
 
-void RemoveRegisteredFolder(const wchar_t* folder)
-{
-    // A damaged value must not take the system or other programs with it.
-    if (!PathExists(folder)) return;
-    if (!IsFolderSafeToRemove(folder)) {
-        RunLog(L"Not removed (not a folder of the product alone): %s", folder);
-        return;
-    }
-    RemoveFolderTree(folder);
-    if (PathExists(folder)) RunLog(L"FAILED: folder not removed completely: %s", folder);
-    else RunLog(L"Removed: %s", folder);
-}
-
 void RemoveLanguageAndTextService(const wchar_t* imeName)
 {
     GUID productGuid;
@@ -148,7 +135,7 @@ void RunToolUninstallCommand()
 void RemoveProductFiles(const wchar_t* name)
 {
     wchar_t folder[MAX_PATH];
-    if (ReadDataLocation(name, folder)) RemoveRegisteredFolder(folder);
+    if (ReadDataLocation(name, folder)) RemoveProductFolder(folder);
 
     ClearVirtualizedCopies();
 
@@ -254,7 +241,7 @@ bool RunUninstallSequence()
     // means no other product of the family is left.
     if (IsEngineFamilyFolderEmpty()) {
         ReportProgress(80, maint_text::kUninstallFamily);
-        RemoveRegisteredFolder(g_setup.dataFolder);
+        RemoveProductFolder(g_setup.dataFolder);
         RemoveFamilyKey(L"SOFTWARE\\ZerdaIME3");
         RemoveFamilyKey(L"SOFTWARE\\Wow6432Node\\ZerdaIME3");
     }
