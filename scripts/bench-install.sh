@@ -143,6 +143,9 @@ drive="$WINEPREFIX/drive_c"
 mkdir -p "$drive/bench/logs"
 cp "$out"/* "$work/run-timed.exe" "$drive/bench/"
 pf="$drive/Program Files"
+# Wine keeps its services only while a program runs: one holds them for the
+# whole benchmark (started without pipes, which Wine's helpers would inherit).
+wine 'C:\bench\run-timed.exe' --hold </dev/null >/dev/null 2>&1 &
 guid=$(sed -n 's/^text_service_guid *= *//p' demo/config.txt | tr -d '\r ')
 ime=$(sed -n 's/^ime_name *= *//p' demo/config.txt | tr -d '\r ')
 fonts_key='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Fonts'

@@ -3,6 +3,12 @@
  * installer may leave helpers behind that still work after it exits).
  *
  *   run-timed.exe SECONDS PROGRAM [ARGUMENT...]
+ *   run-timed.exe --hold      opens the desktop and sleeps until it is
+ *                             ended: Wine shuts its services down soon after
+ *                             the last program ends and boots them again
+ *                             with the next one, and the first program that
+ *                             needs the desktop starts its process; neither
+ *                             belongs in a timing
  *
  * Prints one line: "exit CODE process MS tree MS". When the tree is still
  * running after SECONDS, it names the processes left, ends them and exits
@@ -78,6 +84,11 @@ static void PrintLeftovers(HANDLE job)
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 2 && wcscmp(argv[1], L"--hold") == 0) {
+        GetDesktopWindow();
+        Sleep(INFINITE);
+        return 0;
+    }
     if (argc < 3) {
         fwprintf(stderr, L"usage: run-timed.exe SECONDS PROGRAM [ARGUMENT...]\n");
         return 1;
