@@ -209,6 +209,14 @@ declare -A label=([zerda]="this setup, /quiet" [nsis-zlib]="NSIS zlib, /S" [nsis
 declare -A size=([zerda]=zerda.exe [nsis-zlib]=nsis-zlib.exe [nsis-lzma]=nsis-lzma.exe [msi]=msi.msi)
 declare -A trees procs
 
+# The timer itself first: arguments must arrive as given, and a child that
+# outlives its parent (here a second of ping) must be waited for.
+echoed=$(timed cmd /d /c echo '/dir=C:\a b' 'x"y' | head -1)
+[ "$echoed" = '"/dir=C:\a b" "x\"y"' ] || { echo "the timer passed the arguments on as: $echoed" >&2; exit 1; }
+read -r _ _ _ process _ tree <<<"$(timed cmd /d /c start /b ping -n 2 127.0.0.1 | tail -1)"
+awk -v p="${process:-0}" -v t="${tree:-0}" 'BEGIN { exit !(t - p > 800) }' ||
+  { echo "the timer did not wait for a child that outlived its parent (process ${process:-?} ms, tree ${tree:-?} ms)" >&2; exit 1; }
+
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 # One round not counted: Wine's first start of each program reads its DLLs from disk.
 for name in "${names[@]}"; do install "$name" warm; uninstall "$name"; done
