@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every package the build, the tests and the demo need (Debian 12).
 # Safe to run again: apt skips what is there.
+#   install-deps.sh --bench   also the peer installer builders that
+#                             scripts/bench-install.sh compares against
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
@@ -8,6 +10,8 @@ SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 PKGS=(cmake make g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
       wine64 wine xvfb x11-utils imagemagick libminizip-dev zlib1g-dev googletest
       fonts-ukij-uyghur dpkg-dev unzip osslsigncode openssl clang-14 libclang-rt-14-dev)
+BENCH_PKGS=(nsis wixl)
+[ "${1:-}" != "--bench" ] || PKGS+=("${BENCH_PKGS[@]}")
 
 missing=()
 for p in "${PKGS[@]}"; do
