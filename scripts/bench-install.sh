@@ -9,14 +9,15 @@
 # the same machine). Prints each round, then per installer the setup size and
 # the median time, and the ratios this setup / each peer.
 #   RUNS=5 BUILD_DIR=build WINVER=win7 scripts/bench-install.sh
-# Needs the peers' builders: scripts/install-deps.sh --bench. A missing build
-# tree is configured and the needed targets are built first.
+# Installs the peers' builders itself (scripts/install-deps.sh --bench). A
+# missing build tree is configured and the needed targets are built first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR="${BUILD_DIR:-build}"
 RUNS="${RUNS:-5}"
 WINVER="${WINVER:-win7}"
 LIMIT_S=120
+scripts/install-deps.sh --bench >/dev/null
 for tool in makensis wixl wixl-heat wine cmake openssl x86_64-w64-mingw32-gcc Xvfb; do
   command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/install-deps.sh --bench" >&2; exit 1; }
 done
