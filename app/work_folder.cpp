@@ -22,6 +22,28 @@ bool UniqueName(wchar_t* out, size_t capacity)
     return true;
 }
 
+// Work folders of runs that were ended before they could remove them. Only
+// a run that holds the run guard (or its relaunched copy) gets here, so no
+// other run is between making its folder and holding it; a folder that a
+// live run holds refuses to go.
+void RemoveLeftWorkFolders(const wchar_t* temp)
+{
+    wchar_t pattern[MAX_PATH];
+    if (BoundedFormat(pattern, MAX_PATH, L"%sZerdaIME3.*", temp) >= MAX_PATH - 1) return;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        wchar_t folder[MAX_PATH];
+        entry.cFileName[MAX_PATH - 1] = L'\0';
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            BoundedFormat(folder, MAX_PATH, L"%s%s", temp, entry.cFileName) >= MAX_PATH - 1)
+            continue;
+        RemoveFolderTree(folder);
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+}
+
 }  // namespace
 
 bool PrepareWorkFolder(SetupContext& ctx)
@@ -31,6 +53,7 @@ bool PrepareWorkFolder(SetupContext& ctx)
     if (!ComposeSystemTempFolder(temp)) return false;
     if (!FolderExists(temp)) CreateDirectoryW(temp, nullptr);
     if (HasReparsePointOnTheWay(temp, true)) return false;
+    RemoveLeftWorkFolders(temp);
     AdminOnlySecurity security(true);
     if (!security.Attributes()) return false;
 

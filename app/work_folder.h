@@ -2,7 +2,8 @@
 // folder (<Windows>\Temp\ZerdaIME3.<unique>), made new with an access list
 // for SYSTEM and the Administrators only and held open without delete
 // sharing until the run removes it. No other program can rename, replace or
-// redirect it, nor put anything into it; two runs never share one.
+// redirect it, nor put anything into it; two runs never share one. Folders
+// that ended runs left there go first.
 #pragma once
 #include "base/setup_context.h"
 

@@ -33,9 +33,21 @@ TEST(WorkFolder, OwnFolderInTheMachinesTemporaryFolderHeldUntilRemoved)
     RemoveWorkFolder(first.ctx);
     EXPECT_FALSE(DirExists(work));
 
-    // Never the same folder twice.
+    // Never the same folder twice; what a killed run left goes, what a live
+    // run holds stays.
+    const std::wstring left = MachineTempFolder() + L"ZerdaIME3.left", live = MachineTempFolder() + L"ZerdaIME3.live";
+    ASSERT_EQ(1, CreateFolderPath((left + L"\\zipdatas").c_str()));
+    ASSERT_TRUE(WriteFileText(left + L"\\zipdatas\\zerdaIME.ime", "driver"));
+    ASSERT_TRUE(CreateDirectoryW(live.c_str(), nullptr));
+    HANDLE held = CreateFileW(live.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
     ASSERT_TRUE(PrepareWorkFolder(second.ctx));
     EXPECT_NE(work, std::wstring(second.ctx.workFolder));
+    EXPECT_FALSE(DirExists(left));
+    EXPECT_TRUE(DirExists(live));
+    CloseHandle(held);
+    RemoveDirectoryW(live.c_str());
     RemoveWorkFolder(second.ctx);
     EXPECT_FALSE(DirExists(second.ctx.workFolder));
 }
