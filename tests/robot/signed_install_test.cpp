@@ -143,7 +143,7 @@ TEST_F(InstallRun, SignedSetupSplitsAndInstallsLikeAnUnsignedOne)
     // the backup is the payload without the outer signature.
     EXPECT_TRUE(Bytes(installFolder + L"installer.exe") == plain);
     EXPECT_TRUE(Bytes(installFolder + L"_backup_.dat") == archive);
-    EXPECT_FALSE(DirExists(workFolder));
+    EXPECT_TRUE(LeftWorkFolders().empty());
 
     for (const auto& [from, to] : std::vector<std::pair<std::wstring, std::wstring>>{
              {ime64, L"ime64.ime"}, {ime32, L"ime32.ime"}, {installFolder + L"config.exe", L"config.exe"},
