@@ -5,26 +5,27 @@
 #include <cwchar>
 
 #include "base/bounded_string.h"
+#include "base/shared_routines.h"
 
 namespace {
+
+void ScheduleContents(const wchar_t* folder);
+
+void ScheduleEntry(const WIN32_FIND_DATAW& entry, void* folder)
+{
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
+    wchar_t path[MAX_PATH];
+    if (BoundedFormat(path, MAX_PATH, L"%s\\%s", static_cast<const wchar_t*>(folder), entry.cFileName) >= MAX_PATH - 1)
+        return;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ScheduleContents(path);
+    MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
 
 void ScheduleContents(const wchar_t* folder)
 {
     wchar_t pattern[MAX_PATH];
     if (BoundedFormat(pattern, MAX_PATH, L"%s\\*", folder) >= MAX_PATH - 1) return;
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return;
-    do {
-        entry.cFileName[MAX_PATH - 1] = L'\0';
-        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-        wchar_t path[MAX_PATH];
-        if (BoundedFormat(path, MAX_PATH, L"%s\\%s", folder, entry.cFileName) >= MAX_PATH - 1) continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ScheduleContents(path);
-        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
+    ForEachListedEntry(pattern, &ScheduleEntry, const_cast<wchar_t*>(folder));
 }
 
 }  // namespace

@@ -173,7 +173,7 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
             RunLog(L"Another setup of the ZerdaIME3 family is running; nothing was done");
         else
             RunLogFailure(L"The guard against a second setup could not be made; nothing was done",
-                          L"ZerdaIME3\\Setup.Run", GetLastError());
+                          L"run guard", GetLastError());
         SetRunResult(guard == RunGuard::HeldByAnother ? kExitAnotherSetup : kExitFailure);
         CoUninitialize();
         return TRUE;

@@ -22,6 +22,14 @@ bool UniqueName(wchar_t* out, size_t capacity)
     return true;
 }
 
+void RemoveLeftWorkFolder(const WIN32_FIND_DATAW& entry, void* temp)
+{
+    wchar_t folder[MAX_PATH];
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        BoundedFormat(folder, MAX_PATH, L"%s%s", static_cast<const wchar_t*>(temp), entry.cFileName) < MAX_PATH - 1)
+        RemoveFolderTree(folder);
+}
+
 // Work folders of runs that were ended before they could remove them. Only
 // a run that holds the run guard (or its relaunched copy) gets here, so no
 // other run is between making its folder and holding it; a folder that a
@@ -29,19 +37,8 @@ bool UniqueName(wchar_t* out, size_t capacity)
 void RemoveLeftWorkFolders(const wchar_t* temp)
 {
     wchar_t pattern[MAX_PATH];
-    if (BoundedFormat(pattern, MAX_PATH, L"%sZerdaIME3.*", temp) >= MAX_PATH - 1) return;
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return;
-    do {
-        wchar_t folder[MAX_PATH];
-        entry.cFileName[MAX_PATH - 1] = L'\0';
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            BoundedFormat(folder, MAX_PATH, L"%s%s", temp, entry.cFileName) >= MAX_PATH - 1)
-            continue;
-        RemoveFolderTree(folder);
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
+    if (BoundedFormat(pattern, MAX_PATH, L"%sZerdaIME3.*", temp) < MAX_PATH - 1)
+        ForEachListedEntry(pattern, &RemoveLeftWorkFolder, const_cast<wchar_t*>(temp));
 }
 
 }  // namespace

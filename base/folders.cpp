@@ -18,6 +18,19 @@ bool FolderExists(const wchar_t* path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+void ForEachListedEntry(const wchar_t* pattern, void (*visit)(const WIN32_FIND_DATAW& entry, void* context),
+                        void* context)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        entry.cFileName[MAX_PATH - 1] = L'\0';
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) visit(entry, context);
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+}
+
 bool IsAbsolutePath(const wchar_t* path)
 {
     if (!path) return false;

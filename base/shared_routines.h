@@ -25,6 +25,10 @@ size_t JoinTempPath(const wchar_t* name, wchar_t* buffer /* 260 */);
 // user can rename it or make it lead elsewhere. 0 (and empty) when unknown.
 size_t ComposeSystemTempFolder(wchar_t* buffer /* 260 */);
 bool FolderExists(const wchar_t* path);
+// Calls visit for each entry that the search pattern ("<folder>\\*") lists,
+// "." and ".." aside, with its name terminated.
+void ForEachListedEntry(const wchar_t* pattern, void (*visit)(const WIN32_FIND_DATAW& entry, void* context),
+                        void* context);
 bool PathExists(const wchar_t* path);
 // A full path from a drive ("C:\\...") or a share ("\\\\server\\share\\..."): never
 // resolved against the current folder or drive.

@@ -233,14 +233,6 @@ TEST(Links, FilesReachedThroughALinkAreNeitherDeletedNorTakenForInside)
     EXPECT_FALSE(IsFileInsideFolder((dir / L"tools\\missing.exe").c_str(), dir.Path().c_str()));
 }
 
-TEST(Folders, AbsolutePathsOnly)
-{
-    for (const wchar_t* absolute : {L"C:\\Program Files\\Zerda\\", L"d:\\x", L"\\\\server\\share\\x"})
-        EXPECT_TRUE(IsAbsolutePath(absolute)) << absolute;
-    for (const wchar_t* relative : {L"", L"Zerda\\", L"\\Zerda\\", L"C:Zerda\\", L"\\\\?\\C:\\x", L"\\\\.\\pipe\\x"})
-        EXPECT_FALSE(IsAbsolutePath(relative)) << relative;
-}
-
 TEST(Folders, JoinTempPathAndItsLimit)
 {
     wchar_t buffer[MAX_PATH];

@@ -193,8 +193,13 @@ struct Product {
     std::vector<std::wstring> Registry() const
     {
         std::vector<std::wstring> all;
+        // Each run unpacks into a work folder of its own name.
+        const std::wstring source = L"InstallSource=" + MachineTempFolder() + L"ZerdaIME3.";
         for (const std::wstring& key : {ProductKey(), ProductKey32(), UninstallKey()})
-            for (const std::wstring& v : RegValues(HKEY_LOCAL_MACHINE, key)) all.push_back(key + L": " + v);
+            for (std::wstring v : RegValues(HKEY_LOCAL_MACHINE, key)) {
+                if (v.rfind(source, 0) == 0) v = source + L"*" + v.substr(v.find(L'\\', source.size()));
+                all.push_back(key + L": " + v);
+            }
         for (const std::wstring& key : {L"CLSID\\" + guid, L"Wow6432Node\\CLSID\\" + guid})
             for (const std::wstring& v : RegValues(HKEY_CLASSES_ROOT, key + L"\\InProcServer32"))
                 all.push_back(key + L": " + v);

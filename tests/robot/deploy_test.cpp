@@ -7,6 +7,7 @@
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -32,17 +33,19 @@ std::wstring ProcessName(DWORD pid)
     return name;
 }
 
-// Collects the captions of visible top-level windows that setup programs own.
-class WindowWatch {
+// Looks again and again, on a thread of its own, until stopped, and
+// collects what each look finds.
+class Watch {
 public:
-    void Start()
+    using Look = std::function<void(std::set<std::wstring>& found)>;
+    void Start(Look look, DWORD pauseMs)
     {
         stop_ = false;
         seen_.clear();
-        thread_ = std::thread([this] {
+        thread_ = std::thread([this, look, pauseMs] {
             while (!stop_) {
-                EnumWindows(&WindowWatch::Visit, reinterpret_cast<LPARAM>(this));
-                Sleep(20);
+                look(seen_);
+                Sleep(pauseMs);
             }
         });
     }
@@ -54,63 +57,60 @@ public:
     }
 
 private:
-    static BOOL CALLBACK Visit(HWND window, LPARAM self)
-    {
-        if (!IsWindowVisible(window)) return TRUE;
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        if (pid == GetCurrentProcessId()) return TRUE;
-        std::wstring exe = ProcessName(pid);
-        if (exe.find(L"setup") == std::wstring::npos && exe != L"installer.exe") return TRUE;
-        wchar_t caption[256] = L"";
-        GetWindowTextW(window, caption, 256);
-        reinterpret_cast<WindowWatch*>(self)->seen_.insert(exe + L": " + caption);
-        return TRUE;
-    }
     std::atomic<bool> stop_{false};
     std::set<std::wstring> seen_;
     std::thread thread_;
 };
 
-// Collects the names of the programs that start while it runs.
-class ProcessWatch {
+// The captions of visible top-level windows that setup programs own.
+BOOL CALLBACK CollectSetupWindow(HWND window, LPARAM found)
+{
+    if (!IsWindowVisible(window)) return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == GetCurrentProcessId()) return TRUE;
+    std::wstring exe = ProcessName(pid);
+    if (exe.find(L"setup") == std::wstring::npos && exe != L"installer.exe") return TRUE;
+    wchar_t caption[256] = L"";
+    GetWindowTextW(window, caption, 256);
+    reinterpret_cast<std::set<std::wstring>*>(found)->insert(exe + L": " + caption);
+    return TRUE;
+}
+
+class WindowWatch : public Watch {
 public:
     void Start()
     {
-        stop_ = false;
-        std::set<DWORD> before = Snapshot(nullptr);
-        thread_ = std::thread([this, before] {
-            while (!stop_) {
-                Snapshot(&seen_, &before);
-                Sleep(5);
-            }
-        });
+        Watch::Start([](std::set<std::wstring>& found) {
+            EnumWindows(&CollectSetupWindow, reinterpret_cast<LPARAM>(&found));
+        }, 20);
     }
-    std::set<std::wstring> Stop()
-    {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        return seen_;
-    }
+};
 
-private:
-    static std::set<DWORD> Snapshot(std::set<std::wstring>* names, const std::set<DWORD>* skip = nullptr)
-    {
-        std::set<DWORD> ids;
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        if (snapshot == INVALID_HANDLE_VALUE) return ids;
-        PROCESSENTRY32W entry;
-        entry.dwSize = sizeof entry;
-        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-            ids.insert(entry.th32ProcessID);
-            if (names && !(skip && skip->count(entry.th32ProcessID))) names->insert(Lower(entry.szExeFile));
-        }
-        CloseHandle(snapshot);
-        return ids;
+// The names of processes that were not there before, or of all when before is null.
+std::set<DWORD> ListProcesses(std::set<std::wstring>* names, const std::set<DWORD>* before)
+{
+    std::set<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        ids.insert(entry.th32ProcessID);
+        if (names && !(before && before->count(entry.th32ProcessID))) names->insert(Lower(entry.szExeFile));
     }
-    std::atomic<bool> stop_{false};
-    std::set<std::wstring> seen_;
-    std::thread thread_;
+    CloseHandle(snapshot);
+    return ids;
+}
+
+// The names of the programs that start while it runs.
+class ProcessWatch : public Watch {
+public:
+    void Start()
+    {
+        std::set<DWORD> before = ListProcesses(nullptr, nullptr);
+        Watch::Start([before](std::set<std::wstring>& found) { ListProcesses(&found, &before); }, 5);
+    }
 };
 
 std::string Join(const std::set<std::wstring>& items)
