@@ -5,40 +5,42 @@
 #include <cwchar>
 
 #include "base/bounded_string.h"
-#include "platform/system_library.h"
+#include "base/shared_routines.h"
 
-bool ScheduleFolderRemovalAfterExit(const wchar_t* folder)
+namespace {
+
+void ScheduleContents(const wchar_t* folder);
+
+void ScheduleEntry(const WIN32_FIND_DATAW& entry, void* folder)
 {
-    if (!folder || !folder[0] || wcschr(folder, L'"')) return false;
-    wchar_t system[MAX_PATH], interpreter[MAX_PATH], ping[MAX_PATH];
-    UINT n = GetSystemDirectoryW(system, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH || !ComposeSystemPath(L"cmd.exe", interpreter, MAX_PATH) ||
-        !ComposeSystemPath(L"ping.exe", ping, MAX_PATH))
-        return false;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
+    wchar_t path[MAX_PATH];
+    if (BoundedFormat(path, MAX_PATH, L"%s\\%s", static_cast<const wchar_t*>(folder), entry.cFileName) >= MAX_PATH - 1)
+        return;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ScheduleContents(path);
+    MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
 
-    // Without its trailing backslash: "rmdir" reads "\"" as an escaped quote.
+void ScheduleContents(const wchar_t* folder)
+{
+    wchar_t pattern[MAX_PATH];
+    if (BoundedFormat(pattern, MAX_PATH, L"%s\\*", folder) >= MAX_PATH - 1) return;
+    ForEachListedEntry(pattern, &ScheduleEntry, const_cast<wchar_t*>(folder));
+}
+
+}  // namespace
+
+bool ScheduleRemovalAtRestart(const wchar_t* folder)
+{
+    if (!folder || !folder[0]) return false;
     wchar_t target[MAX_PATH];
     BoundedCopy(target, MAX_PATH, folder);
     size_t length = wcslen(target);
     while (length > 3 && target[length - 1] == L'\\') target[--length] = L'\0';
-
-    wchar_t command[1024];
-    size_t used = BoundedFormat(command, 1024,
-                                L"\"%s\" /d /c for /l %%i in (1,1,10) do (if exist \"%s\" "
-                                L"(\"%s\" -n 2 127.0.0.1 >nul & rmdir /s /q \"%s\"))",
-                                interpreter, target, ping, target);
-    if (used >= 1023) return false;  // never run a cut command
-
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    // No standard handles: whatever this program was given (a deployment
-    // tool's log pipe) must not stay open for the seconds the loop runs.
-    si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    si.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(interpreter, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, system, &si, &pi))
+    DWORD attributes = GetFileAttributesW(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
+    ScheduleContents(target);
+    return MoveFileExW(target, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }

@@ -1,8 +1,9 @@
-// Removal that has to wait until this process is gone.
+// Removal of what is still in use when the setup ends (its own running
+// image, a file a program holds): Windows deletes it at the next restart.
 #pragma once
 
-// Starts a hidden command interpreter (the system folder's cmd.exe) that
-// removes folder with everything below it, trying once a second for ten
-// seconds, so that it also goes once the files this process and its helpers
-// hold are free. True when the command was started.
-bool ScheduleFolderRemovalAfterExit(const wchar_t* folder);
+// Schedules everything below folder, then the folder itself, for deletion at
+// the next restart (files before the folders that hold them). Links are not
+// followed: what lies behind them is never scheduled. True when the folder
+// itself was scheduled.
+bool ScheduleRemovalAtRestart(const wchar_t* folder);

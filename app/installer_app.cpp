@@ -29,6 +29,7 @@
 #include "maintenance/repair_dialog.h"
 #include "maintenance/uninstall_dialog.h"
 #include "payload/extract_dialog.h"
+#include "payload/own_image.h"
 #include "platform/prompt.h"
 #include "platform/system_info.h"
 #include "resources/resource.h"
@@ -82,7 +83,7 @@ void StartRunLog(const wchar_t* commandLine)
 {
     if (!IsUnattendedRun() && !g_run.logPath[0]) return;
     // A relaunched copy appends to the log its starter opened.
-    OpenRunLog(g_run.logPath, HasRelaunchSwitch(g_run.remaining));
+    OpenRunLog(g_run.logPath);
     RunLog(L"Command line: %s", commandLine ? commandLine : L"");
 }
 
@@ -109,10 +110,23 @@ bool FinishInterruptedUninstall()
     return true;
 }
 
+bool HoldRunningImage()
+{
+    wchar_t self[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH || !HoldOwnFile(self)) return false;
+    if (IsRunningImage(HeldOwnFile())) return true;
+    ReleaseOwnFile();
+    return false;
+}
+
 }  // namespace
 
 BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
 {
+    // Before anything else: the file is held from here on, and it must be
+    // the program that runs, or its payload is not read.
+    const bool ownImage = HoldRunningImage();
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = 8;
     controls.dwICC = 0xFF;
@@ -132,6 +146,7 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
 
     ParseRunOptions(commandLine, g_run);
     StartRunLog(commandLine);
+    if (!ownImage) RunLog(L"The setup's own file is not the program that runs, or cannot be held: its payload is not read");
     if (IsUnattendedRun()) AnswerPromptsUnattended();
     if (g_run.help) {
         RunLog(L"Switch list asked for");
@@ -152,17 +167,21 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     }
 
     // The relaunched copy works under its starter's guard.
-    if (!HasRelaunchSwitch(g_run.remaining) && !AcquireRunGuard()) {
-        RunLog(L"Another setup of the ZerdaIME3 family is running; nothing was done");
-        SetRunResult(kExitAnotherSetup);
+    RunGuard guard = HasRelaunchSwitch(g_run.remaining) ? RunGuard::Acquired : AcquireRunGuard();
+    if (guard != RunGuard::Acquired) {
+        if (guard == RunGuard::HeldByAnother)
+            RunLog(L"Another setup of the ZerdaIME3 family is running; nothing was done");
+        else
+            RunLogFailure(L"The guard against a second setup could not be made; nothing was done",
+                          L"run guard", GetLastError());
+        SetRunResult(guard == RunGuard::HeldByAnother ? kExitAnotherSetup : kExitFailure);
         CoUninitialize();
         return TRUE;
     }
 
     if (!PrepareWorkFolder(g_setup)) {
-        bool held = g_setup.workFolder[0] && FolderExists(g_setup.workFolder);
-        RunLog(L"The work folder could not be prepared: %s", g_setup.workFolder);
-        SetRunResult(held ? kExitAnotherSetup : kExitFailure);
+        RunLogFailure(L"The work folder could not be prepared", g_setup.workFolder, GetLastError());
+        SetRunResult(kExitFailure);
         CoUninitialize();
         return TRUE;
     }
@@ -172,7 +191,7 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
 
     switch (g_setup.modeCode) {
     case 'g':
-        // The work folder stays until the next start removes it.
+        RemoveWorkFolder(g_setup);
         ShowMessageBox(nullptr, msg::kUpdateText, msg::kUpdateCaption, MB_ICONERROR);
         SetRunResult(kExitFailure);
         break;
@@ -215,7 +234,7 @@ void CinstkitApp::RunInstall()
     if (!RunExtraction()) {
         RunLog(L"The payload could not be unpacked or its configuration loaded");
         SetRunResult(kExitFailure);
-        RemoveFolderTree(g_setup.workFolder);
+        RemoveWorkFolder(g_setup);
         ShowMessageBox(nullptr, msg::kInstallFailedText, msg::kInstallFailedCaption, MB_ICONERROR);
         return;
     }
@@ -230,7 +249,7 @@ void CinstkitApp::RunInstall()
         if (agreed != IDOK) {
             RunLog(L"Licence agreement declined");
             SetRunResult(kExitCancelled);
-            RemoveFolderTree(g_setup.workFolder);
+            RemoveWorkFolder(g_setup);
             return;
         }
     }
@@ -268,7 +287,7 @@ void CinstkitApp::RunInstall()
             SetRunResult(kExitCancelled);
         }
     }
-    RemoveFolderTree(g_setup.workFolder);
+    RemoveWorkFolder(g_setup);
 }
 
 void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
@@ -277,12 +296,18 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
     const wchar_t* caption = repair ? msg::kRepairCaption : msg::kUninstallCaption;
 
     if (!g_setup.relaunched) {
-        RemoveFolderTree(g_setup.workFolder);
+        if (!LocateInstalledSetup(g_setup)) {
+            RunLog(L"The product %s is not installed (no full InstallLocation): nothing is started", g_setup.name);
+            SetRunResult(kExitFailure);
+            RemoveWorkFolder(g_setup);
+            ShowMessageBox(nullptr, msg::kEnvironmentText, caption, MB_ICONERROR);
+            return;
+        }
         // The copy's result is this run's result.
         DWORD result = RelaunchFromTempCopy(g_setup, commandLine);
         SetRunResult(result);
         // This program runs from the install folder and holds it while it
-        // waits: once the product is gone, what stayed goes after this ends.
+        // waits: once the product is gone, what stayed goes now.
         // Judged by what is left, not by the copy's result: a copy ended
         // after the entry went has nothing left to run again.
         wchar_t stillInstalled[MAX_PATH] = L"";
@@ -290,26 +315,26 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
                        !ReadUninstallEntryLocation(g_setup.name, stillInstalled);
         // Removed before the guard goes with this process: a setup started
         // right after must not see its new folder taken by a late removal.
-        if (removed && g_setup.installFolder[0] && PathExists(g_setup.installFolder) &&
-            IsFolderSafeToRemove(g_setup.installFolder)) {
-            if (RemoveFolderOfRunningImage(g_setup.installFolder))
+        if (removed && PathExists(g_setup.installFolder) && IsFolderSafeToRemove(g_setup.installFolder)) {
+            if (RemoveFolderOfRunningImage(g_setup.installFolder, g_setup.workFolder))
                 RunLog(L"Removed: %s", g_setup.installFolder);
-            else if (ScheduleFolderRemovalAfterExit(g_setup.installFolder))
-                RunLog(L"The rest of the install folder goes once this program has ended: %s", g_setup.installFolder);
+            else if (ScheduleRemovalAtRestart(g_setup.installFolder))
+                RunLog(L"What is left of the install folder goes at the next restart: %s", g_setup.installFolder);
         }
+        // This program's own image, when it was moved here, goes at the restart.
+        RemoveWorkFolder(g_setup);
         return;
     }
 
-    if (!ReadInstallLocation(g_setup.name, g_setup.installFolder) || !g_setup.installFolder[0]) {
+    if (!ReadInstallLocation(g_setup.name, g_setup.installFolder) || !IsAbsolutePath(g_setup.installFolder)) {
         if (!repair && FinishInterruptedUninstall()) {
             SetRunResult(kExitSuccess);
-            DeleteRunningCopy();
-            RemoveFolderTree(g_setup.workFolder);
+            RemoveWorkFolder(g_setup);
             return;
         }
-        RunLog(L"The product %s is not installed (no InstallLocation)", g_setup.name);
+        RunLog(L"The product %s is not installed (no full InstallLocation)", g_setup.name);
         SetRunResult(kExitFailure);
-        // The work folder stays until the next start removes it.
+        RemoveWorkFolder(g_setup);
         ShowMessageBox(nullptr, msg::kEnvironmentText, caption, MB_ICONERROR);
         return;
     }
@@ -319,7 +344,7 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
     if (!RunExtraction()) {
         RunLog(L"The backup archive could not be unpacked: %s", g_setup.archivePath);
         SetRunResult(kExitFailure);
-        RemoveFolderTree(g_setup.workFolder);
+        RemoveWorkFolder(g_setup);
         ShowMessageBox(nullptr, msg::kEnvironmentText, caption, MB_ICONERROR);
         return;
     }
@@ -339,6 +364,5 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
         RunMaintenanceDialog<CCZD_Uninstall>(IDI_UNINSTALL);
     }
 
-    DeleteRunningCopy();
-    RemoveFolderTree(g_setup.workFolder);
+    RemoveWorkFolder(g_setup);
 }

@@ -75,7 +75,10 @@ HeldCopy::HeldCopy(const wchar_t* source, const wchar_t* destination)
     }
 }
 
-HeldCopy::~HeldCopy()
+HeldCopy::~HeldCopy() { Release(); }
+
+void HeldCopy::Release()
 {
     if (held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
+    held_ = INVALID_HANDLE_VALUE;
 }

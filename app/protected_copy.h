@@ -15,6 +15,8 @@ public:
     HeldCopy(const HeldCopy&) = delete;
     HeldCopy& operator=(const HeldCopy&) = delete;
     bool Written() const { return held_ != INVALID_HANDLE_VALUE; }
+    // Lets the copy go (once it runs, or before it is deleted).
+    void Release();
 
 private:
     HANDLE held_ = INVALID_HANDLE_VALUE;

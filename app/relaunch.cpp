@@ -5,36 +5,53 @@
 #include <cwchar>
 
 #include "base/bounded_string.h"
+#include "base/link_checks.h"
 #include "app/messages.h"
 #include "app/protected_copy.h"
 #include "base/run_log.h"
 #include "base/run_options.h"
 #include "base/shared_routines.h"
 #include "engine/registration_removal.h"
+#include "payload/own_image.h"
 #include "platform/prompt.h"
-#include "platform/system_library.h"
 
-DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
+namespace {
+
+// The copy has ended, so its file can go; one that something still holds (a
+// scanner looking at the fresh file) goes at the next restart.
+void DeleteEndedCopy(const wchar_t* path)
+{
+    for (int attempt = 0; attempt < 20 && PathExists(path); ++attempt) {
+        if (DeleteFileDirectly(path)) break;
+        Sleep(100);
+    }
+    if (PathExists(path) && MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        RunLog(L"The temporary copy goes at the next restart: %s", path);
+}
+
+}  // namespace
+
+bool LocateInstalledSetup(SetupContext& ctx)
 {
     // An uninstall ended after the product's keys went left its entry, which
     // still names the folder of the setup that finishes it.
     if (!ReadInstallLocation(ctx.name, ctx.installFolder) && !ProductKeyExists(ctx.name))
-        ReadUninstallEntryLocation(ctx.name, ctx.installFolder);  // may stay empty
+        ReadUninstallEntryLocation(ctx.name, ctx.installFolder);
+    // Anything else would be looked up in the current folder.
+    return IsAbsolutePath(ctx.installFolder);
+}
 
+DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
+{
     wchar_t source[MAX_PATH];
     BoundedFormat(source, MAX_PATH, L"%sinstaller.exe", ctx.installFolder);
 
+    // In this run's own work folder: nobody else can put a file there.
     wchar_t destination[MAX_PATH] = L"";
-    wchar_t temp[MAX_PATH];
-    DWORD n = GetTempPathW(MAX_PATH, temp);
-    if (n > 0 && n < MAX_PATH && wcslen(temp) + 13 + 2 < MAX_PATH) {
-        BoundedCopy(destination, MAX_PATH, temp);
-        AppendBackslashIfMissing(destination, MAX_PATH);
-        BoundedAppend(destination, MAX_PATH, L"installer.exe");
-    }
+    if (ctx.workFolder[0] && wcslen(ctx.workFolder) + 14 + 2 < MAX_PATH)
+        BoundedFormat(destination, MAX_PATH, L"%s\\installer.exe", ctx.workFolder);
 
-    // Kept open, and so unchangeable, until this routine returns: by then the
-    // copy runs from its own image.
+    // Kept open, and so unchangeable, until the copy runs from its own image.
     HeldCopy copy(source, destination);
     if (!copy.Written()) {
         RunLogFailure(L"The installed setup could not be copied to the temporary folder", source, GetLastError());
@@ -61,6 +78,7 @@ DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
     start.lpParameters = parameters;
     start.nShow = SW_SHOW;
     BOOL started = ShellExecuteExW(&start);
+    copy.Release();
     if (!started || reinterpret_cast<INT_PTR>(start.hInstApp) <= 32) {
         RunLogFailure(L"The temporary copy could not be started", destination, GetLastError());
         ShowMessageBox(nullptr, msg::kStartFailedText, msg::kRelaunchCaption, MB_ICONERROR);
@@ -69,7 +87,8 @@ DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
     }
     // Waiting here must not keep the copy from removing the folder this
     // run was started in.
-    if (n > 0 && n < MAX_PATH) SetCurrentDirectoryW(temp);
+    wchar_t machineTemp[MAX_PATH];
+    if (ComposeSystemTempFolder(machineTemp)) SetCurrentDirectoryW(machineTemp);
     // Whoever started this run learns the outcome only when the work is done.
     DWORD code = kExitFailure;
     if (start.hProcess) {
@@ -77,90 +96,29 @@ DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
         if (!GetExitCodeProcess(start.hProcess, &code)) code = kExitFailure;
         CloseHandle(start.hProcess);
     }
+    DeleteEndedCopy(destination);
     return code;
 }
 
-namespace {
-
-// Starts a hidden "del" of path that retries until this process is gone.
-void DeleteAfterExit(const wchar_t* path)
+bool RemoveFolderOfRunningImage(const wchar_t* folder, const wchar_t* asideFolder)
 {
-    // Both programs from the system folder, named in full: "COMSPEC" and the
-    // search path are the user's to change, and the child starts in the
-    // temporary folder, where a bare "ping" would find a planted one. /d: no
-    // AutoRun command from the user's registry.
-    wchar_t interpreter[MAX_PATH], ping[MAX_PATH];
-    if (!ComposeSystemPath(L"cmd.exe", interpreter, MAX_PATH) || !ComposeSystemPath(L"ping.exe", ping, MAX_PATH))
-        return;
-    wchar_t shortPath[MAX_PATH];
-    DWORD n = GetShortPathNameW(path, shortPath, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return;
-
-    // Quoted: where short names are off the short form is the long path, and
-    // a blank in it would make del remove other files. The running image
-    // cannot be deleted while this process lives, and nothing here waits for
-    // the child, so the child tries again, once a second, for ten seconds.
-    wchar_t command[1024];
-    size_t length = BoundedFormat(command, 1024,
-                                  L"%s /d /c for /l %%i in (1,1,10) do (\"%s\" -n 2 127.0.0.1 >nul & "
-                                  L"if exist \"%s\" del \"%s\")",
-                                  interpreter, ping, shortPath, shortPath);
-    if (length >= 1023) return;  // never run a cut command
-
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    // No standard handles: a log file or pipe that this run was given must
-    // not stay open for the seconds the child runs.
-    si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    si.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION pi{};
-    // The child lives for some seconds: it must not keep the folder this copy
-    // was started in (the install folder, from a shortcut) as its current
-    // folder, or an uninstall right after would fail to remove that folder.
-    wchar_t childFolder[MAX_PATH];
-    BoundedCopy(childFolder, MAX_PATH, path);
-    wchar_t* lastSeparator = wcsrchr(childFolder, L'\\');
-    if (lastSeparator) lastSeparator[1] = L'\0';
-    if (!CreateProcessW(interpreter, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                        lastSeparator ? childFolder : nullptr, &si, &pi))
-        return;
-    SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
-    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-    SetPriorityClass(pi.hProcess, IDLE_PRIORITY_CLASS);
-    ResumeThread(pi.hThread);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-}
-
-}  // namespace
-
-void DeleteRunningCopy()
-{
-    wchar_t self[MAX_PATH];
+    wchar_t self[MAX_PATH], aside[MAX_PATH] = L"";
     DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return;
-    DeleteAfterExit(self);
-}
-
-bool RemoveFolderOfRunningImage(const wchar_t* folder)
-{
-    wchar_t self[MAX_PATH], temp[MAX_PATH], aside[MAX_PATH] = L"";
-    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    DWORD t = GetTempPathW(MAX_PATH, temp);
-    if (!folder || !folder[0] || n == 0 || n >= MAX_PATH || t == 0 || t >= MAX_PATH) return false;
-    AppendBackslashIfMissing(temp, MAX_PATH);
+    if (!folder || !folder[0] || n == 0 || n >= MAX_PATH) return false;
     bool inside = _wcsnicmp(self, folder, wcslen(folder)) == 0;
     if (inside) {
         // A running image can be renamed, not deleted; across volumes it
-        // cannot be moved at all, and the folder then goes after the exit.
-        if (BoundedFormat(aside, MAX_PATH, L"%sinstaller.%08lx.old", temp, GetTickCount()) >= MAX_PATH - 1) return false;
+        // cannot be moved at all, and the folder then goes at the restart.
+        if (!asideFolder || !asideFolder[0] ||
+            BoundedFormat(aside, MAX_PATH, L"%s\\installer.%08lx.old", asideFolder, GetTickCount()) >= MAX_PATH - 1)
+            return false;
+        // Held since the start without delete sharing: let go for the move.
+        ReleaseOwnFile();
         if (!MoveFileExW(self, aside, 0)) return false;
     }
     RemoveFolderTree(folder);
     bool gone = !PathExists(folder);
-    if (inside) {
-        if (gone) DeleteAfterExit(aside);
-        else MoveFileExW(aside, self, 0);
-    }
+    // The moved image goes with the folder it was moved into.
+    if (inside && !gone) MoveFileExW(aside, self, 0);
     return gone;
 }

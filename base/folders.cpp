@@ -5,7 +5,6 @@
 
 #include "base/bounded_string.h"
 #include "base/shared_routines.h"
-#include "platform/system_library.h"
 
 bool PathExists(const wchar_t* path)
 {
@@ -17,6 +16,30 @@ bool FolderExists(const wchar_t* path)
     if (!path || !path[0]) return false;
     DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void ForEachListedEntry(const wchar_t* pattern, void (*visit)(const WIN32_FIND_DATAW& entry, void* context),
+                        void* context)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        entry.cFileName[MAX_PATH - 1] = L'\0';
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) visit(entry, context);
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+}
+
+bool IsAbsolutePath(const wchar_t* path)
+{
+    if (!path) return false;
+    bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) && path[1] == L':' &&
+                 path[2] == L'\\';
+    // \\server\share, not a device path (\\?\, \\.\).
+    bool network = path[0] == L'\\' && path[1] == L'\\' && path[2] && path[2] != L'?' && path[2] != L'.' &&
+                   path[2] != L'\\';
+    return drive || network;
 }
 
 int CreateFolderPath(const wchar_t* path)
@@ -32,67 +55,6 @@ int CreateFolderPath(const wchar_t* path)
     CreateDirectoryW(copy, nullptr);
     DWORD attributes = GetFileAttributesW(copy);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
-}
-
-namespace {
-
-// Starts "<interpreter> /d /c rmdir "<short path>" /s /q" hidden and waits up to ten seconds.
-bool RunRemoveCommand(const wchar_t* path)
-{
-    // The system folder's interpreter: "COMSPEC" is the user's to change, and
-    // this runs elevated. /d: no AutoRun command from the user's registry.
-    wchar_t interpreter[MAX_PATH];
-    if (!ComposeSystemPath(L"cmd.exe", interpreter, MAX_PATH)) return false;
-    wchar_t shortPath[MAX_PATH];
-    DWORD n = GetShortPathNameW(path, shortPath, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return false;
-
-    // Quoted: where short names are off the short form is the long path, and
-    // a blank in it would make rmdir act on other folders.
-    wchar_t command[520];
-    size_t length = BoundedFormat(command, 520, L"%s /d /c rmdir \"%s\" /s /q", interpreter, shortPath);
-    if (length >= 519) return false;  // a cut path could name a parent folder
-
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(interpreter, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi))
-        return false;
-    SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
-    SetPriorityClass(pi.hProcess, IDLE_PRIORITY_CLASS);
-    ResumeThread(pi.hThread);
-    // The child runs at idle priority: on a busy machine it may not finish
-    // within a second, and a folder that survives is taken for still wanted
-    // (payload fonts were copied into the install folder that way).
-    WaitForSingleObject(pi.hProcess, 10000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
-}
-
-}  // namespace
-
-int RemoveFolderTree(const wchar_t* path)
-{
-    if (!path || !path[0]) return 0;
-    wchar_t previous[MAX_PATH];
-    DWORD n = GetCurrentDirectoryW(MAX_PATH, previous);
-    bool restore = n > 0 && n < MAX_PATH;
-    // Not holding the folder ourselves.
-    SetCurrentDirectoryW(L"c:\\");
-
-    int result = 1;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!RunRemoveCommand(path)) {
-            result = 0;
-            break;
-        }
-        if (!PathExists(path)) break;
-    }
-    if (restore) SetCurrentDirectoryW(previous);
-    return result;
 }
 
 int ComposeDataFolder(wchar_t* buffer, const wchar_t* name)
@@ -118,6 +80,19 @@ size_t JoinTempPath(const wchar_t* name, wchar_t* buffer)
     BoundedCopy(buffer, MAX_PATH, temp);
     AppendBackslashIfMissing(buffer, MAX_PATH);
     return BoundedAppend(buffer, MAX_PATH, name ? name : L"");
+}
+
+size_t ComposeSystemTempFolder(wchar_t* buffer)
+{
+    if (!buffer) return 0;
+    buffer[0] = L'\0';
+    // The shared Windows folder, also for a program that a terminal server
+    // would give a folder of the user's own.
+    wchar_t windows[MAX_PATH];
+    UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH - 6) return 0;
+    AppendBackslashIfMissing(windows, MAX_PATH);
+    return BoundedFormat(buffer, MAX_PATH, L"%sTemp\\", windows);
 }
 
 namespace {

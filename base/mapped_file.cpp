@@ -15,38 +15,44 @@ void FreeRecord(MappedFile* record)
     if (record) HeapFree(GetProcessHeap(), 0, record);
 }
 
-DWORD OpenFallback(const wchar_t* path, MappedFile** out)
+// Reads the whole file behind handle into a zero-filled buffer 10 bytes
+// longer than the file.
+DWORD ReadWhole(HANDLE file, const wchar_t* path, MappedFile** out)
 {
     MappedFile* record = NewRecord();
     if (!record) return 0;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        FreeRecord(record);
-        return 0;
-    }
     DWORD high = 0;
     DWORD length = GetFileSize(file, &high);
     if ((length == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || length > 0x7FFFFFF0u) {
-        CloseHandle(file);
         FreeRecord(record);
         return 0;
     }
     DWORD bufferLength = length + 10;
     BYTE* buffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bufferLength));
     DWORD read = 0;
-    if (!buffer || !ReadFile(file, buffer, bufferLength - 2, &read, nullptr)) {
+    OVERLAPPED start{};  // from the first byte, wherever the file pointer stands
+    // With a position given, a read that starts at the end reports the end.
+    bool ok = buffer && (ReadFile(file, buffer, bufferLength - 2, &read, &start) || GetLastError() == ERROR_HANDLE_EOF);
+    if (!ok) {
         if (buffer) HeapFree(GetProcessHeap(), 0, buffer);
-        CloseHandle(file);
         FreeRecord(record);
         return 0;
     }
-    CloseHandle(file);
     record->size = bufferLength;
     record->data = buffer;
     BoundedCopy(record->path, MAX_PATH, path);
     *out = record;
     return 1;
+}
+
+DWORD OpenFallback(const wchar_t* path, MappedFile** out)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD result = ReadWhole(file, path, out);
+    CloseHandle(file);
+    return result;
 }
 
 }  // namespace
@@ -129,4 +135,27 @@ void CloseMappedFile(MappedFile* record, int flush)
     }
     ZeroMemory(record, sizeof *record);
     FreeRecord(record);
+}
+
+DWORD MapOpenFile(HANDLE file, MappedFile** out)
+{
+    if (!out) return 0;
+    *out = nullptr;
+    if (!file || file == INVALID_HANDLE_VALUE) return 0;
+    MappedFile* record = NewRecord();
+    if (!record) return 0;
+    // The record's file handle stays null: the caller keeps the file open.
+    DWORD high = 0;
+    record->size = GetFileSize(file, &high);
+    if (record->size != INVALID_FILE_SIZE && high == 0 && record->size > 0)
+        record->mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, record->size, nullptr);
+    if (record->mapping)
+        record->data = static_cast<BYTE*>(MapViewOfFile(record->mapping, FILE_MAP_READ, 0, 0, 0));
+    if (record->data) {
+        *out = record;
+        return record->size;
+    }
+    if (record->mapping) CloseHandle(record->mapping);
+    FreeRecord(record);
+    return ReadWhole(file, L"", out);
 }

@@ -4,6 +4,8 @@
 #include <cwchar>
 
 #include "base/bounded_string.h"
+#include "base/link_checks.h"
+#include "base/shared_routines.h"
 
 namespace {
 
@@ -13,53 +15,40 @@ DWORD g_result = kExitSuccess;
 bool g_restartNeeded = false;
 bool g_resultLogged = false;
 
-size_t ComposeDatedLogPath(wchar_t* out)
-{
-    out[0] = L'\0';
-    wchar_t temp[MAX_PATH];
-    DWORD n = GetTempPathW(MAX_PATH, temp);
-    if (n == 0 || n >= MAX_PATH) return 0;
-    AppendBackslashIfMissing(temp, MAX_PATH);
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    return BoundedFormat(out, MAX_PATH, L"%sZerdaIME3_Setup_%04u%02u%02u_%02u%02u%02u.log", temp, t.wYear, t.wMonth,
-                         t.wDay, t.wHour, t.wMinute, t.wSecond);
-}
-
 // The setup runs elevated and its logs may lie in the user's temporary
-// folder: a link planted under the log's name must not send the writes (or
-// a truncation) to another file.
+// folder: a link planted under the log's name, or a junction among its
+// folders, must not send the writes to another file.
 bool IsPlainFile(HANDLE file)
 {
     BY_HANDLE_FILE_INFORMATION info;
     return GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
-           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+           !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
 }
 
-HANDLE OpenLinkSafe(const wchar_t* path, DWORD access, DWORD disposition)
+// Opens path for appending: made new, or an existing file written on at its
+// end, never cut. fresh: the file must not exist yet. Shared for writing: a
+// relaunched copy appends to its starter's log.
+HANDLE OpenForAppend(const wchar_t* path, bool fresh)
 {
-    HANDLE file = CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file != INVALID_HANDLE_VALUE && !IsPlainFile(file)) {
-        CloseHandle(file);
-        SetLastError(ERROR_CANT_ACCESS_FILE);
+    if (HasReparsePointOnTheWay(path, true)) {
+        SetLastError(ERROR_STOPPED_ON_SYMLINK);
         return INVALID_HANDLE_VALUE;
     }
-    return file;
-}
-
-// Shared for writing: a relaunched copy appends to its starter's log.
-// fresh: the file must not exist yet.
-HANDLE OpenForAppend(const wchar_t* path, bool append, bool fresh = false)
-{
-    if (!append || fresh) {
-        HANDLE created = OpenLinkSafe(path, GENERIC_WRITE, fresh ? CREATE_NEW : OPEN_ALWAYS);
-        if (created == INVALID_HANDLE_VALUE) return created;
-        SetEndOfFile(created);
-        CloseHandle(created);
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    // Made here: it can be taken back when it turns out to be no plain file.
+    bool created = true;
+    HANDLE file = OpenDirectly(path, FILE_APPEND_DATA | DELETE, share, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+    if (file == INVALID_HANDLE_VALUE && !fresh && GetLastError() == ERROR_FILE_EXISTS) {
+        created = false;
+        file = OpenDirectly(path, FILE_APPEND_DATA, share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     }
-    HANDLE file = OpenLinkSafe(path, FILE_APPEND_DATA, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) return file;
+    if (!IsPlainFile(file)) {
+        if (created) DeleteByHandle(file);
+        CloseHandle(file);
+        SetLastError(ERROR_STOPPED_ON_SYMLINK);
+        return INVALID_HANDLE_VALUE;
+    }
     LARGE_INTEGER size{};
     if (GetFileSizeEx(file, &size) && size.QuadPart == 0) {
         static const char kBom[] = "\xEF\xBB\xBF";
@@ -69,23 +58,39 @@ HANDLE OpenForAppend(const wchar_t* path, bool append, bool fresh = false)
     return file;
 }
 
-// The dated log under a name nobody made before this run.
-HANDLE CreateDatedLog(wchar_t* path)
+// The dated log under a name nobody made before this run, in folder.
+HANDLE CreateDatedLogIn(const wchar_t* folder, wchar_t* path)
 {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
     wchar_t base[MAX_PATH];
-    if (!ComposeDatedLogPath(base)) return INVALID_HANDLE_VALUE;
-    size_t length = wcslen(base);
-    if (length < 4) return INVALID_HANDLE_VALUE;
-    base[length - 4] = L'\0';  // without ".log"
+    size_t length = BoundedFormat(base, MAX_PATH, L"%sZerdaIME3_Setup_%04u%02u%02u_%02u%02u%02u", folder, t.wYear,
+                                  t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    if (length >= MAX_PATH - 8) return INVALID_HANDLE_VALUE;
     for (int attempt = 1; attempt <= 20; ++attempt) {
         if (attempt == 1) BoundedFormat(path, MAX_PATH, L"%s.log", base);
         else BoundedFormat(path, MAX_PATH, L"%s_%d.log", base, attempt);
-        HANDLE file = OpenForAppend(path, false, true);
+        HANDLE file = OpenForAppend(path, true);
         if (file != INVALID_HANDLE_VALUE) return file;
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
-    path[0] = L'\0';
     return INVALID_HANDLE_VALUE;
+}
+
+// In the temporary folder of the account that runs the setup; when that
+// folder leads through a link, in the machine's temporary folder instead.
+HANDLE CreateDatedLog(wchar_t* path)
+{
+    wchar_t folder[MAX_PATH];
+    DWORD n = GetTempPathW(MAX_PATH, folder);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (n > 0 && n < MAX_PATH) {
+        AppendBackslashIfMissing(folder, MAX_PATH);
+        file = CreateDatedLogIn(folder, path);
+    }
+    if (file == INVALID_HANDLE_VALUE && ComposeSystemTempFolder(folder)) file = CreateDatedLogIn(folder, path);
+    if (file == INVALID_HANDLE_VALUE) path[0] = L'\0';
+    return file;
 }
 
 void WriteUtf8(const wchar_t* text)
@@ -100,14 +105,14 @@ void WriteUtf8(const wchar_t* text)
 
 }  // namespace
 
-const wchar_t* OpenRunLog(const wchar_t* path, bool append)
+const wchar_t* OpenRunLog(const wchar_t* path)
 {
     CloseRunLog();
     DWORD error = ERROR_SUCCESS;
     wchar_t wanted[MAX_PATH] = L"";
     if (path && path[0]) {
         BoundedCopy(wanted, MAX_PATH, path);
-        g_log = OpenForAppend(wanted, append);
+        g_log = OpenForAppend(wanted, false);
         if (g_log == INVALID_HANDLE_VALUE) error = GetLastError();
     }
     if (g_log == INVALID_HANDLE_VALUE) {

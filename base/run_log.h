@@ -12,11 +12,13 @@ enum : DWORD {
     kExitRestartNeeded = 3010,
 };
 
-// Opens path for appending (truncated first unless append); on failure the
-// log goes to a dated file in the temporary folder, and the first line says
-// why. path null or empty: the dated file
-// (<temp>\ZerdaIME3_Setup_<date>_<time>.log). Returns the path in use.
-const wchar_t* OpenRunLog(const wchar_t* path, bool append);
+// Opens path for appending, made new when missing and never cut; a path
+// that is no plain file or leads through a junction or symbolic link is
+// refused. Then, or without a path, the log goes to a dated file
+// (<temp>\ZerdaIME3_Setup_<date>_<time>.log; the machine's temporary folder
+// when the account's leads through a link), and its first line says why.
+// Returns the path in use.
+const wchar_t* OpenRunLog(const wchar_t* path);
 bool IsRunLogOpen();
 const wchar_t* RunLogPath();
 void CloseRunLog();

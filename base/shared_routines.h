@@ -15,11 +15,24 @@ WORD ReadLangId(const wchar_t* name);
 
 // --- folders ---
 int CreateFolderPath(const wchar_t* path);
+// Removes the folder with everything below it through the Windows API. A
+// junction or symbolic link inside goes itself, never its target; a folder
+// with a link on the way to it is left alone (0), as is one that is not there.
 int RemoveFolderTree(const wchar_t* path);
 int ComposeDataFolder(wchar_t* buffer /* 260, holds the base */, const wchar_t* name);
 size_t JoinTempPath(const wchar_t* name, wchar_t* buffer /* 260 */);
+// <Windows folder>\Temp\ of the machine, not of the account: no standard
+// user can rename it or make it lead elsewhere. 0 (and empty) when unknown.
+size_t ComposeSystemTempFolder(wchar_t* buffer /* 260 */);
 bool FolderExists(const wchar_t* path);
+// Calls visit for each entry that the search pattern ("<folder>\\*") lists,
+// "." and ".." aside, with its name terminated.
+void ForEachListedEntry(const wchar_t* pattern, void (*visit)(const WIN32_FIND_DATAW& entry, void* context),
+                        void* context);
 bool PathExists(const wchar_t* path);
+// A full path from a drive ("C:\\...") or a share ("\\\\server\\share\\..."): never
+// resolved against the current folder or drive.
+bool IsAbsolutePath(const wchar_t* path);
 
 // --- driver paths ---
 int GetSystemImePath(const wchar_t* imeName, wchar_t* buffer /* 260 */);
@@ -40,3 +53,6 @@ DWORD OpenMappedFile(const wchar_t* path, bool writable, MappedFile** record);
 // Result: size, or 0 on failure (then *record is null).
 DWORD CreateMappedFile(const wchar_t* path, DWORD size, MappedFile** record);
 void CloseMappedFile(MappedFile* record, int flush);
+// A read-only view (or, as above, a copy) of a file the caller holds open and
+// keeps: closing the record leaves the file open. Result as OpenMappedFile.
+DWORD MapOpenFile(HANDLE file, MappedFile** record);

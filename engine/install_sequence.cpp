@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "base/bounded_string.h"
+#include "base/link_checks.h"
 #include "base/run_log.h"
 #include "base/run_options.h"
 #include "base/setup_context.h"
@@ -76,7 +77,7 @@ bool Fail()
 InstallFolderState PrepareInstallFolder(HWND owner, const wchar_t* folderText)
 {
     wchar_t userCi[MAX_PATH];
-    if (JoinTempPath(L"_temp_userci_.txt", userCi) && userCi[0]) DeleteFileW(userCi);
+    if (JoinTempPath(L"_temp_userci_.txt", userCi) && userCi[0]) DeleteFileDirectly(userCi);
 
     ClearVirtualizedCopies();
 

@@ -4,11 +4,12 @@
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
-#include <shellapi.h>
 
 #include <cwchar>
 
 #include "base/bounded_string.h"
+#include "base/link_checks.h"
+#include "base/run_log.h"
 #include "base/setup_context.h"
 #include "base/shared_routines.h"
 
@@ -85,7 +86,27 @@ void RunToolInstallCommand(SetupContext& c)
         *split = L'\0';
         parameters = split + 1;
     }
-    ShellExecuteW(nullptr, L"open", file, parameters, nullptr, SW_SHOW);
+    // Only a program of the product, started by its full name, never one
+    // that a bare or climbing name would find elsewhere (the current folder,
+    // the search path), and in the install folder, not where this run began.
+    if (!IsAbsolutePath(c.installFolder) || !IsFileInsideFolder(file, c.installFolder)) {
+        RunLog(L"Not started (no program in the install folder): %s", file);
+        return;
+    }
+    wchar_t line[MAX_PATH + kToolCommandChars + 4];
+    BoundedFormat(line, MAX_PATH + kToolCommandChars + 4, parameters ? L"\"%s\" %s" : L"\"%s\"", file,
+                  parameters ? parameters : L"");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(file, line, nullptr, nullptr, FALSE, 0, nullptr, c.installFolder, &startup, &process)) {
+        RunLogFailure(L"The companion tool's install command could not be started", file, GetLastError());
+        return;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
 }
 
 }  // namespace

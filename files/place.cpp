@@ -6,6 +6,7 @@
 #include "base/shared_routines.h"
 #include "base/run_log.h"
 #include "base/run_options.h"
+#include "base/setup_context.h"
 #include "files/access_grant.h"
 #include "files/held_file.h"
 #include "files/in_use.h"
@@ -282,15 +283,13 @@ int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolde
             // The steps do not judge the tree's placement: an unattended run
             // must not end as a success with a file missing.
             if (IsUnattendedRun()) SetRunResult(kExitFailure);
-            // Keep the file aside in the temporary folder; once that worked
-            // this folder's walk ends here and the source stays.
-            wchar_t temp[MAX_PATH] = L"";
-            DWORD n = GetTempPathW(MAX_PATH, temp);
-            if (n == 0 || n >= MAX_PATH) temp[0] = L'\0';
-            AppendBackslashIfMissing(temp, MAX_PATH);
-            wchar_t sidePath[MAX_PATH];
-            BoundedFormat(sidePath, MAX_PATH, L"%s%s.temp", temp, entry.cFileName);
-            if (PlaceFile(sourcePath, sidePath, 1, 0) == 1) {
+            // Keep the file aside in the work folder (the run's own, which
+            // nobody else can write to or redirect); once that worked this
+            // folder's walk ends here and the source stays.
+            wchar_t sidePath[MAX_PATH] = L"";
+            if (g_setup.workFolder[0])
+                BoundedFormat(sidePath, MAX_PATH, L"%s\\%s.temp", g_setup.workFolder, entry.cFileName);
+            if (sidePath[0] && PlaceFile(sourcePath, sidePath, 1, 0) == 1) {
                 FindClose(listing);
                 return 0;
             }

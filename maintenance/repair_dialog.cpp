@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "base/bounded_string.h"
+#include "base/link_checks.h"
 #include "base/run_options.h"
 #include "base/setup_context.h"
 #include "base/shared_routines.h"
@@ -46,7 +47,7 @@ bool RunRepairSequence()
 
     ReportProgress(10, maint_text::kRepairStep1);
     wchar_t userFile[MAX_PATH];
-    if (JoinTempPath(L"_temp_userci_.txt", userFile) && userFile[0]) DeleteFileW(userFile);
+    if (JoinTempPath(L"_temp_userci_.txt", userFile) && userFile[0]) DeleteFileDirectly(userFile);
 
     ReportProgress(20, maint_text::kRepairStep2);
     if (!PlaceImeDriverFiles(g_setup)) return FailRepair();

@@ -13,6 +13,7 @@
 #include "iowin32.h"
 #include "formats/entry_rules.h"
 #include "formats/setup_image.h"
+#include "payload/own_image.h"
 #include "payload/worker_threads.h"
 #include "payload/zip_read_buffer.h"
 
@@ -97,19 +98,20 @@ bool SplitOwnFile(SetupContext& ctx)
 {
     if (ctx.relaunched) return true;
 
+    // Only through the file held since the start: the path may name another
+    // file by now.
+    HANDLE held = HeldOwnFile();
     MappedFile* own = nullptr;
-    WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    if (!PathExists(ctx.ownFilePath) ||
-        !GetFileAttributesExW(ctx.ownFilePath, GetFileExInfoStandard, &attributes) ||
-        !OpenMappedFile(ctx.ownFilePath, false, &own) || !own)
+    LARGE_INTEGER length{};
+    if (!held || !GetFileSizeEx(held, &length) || !MapOpenFile(held, &own) || !own)
         return PathExists(ctx.archivePath);
 
     // The real length, also for the fallback copy with its 10 extra bytes.
-    if (attributes.nFileSizeHigh != 0 || attributes.nFileSizeLow > formats::image::kMaxBytes) {
+    if (length.QuadPart > formats::image::kMaxBytes) {
         CloseMappedFile(own, 0);
         return false;
     }
-    DWORD size = attributes.nFileSizeLow;
+    DWORD size = static_cast<DWORD>(length.QuadPart);
     DWORD offset = ReadPayloadOffset(own->data, size);
     int64_t rest = static_cast<int64_t>(size) - static_cast<int64_t>(offset);
     formats::image::SignedLayout layout;

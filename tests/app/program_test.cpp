@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/messages.h"
 #include "common/test_support.h"
@@ -92,13 +93,12 @@ TEST(Program, UninstallWithoutInstallLocationShowsTheEnvironmentMessage)
     EXPECT_TRUE(p.WaitEnd(20000));
 }
 
-TEST(Program, UninstallRelaunchesFromACopyInTheTemporaryFolder)
+TEST(Program, UninstallRelaunchesFromACopyInItsWorkFolder)
 {
     ScratchFolder install(L"inst");
     ASSERT_TRUE(CopyFileW(Installer().c_str(), (install / L"installer.exe").c_str(), FALSE));
     SetInstallLocation(install.Path());  // without the backslash: the reader adds it
-    std::wstring copy = TempFolder() + L"installer.exe";
-    DeleteFileW(copy.c_str());
+    const std::vector<std::wstring> before = SetupWorkFolders();
 
     Process p;
     ASSERT_TRUE(p.Start(L"\"" + Installer() + L"\" /n " + kProduct + L" /r"));
@@ -107,7 +107,10 @@ TEST(Program, UninstallRelaunchesFromACopyInTheTemporaryFolder)
     // repair environment failure instead of relaunching again.
     HWND box = WaitForDialog(msg::kRepairCaption, 30000);
     ASSERT_NE(nullptr, box);
-    EXPECT_TRUE(FileExists(copy));
+    std::wstring copy;
+    for (const std::wstring& folder : SetupWorkFolders())
+        if (FileExists(folder + L"\\installer.exe")) copy = folder + L"\\installer.exe";
+    EXPECT_FALSE(copy.empty()) << "no copy in a work folder";
     EXPECT_EQ(msg::kEnvironmentText, MessageBoxText(box));
     // The first run waits for its copy and ends with the copy's failure.
     EXPECT_FALSE(p.WaitEnd(500));
@@ -116,7 +119,9 @@ TEST(Program, UninstallRelaunchesFromACopyInTheTemporaryFolder)
     DWORD code = 0;
     GetExitCodeProcess(p.pi.hProcess, &code);
     EXPECT_EQ(1603u, code);
-    for (int i = 0; i < 100 && FindWindowW(L"#32770", msg::kRepairCaption); ++i) Sleep(100);
+    // The starter deleted the copy once it ended; both work folders are gone.
+    EXPECT_FALSE(FileExists(copy));
+    EXPECT_EQ(before, SetupWorkFolders());
     RemoveProductKey();
 }
 
@@ -131,29 +136,59 @@ TEST(Program, RelaunchCopyFailureNamesThePaths)
     std::wstring text = MessageBoxText(box);
     EXPECT_NE(std::wstring::npos, text.find(L"install:" + install.Path() + L"\\\r\n"));
     EXPECT_NE(std::wstring::npos, text.find(L"source:" + install.Path() + L"\\installer.exe\r\n"));
-    EXPECT_NE(std::wstring::npos, text.find(L"dest:" + TempFolder() + L"installer.exe\r\n"));
+    EXPECT_NE(std::wstring::npos, text.find(L"dest:" + MachineTempFolder() + L"ZerdaIME3.")) << text;
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(p.WaitEnd(20000));
     RemoveProductKey();
 }
 
-TEST(Program, SecondStartWhileTheWorkFolderIsHeldEndsSilently)
+// A folder that is no full path would be looked up in the current folder:
+// the run ends with the environment message before anything is copied or started.
+TEST(Program, UninstallWithARelativeInstallLocationStartsNothing)
 {
-    std::wstring work = TempFolder() + L"$zerdaInstaller$";
-    CreateDirectoryW(work.c_str(), nullptr);
-    std::wstring held = work + L"\\held.bin";
+    ScratchFolder current(L"cwd");
+    ASSERT_TRUE(CreateDirectoryW((current / L"planted").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(Installer().c_str(), (current / L"planted\\installer.exe").c_str(), FALSE));
+    SetInstallLocation(L"planted\\");
+    const std::vector<std::wstring> before = SetupWorkFolders();
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    Process p;
+    std::wstring command = L"\"" + Installer() + L"\" /n " + kProduct + L" /u";
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, current.Path().c_str(), &si,
+                               &p.pi));
+    HWND box = WaitForDialog(msg::kUninstallCaption, 20000);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(msg::kEnvironmentText, MessageBoxText(box));
+    EXPECT_EQ(before, SetupWorkFolders()) << "a copy was made";
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(p.WaitEnd(20000));
+    DWORD code = 0;
+    GetExitCodeProcess(p.pi.hProcess, &code);
+    EXPECT_EQ(1603u, code);
+    RemoveProductKey();
+}
+
+// The work folder of old, a fixed name in the temporary folder, means nothing
+// now: held by someone, it does not stop a run (the run guard keeps setups apart).
+TEST(Program, AHeldFolderOfTheOldWorkFolderNameStopsNothing)
+{
+    std::wstring old = TempFolder() + L"$zerdaInstaller$";
+    CreateDirectoryW(old.c_str(), nullptr);
+    std::wstring held = old + L"\\held.bin";
     HANDLE h = CreateFileW(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
 
+    // The plain program carries no payload: it ends with the install failure.
     Process p;
     ASSERT_TRUE(p.Start(L"\"" + Installer() + L"\""));
+    HWND box = WaitForDialog(msg::kInstallFailedCaption, 30000);
+    EXPECT_NE(nullptr, box) << "the run did not get as far as its payload";
+    if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(p.WaitEnd(30000));
-    DWORD code = 1;
-    GetExitCodeProcess(p.pi.hProcess, &code);
-    EXPECT_EQ(1618u, code);  // another setup is running
-    EXPECT_FALSE(FileExists(work + L"\\makedata.zip"));  // no extraction happened
+    EXPECT_FALSE(FileExists(old + L"\\makedata.zip"));
     CloseHandle(h);
-    DeleteTree(work);
+    DeleteTree(old);
 }
 
 TEST(Program, ServiceSwitchWithTextThatIsNoGuidEndsWithNoEffect)

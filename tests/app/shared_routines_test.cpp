@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/bounded_string.h"
+#include "base/link_checks.h"
 #include "base/shared_routines.h"
 #include "common/test_support.h"
 
@@ -151,27 +152,85 @@ TEST(Folders, CreateFolderPathMakesEveryLevel)
     EXPECT_EQ(0, CreateFolderPath(file.c_str()));
 }
 
-TEST(Folders, RemoveFolderTreeQuotesPathsWithBlanks)
+TEST(Folders, RemoveFolderTreeTakesTheNamedFolderOnly)
 {
     ScratchFolder dir;
-    // "a b" must go; its neighbours "a" and "b" must stay even where short
-    // names are the long path.
-    std::wstring target = dir / L"a b";
+    // Blanks and what a command interpreter would read ("&", "^", "%Z%" with
+    // Z set) are plain text: "a b & c ^ %Z%" goes, its neighbours stay.
+    SetEnvironmentVariableW(L"Z", L"x\" & rd /s /q a & \"");
+    std::wstring target = dir / L"a b & c ^ %Z%";
     std::wstring a = dir / L"a", b = dir / L"b";
     CreateFolderPath((target + L"\\inner").c_str());
     WriteFileText(target + L"\\inner\\f.txt", "1");
+    SetFileAttributesW((target + L"\\inner\\f.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     CreateDirectoryW(a.c_str(), nullptr);
     CreateDirectoryW(b.c_str(), nullptr);
     WriteFileText(a + L"\\keep.txt", "a");
     WriteFileText(b + L"\\keep.txt", "b");
 
-    EXPECT_EQ(1, RemoveFolderTree(target.c_str()));
+    EXPECT_EQ(1, RemoveFolderTree((target + L"\\").c_str()));
     EXPECT_FALSE(DirExists(target));
     EXPECT_TRUE(FileExists(a + L"\\keep.txt"));
     EXPECT_TRUE(FileExists(b + L"\\keep.txt"));
+    SetEnvironmentVariableW(L"Z", nullptr);
 
-    // A folder that does not exist has no short form: 0 at once.
+    // Nothing to remove: 0 at once; a file is no folder and stays.
     EXPECT_EQ(0, RemoveFolderTree((dir / L"missing").c_str()));
+    EXPECT_EQ(0, RemoveFolderTree((a + L"\\keep.txt").c_str()));
+    EXPECT_TRUE(FileExists(a + L"\\keep.txt"));
+}
+
+TEST(Folders, RemoveFolderTreeNeverFollowsALink)
+{
+    ScratchFolder dir, outside;
+    ASSERT_TRUE(WriteFileText(outside / L"precious.txt", "someone else's"));
+    ASSERT_EQ(1, CreateFolderPath((outside / L"inner").c_str()));
+    ASSERT_TRUE(WriteFileText(outside / L"inner\\g.txt", "someone else's"));
+    const std::wstring tree = dir / L"tree";
+    ASSERT_EQ(1, CreateFolderPath((tree + L"\\sub").c_str()));
+    ASSERT_TRUE(WriteFileText(tree + L"\\sub\\f.txt", "ours"));
+    UnixLink planted(tree + L"\\sub\\planted", outside.Path());
+    UnixLink via(dir / L"via", outside.Path());
+    ASSERT_TRUE(planted.Made() && via.Made());
+
+    // A link inside the tree: what it leads to stays, the rest goes.
+    RemoveFolderTree(tree.c_str());
+    EXPECT_FALSE(FileExists(tree + L"\\sub\\f.txt"));
+    EXPECT_TRUE(FileExists(outside / L"precious.txt"));
+    EXPECT_TRUE(FileExists(outside / L"inner\\g.txt"));
+    // A folder reached through a link is not touched at all.
+    EXPECT_EQ(0, RemoveFolderTree((dir / L"via\\inner").c_str()));
+    EXPECT_TRUE(FileExists(outside / L"inner\\g.txt"));
+}
+
+TEST(Links, FilesReachedThroughALinkAreNeitherDeletedNorTakenForInside)
+{
+    ScratchFolder dir, outside;
+    ASSERT_TRUE(WriteFileText(outside / L"_temp_userci_.txt", "someone else's"));
+    ASSERT_TRUE(WriteFileText(outside / L"tool.exe", "someone else's"));
+    UnixLink via(dir / L"via", outside.Path());
+    ASSERT_TRUE(via.Made());
+    EXPECT_FALSE(DeleteFileDirectly((dir / L"via\\_temp_userci_.txt").c_str()));
+    EXPECT_TRUE(FileExists(outside / L"_temp_userci_.txt"));
+    EXPECT_FALSE(IsFileInsideFolder((dir / L"via\\tool.exe").c_str(), dir.Path().c_str()));
+
+    // A plain file goes, read-only or not; a missing one is no deletion.
+    const std::wstring plain = dir / L"plain.txt";
+    ASSERT_TRUE(WriteFileText(plain, "x"));
+    SetFileAttributesW(plain.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(DeleteFileDirectly(plain.c_str()));
+    EXPECT_FALSE(FileExists(plain));
+    EXPECT_FALSE(DeleteFileDirectly(plain.c_str()));
+
+    // Inside: a file below the folder, not the folder, not one climbing out.
+    ASSERT_EQ(1, CreateFolderPath((dir / L"tools").c_str()));
+    ASSERT_TRUE(WriteFileText(dir / L"tools\\tool.exe", "ours"));
+    EXPECT_TRUE(IsFileInsideFolder((dir / L"tools\\tool.exe").c_str(), (dir.Path() + L"\\").c_str()));
+    EXPECT_FALSE(IsFileInsideFolder((dir / L"tools").c_str(), dir.Path().c_str()));
+    EXPECT_FALSE(IsFileInsideFolder((dir / L"tools\\..\\..\\" + outside.Path().substr(outside.Path().rfind(L'\\') + 1) +
+                                     L"\\tool.exe").c_str(),
+                                    dir.Path().c_str()));
+    EXPECT_FALSE(IsFileInsideFolder((dir / L"tools\\missing.exe").c_str(), dir.Path().c_str()));
 }
 
 TEST(Folders, JoinTempPathAndItsLimit)

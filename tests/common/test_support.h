@@ -100,6 +100,26 @@ std::wstring CommonFolder(int csidl);  // created when missing
 std::wstring SystemFolder(bool wow64 = false);
 inline std::wstring Wow64Folder() { return SystemFolder(true); }
 
+// <Windows folder>\Temp\ of the machine, and the setup's work folders in it
+// (ZerdaIME3.<unique>), full paths without a trailing backslash, sorted.
+std::wstring MachineTempFolder();
+std::vector<std::wstring> SetupWorkFolders();
+
+// A symbolic link at link (a Windows path) to target, made on the Unix side of
+// the prefix and removed again on destruction: Wine makes no junction or link
+// through the Windows API, and shows a Unix link to a folder as a reparse
+// point. (Removing it through Windows calls would act on the target.)
+class UnixLink {
+public:
+    UnixLink(const std::wstring& link, const std::wstring& target);
+    ~UnixLink();
+    bool Made() const { return made_; }
+
+private:
+    std::wstring link_;
+    bool made_ = false;
+};
+
 // Names of a folder's entries without "." and ".." (the folder with or
 // without its trailing backslash), sorted or in the order the listing gives.
 std::vector<std::wstring> Listing(const std::wstring& folder, bool inListingOrder = false);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/setup_context.h"
+#include "base/shared_routines.h"
 #include "common/test_support.h"
 #include "engine/progress.h"
 #include "engine_test_support.h"
@@ -69,9 +70,23 @@ TEST(ClearVirtualizedCopies, RemovesTheProductFolderOfDrivesCToY)
         ASSERT_TRUE(WriteFileText(folder + L"\\user.dat", "x"));
     }
     ASSERT_TRUE(WriteFileText(base + L"c\\ProgramData\\other.txt", "keep"));
+    {
+        // The cache folder is the user's: links planted there lead the
+        // elevated removal nowhere, whether as the product folder or on the way.
+        ScratchFolder elsewhere;
+        ASSERT_TRUE(WriteFileText(elsewhere / L"system.dat", "someone else's"));
+        ASSERT_EQ(1, CreateFolderPath((elsewhere / L"ProgramData\\ZerdaIME3").c_str()));
+        ASSERT_TRUE(WriteFileText(elsewhere / L"ProgramData\\ZerdaIME3\\system.dat", "someone else's"));
+        ASSERT_EQ(1, CreateFolderPath((base + L"d\\ProgramData").c_str()));
+        UnixLink asProduct(productFolder(L'd'), elsewhere.Path());
+        UnixLink onTheWay(base + L"e", elsewhere.Path());
+        ASSERT_TRUE(asProduct.Made() && onTheWay.Made());
 
-    ClearVirtualizedCopies();
+        ClearVirtualizedCopies();
 
+        EXPECT_TRUE(FileExists(elsewhere / L"system.dat"));
+        EXPECT_TRUE(FileExists(elsewhere / L"ProgramData\\ZerdaIME3\\system.dat"));
+    }
     EXPECT_FALSE(DirExists(productFolder(L'c')));
     EXPECT_FALSE(DirExists(productFolder(L'm')));
     EXPECT_FALSE(DirExists(productFolder(L'y')));

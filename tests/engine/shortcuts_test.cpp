@@ -146,4 +146,37 @@ TEST_F(Shortcuts, CompanionToolCommandSplitsAtTheFirstSwitch)
     };
     EXPECT_EQ(L"/install /quiet x", wide(run(L"tools\\probe.exe /install /quiet x")));
     EXPECT_EQ(L"", wide(run(L"tools\\probe.exe")));
+    // Started in the install folder, not where the setup was started.
+    std::string cwd;
+    ASSERT_TRUE(ReadFileBytes(tools + L"\\cwd.txt", &cwd));
+    EXPECT_EQ(install_.substr(0, install_.size() - 1), wide(cwd));
+}
+
+TEST_F(Shortcuts, CompanionToolCommandStartsNoProgramOutsideTheInstallFolder)
+{
+    const std::wstring probe = BuildDir() + L"\\tests\\engine\\engine_args_probe.exe";
+    const std::wstring outside = WithBackslash(scratch_.Path()) + L"outside\\";
+    const std::wstring relative = WithBackslash(scratch_.Path()) + L"inst\\tools\\";
+    ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(relative.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(probe.c_str(), (outside + L"probe.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(probe.c_str(), (relative + L"probe.exe").c_str(), FALSE));
+    SetEngineFlags(g_setup, 0);
+
+    // Climbing out of the install folder.
+    SetProductField(product_field::kToolInstallCommand, kToolCommandChars, L"..\\outside\\probe.exe /x");
+    EXPECT_TRUE(CreateShortcuts());
+    // An install folder that is no full path: the name would be found below
+    // the current folder.
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(scratch_.Path().c_str());
+    BoundedCopy(g_setup.installFolder, MAX_PATH, L"inst\\");
+    SetProductField(product_field::kToolInstallCommand, kToolCommandChars, L"tools\\probe.exe /y");
+    EXPECT_TRUE(CreateShortcuts());
+    SetCurrentDirectoryW(previous);
+
+    Sleep(3000);  // long enough for a started probe to write
+    EXPECT_FALSE(FileExists(outside + L"args.txt"));
+    EXPECT_FALSE(FileExists(relative + L"args.txt"));
 }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <map>
 
+#include "base/bounded_string.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "files/access_grant.h"
 #include "files/in_use.h"
@@ -186,6 +188,14 @@ std::vector<BYTE> MemorySecurityStore::Get(const std::wstring& path) const
 }
 
 int MemorySecurityStore::Writes() const { return g_storeWrites; }
+
+std::wstring SideCopyFolder()
+{
+    const std::wstring work = TempFolder() + L"zt_side_work";
+    CreateDirectoryW(work.c_str(), nullptr);
+    BoundedCopy(g_setup.workFolder, kPathChars, work.c_str());
+    return work + L"\\";
+}
 
 StdoutCapture::StdoutCapture()
 {

@@ -10,6 +10,9 @@
 std::wstring FixturePath(const std::wstring& name);
 bool CopyFixture(const std::wstring& name, const std::wstring& destination);
 bool SameContent(const std::wstring& a, const std::wstring& b);
+// The work folder of the setup context, where a tree keeps a file it could
+// not place ("<name>.temp"); made when missing. With a trailing backslash.
+std::wstring SideCopyFolder();
 
 struct AceInfo {
     BYTE type;

@@ -327,9 +327,7 @@ TEST(PlaceFolderTree, LockedLibraryCancelledIsKeptAside)
     ASSERT_TRUE(CopyFixture(L"v1000.dll", dst + L"\\" + name));
     HolderProcess holder(HolderProgram(), dst + L"\\" + name);
     ASSERT_TRUE(holder.Ready());
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring side = std::wstring(temp) + name + L".temp";
+    std::wstring side = SideCopyFolder() + name + L".temp";
 
     g_bRetryAfterLoadStatus = 1;
     ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDCANCEL); });

@@ -333,7 +333,7 @@ TEST(PlaceFolderTree, NewerVersionKeptOnNoCountsAsDealtWith)
 }
 
 // One entry of the source cannot be placed (a folder stands in its way): the
-// user cancels, the file is kept aside in the temporary folder and the walk
+// user cancels, the file is kept aside in the work folder and the walk
 // of that folder ends there.
 TEST(PlaceFolderTree, SideCopyEndsTheWalkOfThatFolder)
 {
@@ -346,7 +346,7 @@ TEST(PlaceFolderTree, SideCopyEndsTheWalkOfThatFolder)
     ASSERT_TRUE(WriteFileText(src + L"\\" + blocked, "blocked"));
     ASSERT_TRUE(CreateDirectoryW((dst + L"\\" + Lower(blocked)).c_str(), nullptr));
     std::vector<std::wstring> order = Listing(src, true);
-    std::wstring side = TempFolder() + blocked + L".temp";
+    std::wstring side = SideCopyFolder() + blocked + L".temp";
     DeleteFileW(side.c_str());
 
     ScriptedPrompts prompts(IDCANCEL);
@@ -355,6 +355,8 @@ TEST(PlaceFolderTree, SideCopyEndsTheWalkOfThatFolder)
     EXPECT_EQ(Format(kOther, Lower(dst + L"\\" + blocked)), prompts.Shown()[0].text);
     EXPECT_TRUE(SameContent(Lower(side), src + L"\\" + blocked));
     EXPECT_TRUE(FileExists(src + L"\\" + blocked));  // not deleted
+    // Never in the account's temporary folder, which others may redirect.
+    EXPECT_FALSE(FileExists(TempFolder() + blocked + L".temp"));
 
     bool before = true;
     for (const std::wstring& n : order) {
@@ -380,7 +382,7 @@ TEST(PlaceFolderTree, StopInASubFolderEndsOnlyThatSubFolder)
     ASSERT_TRUE(WriteFileText(src + L"\\inner\\" + blocked, "blocked"));
     ASSERT_TRUE(CreateDirectoryW((dst + L"\\inner\\" + blocked).c_str(), nullptr));
     for (const wchar_t* n : {L"t1.txt", L"t2.txt", L"t3.txt"}) ASSERT_TRUE(WriteFileText(src + L"\\" + n, "t"));
-    std::wstring side = TempFolder() + blocked + L".temp";
+    std::wstring side = SideCopyFolder() + blocked + L".temp";
 
     ScriptedPrompts prompts(IDCANCEL);
     EXPECT_EQ(1, PlaceFolderTree(src.c_str(), dst.c_str(), 0));
@@ -402,7 +404,7 @@ TEST(PlaceFolderTree, FailedSideCopyGoesOnAndRemovesTheSource)
     ASSERT_TRUE(WriteFileText(src + L"\\" + blocked, "blocked"));
     for (const wchar_t* n : {L"k1.txt", L"k2.txt", L"k3.txt"}) ASSERT_TRUE(WriteFileText(src + L"\\" + n, "k"));
     ASSERT_TRUE(CreateDirectoryW((dst + L"\\" + blocked).c_str(), nullptr));
-    std::wstring side = TempFolder() + blocked + L".temp";
+    std::wstring side = SideCopyFolder() + blocked + L".temp";
     ASSERT_TRUE(CreateDirectoryW(side.c_str(), nullptr));  // the side copy fails too
 
     ScriptedPrompts prompts(IDCANCEL);
@@ -425,7 +427,7 @@ TEST(PlaceFolderTree, PathsBeyondTheLimitAreNeverWrittenCut)
     const std::wstring longName = L"long_name_" + std::to_wstring(GetCurrentProcessId()) + L".txt";
     ASSERT_TRUE(WriteFileText(src + L"\\" + longName, "long"));
     ASSERT_TRUE(WriteFileText(src + L"\\ok.txt", "ok"));
-    std::wstring side = TempFolder() + longName + L".temp";
+    std::wstring side = SideCopyFolder() + longName + L".temp";
     DeleteFileW(side.c_str());
 
     ScriptedPrompts prompts(IDCANCEL);

@@ -10,6 +10,7 @@
 #include "base/setup_context.h"
 #include "common/test_support.h"
 #include "payload/archive.h"
+#include "payload/own_image.h"
 #include "zip_builder.h"
 
 namespace {
@@ -300,6 +301,13 @@ protected:
         installer_ = BuildDir() + L"\\installer.exe";
         ASSERT_TRUE(BuildZip(dir_ / L"p.zip", {{"x.txt", "payload"}}));
     }
+    void TearDown() override { ReleaseOwnFile(); }
+    // The setup as the start routine holds its own file.
+    bool Own(const std::wstring& setup)
+    {
+        wcscpy(ctx_->ownFilePath, setup.c_str());
+        return HoldOwnFile(setup.c_str());
+    }
     ScratchFolder dir_{L"split"};
     std::unique_ptr<SetupContext> ctx_;
     std::wstring installer_;
@@ -311,7 +319,14 @@ TEST_F(Split, WritesThePlainInstallerAndTheArchive)
 {
     std::wstring setup = dir_ / L"setup.exe";
     ASSERT_TRUE(BuildSetup(installer_, dir_ / L"p.zip", setup));
-    wcscpy(ctx_->ownFilePath, setup.c_str());
+    ASSERT_TRUE(Own(setup));
+    // Held: nobody renames, replaces or rewrites it while the run lasts.
+    EXPECT_FALSE(MoveFileExW(setup.c_str(), (dir_ / L"moved.exe").c_str(), 0));
+    EXPECT_FALSE(DeleteFileW(setup.c_str()));
+    HANDLE writer = CreateFileW(setup.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
     ASSERT_TRUE(SplitOwnFile(*ctx_));
 
     EXPECT_EQ(dir_ / L"work\\installer.exe", std::wstring(ctx_->plainInstallerPath));
@@ -332,8 +347,9 @@ TEST_F(Split, BadPayloadOffsetsFail)
 {
     std::wstring setup = dir_ / L"setup.exe";
     for (long long flags : {0LL, 0x7FFFFFF0LL}) {
+        ReleaseOwnFile();
         ASSERT_TRUE(BuildSetup(installer_, dir_ / L"p.zip", setup, flags));
-        wcscpy(ctx_->ownFilePath, setup.c_str());
+        ASSERT_TRUE(Own(setup));
         ctx_->archivePath[0] = L'\0';
         EXPECT_FALSE(SplitOwnFile(*ctx_)) << flags;
         EXPECT_FALSE(FileExists(dir_ / L"work\\makedata.zip")) << flags;
@@ -341,14 +357,18 @@ TEST_F(Split, BadPayloadOffsetsFail)
     // The plain installer alone: its offset is its own size, nothing follows.
     std::string plain;
     ASSERT_TRUE(ReadFileBytes(installer_, &plain));
+    ReleaseOwnFile();
     ASSERT_TRUE(BuildSetup(installer_, dir_ / L"p.zip", setup));
     std::string whole;
     ASSERT_TRUE(ReadFileBytes(setup, &whole));
     whole.resize(plain.size());
     ASSERT_TRUE(WriteFileBytes(setup, whole.data(), whole.size()));
+    ASSERT_TRUE(Own(setup));
     EXPECT_FALSE(SplitOwnFile(*ctx_));
     // Not an executable at all.
+    ReleaseOwnFile();
     ASSERT_TRUE(WriteFileText(setup, "MZ but nothing else"));
+    ASSERT_TRUE(Own(setup));
     EXPECT_FALSE(SplitOwnFile(*ctx_));
 }
 
@@ -366,12 +386,45 @@ TEST_F(Split, RelaunchedRunsUseTheArchivePathAsItIs)
     EXPECT_TRUE(SplitOwnFile(*ctx_));
     EXPECT_FALSE(UnpackArchive(ctx_->archivePath, (dir_ / L"out").c_str(), nullptr));
 
-    // Without the flag and without an own file: whether the archive exists.
+    // Without the flag and without a held own file: whether the archive
+    // exists. A path alone is never opened again: it may name another file.
     ctx_->relaunched = 0;
-    wcscpy(ctx_->ownFilePath, (dir_ / L"nope.exe").c_str());
-    EXPECT_FALSE(SplitOwnFile(*ctx_));
+    std::wstring setup = dir_ / L"setup.exe";
+    ASSERT_TRUE(BuildSetup(installer_, dir_ / L"p.zip", setup));
+    for (const std::wstring& own : {dir_ / L"nope.exe", setup}) {
+        wcscpy(ctx_->ownFilePath, own.c_str());
+        ctx_->archivePath[0] = L'\0';
+        EXPECT_FALSE(SplitOwnFile(*ctx_));
+        EXPECT_FALSE(FileExists(dir_ / L"work\\makedata.zip"));
+    }
     wcscpy(ctx_->archivePath, (dir_ / L"p.zip").c_str());
     EXPECT_TRUE(SplitOwnFile(*ctx_));
+}
+
+TEST_F(Split, OnlyTheRunningProgramsOwnFileCountsAsIt)
+{
+    wchar_t self[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    ASSERT_TRUE(HoldOwnFile(self));
+    EXPECT_TRUE(IsRunningImage(HeldOwnFile()));
+    // Another program: the setup put under the running one's name.
+    ASSERT_TRUE(HoldOwnFile(installer_.c_str()));
+    EXPECT_FALSE(IsRunningImage(HeldOwnFile()));
+    ReleaseOwnFile();
+
+    std::string image;
+    ASSERT_TRUE(ReadFileBytes(self, &image));
+    const size_t nt = *reinterpret_cast<const uint32_t*>(&image[0x3C]);
+    const std::wstring copy = dir_ / L"copy.exe";
+    // A relocated image base is the loader's doing; a changed time stamp is another build.
+    for (size_t at : {nt + 24 + 24, nt + 8}) {
+        std::string changed = image;
+        changed[at] ^= 0x10;
+        ASSERT_TRUE(WriteFileBytes(copy, changed.data(), changed.size()));
+        ASSERT_TRUE(HoldOwnFile(copy.c_str()));
+        EXPECT_EQ(at == nt + 24 + 24, IsRunningImage(HeldOwnFile())) << at;
+        ReleaseOwnFile();
+    }
 }
 
 TEST_F(Unpack, FoldersWhoseNamesAreNotInTheAnsiCodePage)

@@ -11,6 +11,7 @@
 #include "base/setup_context.h"
 #include "common/test_support.h"
 #include "payload/extract_dialog.h"
+#include "payload/own_image.h"
 #include "zip_builder.h"
 
 namespace {
@@ -32,10 +33,12 @@ protected:
     {
         g_setup.modeCode = static_cast<uint8_t>(mode);
         wcscpy(g_setup.ownFilePath, ownFile.c_str());
+        HoldOwnFile(ownFile.c_str());
         CZD_Extract dialog;
         SetMainWindow(&dialog);
         INT_PTR result = dialog.DoModal();
         SetMainWindow(nullptr);
+        ReleaseOwnFile();
         return result;
     }
     std::wstring Payload() const { return work_ + L"\\zipdatas"; }

@@ -14,6 +14,7 @@
 #include "common/test_support.h"
 #include "formats/setup_image.h"
 #include "payload/archive.h"
+#include "payload/own_image.h"
 #include "zip_builder.h"
 
 namespace {
@@ -44,7 +45,10 @@ void SplitAndUnpack(const std::wstring& setup, const std::wstring& work, const s
     CreateDirectoryW(work.c_str(), nullptr);
     wcscpy(ctx->workFolder, work.c_str());
     wcscpy(ctx->ownFilePath, setup.c_str());
-    ASSERT_TRUE(SplitOwnFile(*ctx));
+    ASSERT_TRUE(HoldOwnFile(setup.c_str()));
+    bool split = SplitOwnFile(*ctx);
+    ReleaseOwnFile();
+    ASSERT_TRUE(split);
     ASSERT_TRUE(UnpackArchive(ctx->archivePath, out.c_str(), nullptr));
     *plainInstaller = ctx->plainInstallerPath;
 }

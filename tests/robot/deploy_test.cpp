@@ -1,11 +1,13 @@
 // Unattended deployment of the packed demo setup: quiet and passive runs,
 // their exit codes, logs and the uninstall entry's quiet command, watched on
 // the virtual display for the whole of each run.
+#include "base/shared_routines.h"
 #include "robot_test_support.h"
 
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -13,7 +15,9 @@ using namespace robot_test;
 
 namespace {
 
-const wchar_t kGuardName[] = L"Global\\ZerdaIME3.Setup.Run";
+// The guard's name before it moved into the Administrators' namespace:
+// anyone could make it first.
+const wchar_t kOldGuardName[] = L"Global\\ZerdaIME3.Setup.Run";
 const int kFolderEditId = 1022;  // the wizard's install-folder box
 
 std::wstring ProcessName(DWORD pid)
@@ -29,17 +33,19 @@ std::wstring ProcessName(DWORD pid)
     return name;
 }
 
-// Collects the captions of visible top-level windows that setup programs own.
-class WindowWatch {
+// Looks again and again, on a thread of its own, until stopped, and
+// collects what each look finds.
+class Watch {
 public:
-    void Start()
+    using Look = std::function<void(std::set<std::wstring>& found)>;
+    void Start(Look look, DWORD pauseMs)
     {
         stop_ = false;
         seen_.clear();
-        thread_ = std::thread([this] {
+        thread_ = std::thread([this, look, pauseMs] {
             while (!stop_) {
-                EnumWindows(&WindowWatch::Visit, reinterpret_cast<LPARAM>(this));
-                Sleep(20);
+                look(seen_);
+                Sleep(pauseMs);
             }
         });
     }
@@ -51,22 +57,60 @@ public:
     }
 
 private:
-    static BOOL CALLBACK Visit(HWND window, LPARAM self)
-    {
-        if (!IsWindowVisible(window)) return TRUE;
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        if (pid == GetCurrentProcessId()) return TRUE;
-        std::wstring exe = ProcessName(pid);
-        if (exe.find(L"setup") == std::wstring::npos && exe != L"installer.exe") return TRUE;
-        wchar_t caption[256] = L"";
-        GetWindowTextW(window, caption, 256);
-        reinterpret_cast<WindowWatch*>(self)->seen_.insert(exe + L": " + caption);
-        return TRUE;
-    }
     std::atomic<bool> stop_{false};
     std::set<std::wstring> seen_;
     std::thread thread_;
+};
+
+// The captions of visible top-level windows that setup programs own.
+BOOL CALLBACK CollectSetupWindow(HWND window, LPARAM found)
+{
+    if (!IsWindowVisible(window)) return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == GetCurrentProcessId()) return TRUE;
+    std::wstring exe = ProcessName(pid);
+    if (exe.find(L"setup") == std::wstring::npos && exe != L"installer.exe") return TRUE;
+    wchar_t caption[256] = L"";
+    GetWindowTextW(window, caption, 256);
+    reinterpret_cast<std::set<std::wstring>*>(found)->insert(exe + L": " + caption);
+    return TRUE;
+}
+
+class WindowWatch : public Watch {
+public:
+    void Start()
+    {
+        Watch::Start([](std::set<std::wstring>& found) {
+            EnumWindows(&CollectSetupWindow, reinterpret_cast<LPARAM>(&found));
+        }, 20);
+    }
+};
+
+// The names of processes that were not there before, or of all when before is null.
+std::set<DWORD> ListProcesses(std::set<std::wstring>* names, const std::set<DWORD>* before)
+{
+    std::set<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        ids.insert(entry.th32ProcessID);
+        if (names && !(before && before->count(entry.th32ProcessID))) names->insert(Lower(entry.szExeFile));
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+// The names of the programs that start while it runs.
+class ProcessWatch : public Watch {
+public:
+    void Start()
+    {
+        std::set<DWORD> before = ListProcesses(nullptr, nullptr);
+        Watch::Start([before](std::set<std::wstring>& found) { ListProcesses(&found, &before); }, 5);
+    }
 };
 
 std::string Join(const std::set<std::wstring>& items)
@@ -94,6 +138,39 @@ std::wstring MultiString(HKEY root, const wchar_t* key, const wchar_t* value)
         if (c == L'\0') c = L'|';
     return all;
 }
+
+// TMP and TEMP name a folder "%Z%", and Z holds a command that starts a
+// planted program wherever cmd would read that text; restored on destruction.
+class HostileTemp {
+public:
+    HostileTemp()
+    {
+        root_ = TempFolder() + L"zt_hostile";
+        const std::wstring folder = root_ + L"\\%Z%";
+        planted_ = root_ + L"\\e.exe";
+        saved_[0] = EnvString(L"TMP");
+        saved_[1] = EnvString(L"TEMP");
+        ready_ = CreateFolderPath(folder.c_str()) &&
+                 CopyFileW((BuildDir() + L"\\tests\\robot\\planted_program.exe").c_str(), planted_.c_str(), FALSE);
+        DeleteFileW((planted_ + L".ran").c_str());
+        SetEnvironmentVariableW(L"TMP", folder.c_str());
+        SetEnvironmentVariableW(L"TEMP", folder.c_str());
+        SetEnvironmentVariableW(L"Z", (L"x\" & \"" + planted_ + L"\" & \"").c_str());
+    }
+    ~HostileTemp()
+    {
+        SetEnvironmentVariableW(L"TMP", saved_[0].c_str());
+        SetEnvironmentVariableW(L"TEMP", saved_[1].c_str());
+        SetEnvironmentVariableW(L"Z", nullptr);
+        DeleteTree(root_);
+    }
+    bool Ready() const { return ready_; }
+    bool PlantedRan() const { return FileExists(planted_ + L".ran"); }
+
+private:
+    std::wstring root_, planted_, saved_[2];
+    bool ready_ = false;
+};
 
 class Deploy : public InstallRun {
 public:
@@ -151,12 +228,11 @@ public:
         bool gone = false;
         for (int i = 0; i < 150 && !gone; ++i) {
             gone = !DirExists(folder) && !DirExists(dataFolder) && !FileExists(SystemFolder(false) + ime) &&
-                   !FileExists(SystemFolder(true) + ime) && !FileExists(TempFolder() + L"installer.exe");
+                   !FileExists(SystemFolder(true) + ime) && CopiesLeft() == 0;
             if (!gone) Sleep(100);
         }
         EXPECT_TRUE(gone) << "left after 15 s: " << Narrow(folder) << " " << DirExists(folder)
-                          << DirExists(dataFolder) << FileExists(SystemFolder(false) + ime)
-                          << FileExists(TempFolder() + L"installer.exe");
+                          << DirExists(dataFolder) << FileExists(SystemFolder(false) + ime) << CopiesLeft();
     }
 
     WindowWatch watch;
@@ -178,7 +254,7 @@ void RunDeployment(Deploy& t)
     DeleteFileW(failLog.c_str());
     EXPECT_EQ(1603, t.Run(t.Setup() + L" /n " + t.guid + L" /r /quiet \"/log=" + failLog + L"\""));
     std::wstring log = ReadLog(failLog);
-    EXPECT_NE(std::wstring::npos, log.find(L"could not be copied")) << Narrow(log);
+    EXPECT_NE(std::wstring::npos, log.find(L"is not installed")) << Narrow(log);
     EXPECT_NE(std::wstring::npos, log.find(L"Exit code: 1603")) << Narrow(log);
 
     // A payload cut short: the setup's own failure, nothing installed.
@@ -188,14 +264,61 @@ void RunDeployment(Deploy& t)
     EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
 
-    // Another setup of the family holds the guard.
-    HANDLE held = CreateMutexW(nullptr, TRUE, kGuardName);
-    ASSERT_NE(nullptr, held);
-    EXPECT_EQ(1618, t.Run(t.Setup() + L" /quiet"));
-    ReleaseMutex(held);
-    CloseHandle(held);
+    // The setup's file swapped between its start and its first look at
+    // itself (another build of another product put under its name): the
+    // setup refuses it and installs nothing.
+    {
+        const std::wstring started = TempFolder() + L"swapped setup.exe", away = started + L".away";
+        const std::wstring swapLog = TempFolder() + L"deploy swapped.log";
+        const std::wstring variant = BuildDir() + L"\\demo\\variants\\agreement_first\\setup.exe";
+        const std::wstring variantEntry = UninstallKeyPath(L"{7A3C4E1D-5B2F-4C8A-9E61-2D0F3B8A4C59}");
+        for (const std::wstring& f : {started, away, swapLog}) DeleteFileW(f.c_str());
+        std::string other = Bytes(variant);
+        ASSERT_GT(other.size(), 0x200u);
+        other[*reinterpret_cast<const uint32_t*>(&other[0x3C]) + 8] ^= 1;  // its own time stamp
+        ASSERT_TRUE(CopyFileW(t.setup.c_str(), started.c_str(), FALSE));
+        std::wstring command = Quoted(started) + L" /quiet \"/log=" + swapLog + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION swapped{};
+        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                                   &startup, &swapped));
+        EXPECT_TRUE(MoveFileExW(started.c_str(), away.c_str(), 0));
+        EXPECT_TRUE(WriteFileBytes(started, other.data(), other.size()));
+        ResumeThread(swapped.hThread);
+        DWORD code = 0;
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(swapped.hProcess, 120000));
+        GetExitCodeProcess(swapped.hProcess, &code);
+        CloseHandle(swapped.hThread);
+        CloseHandle(swapped.hProcess);
+        EXPECT_EQ(1603u, code);
+        EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, variantEntry));
+        EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
+        log = ReadLog(swapLog);
+        EXPECT_NE(std::wstring::npos, log.find(L"not the program that runs")) << Narrow(log);
+        for (const std::wstring& f : {started, away}) DeleteFileW(f.c_str());
+    }
 
-    // Two quiet installs a moment apart: the first works, the second ends with 1618.
+    // On a system without private namespaces (Wine) the guard has a global
+    // name: an object of that name that is not the Administrators' is no
+    // guard, and the run fails and says so rather than wait for nobody.
+    if (HANDLE boundary = CreateBoundaryDescriptorW(L"ZerdaIME3", 0)) {
+        DeleteBoundaryDescriptor(boundary);
+    } else {
+        HANDLE squatted = CreateMutexW(nullptr, TRUE, L"Global\\ZerdaIME3.Setup.Guard");
+        ASSERT_NE(nullptr, squatted);
+        const std::wstring guardLog = TempFolder() + L"deploy guard.log";
+        DeleteFileW(guardLog.c_str());
+        EXPECT_EQ(1603, t.Run(t.Setup() + L" /quiet \"/log=" + guardLog + L"\""));
+        EXPECT_NE(std::wstring::npos, ReadLog(guardLog).find(L"could not be made")) << Narrow(ReadLog(guardLog));
+        CloseHandle(squatted);
+    }
+
+    // Two quiet installs a moment apart: the first works, the second ends with
+    // 1618. A mutex of the guard's old name, which anyone could make, holds
+    // neither back.
+    HANDLE oldGuard = CreateMutexW(nullptr, TRUE, kOldGuardName);
+    ASSERT_NE(nullptr, oldGuard);
     const std::wstring quietLog = TempFolder() + L"deploy quiet.log";
     DeleteFileW(quietLog.c_str());
     std::wstring first = t.Setup() + L" /quiet \"/dir=" + t.quietFolder + L"\" \"/log=" + quietLog + L"\"";
@@ -206,7 +329,7 @@ void RunDeployment(Deploy& t)
     ASSERT_TRUE(CreateProcessW(nullptr, &first[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     HANDLE guard = nullptr;
     for (int i = 0; i < 200 && !guard; ++i) {
-        guard = OpenMutexW(SYNCHRONIZE, FALSE, kGuardName);
+        guard = OpenRunGuard();
         if (!guard) Sleep(25);
     }
     EXPECT_NE(nullptr, guard) << "the first setup never took the guard";
@@ -218,6 +341,7 @@ void RunDeployment(Deploy& t)
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     t.windows = t.watch.Stop();
+    CloseHandle(oldGuard);
     EXPECT_EQ(0u, firstCode);
     EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
     t.ExpectInstalledIn(t.quietFolder);
@@ -263,11 +387,30 @@ void RunDeployment(Deploy& t)
     t.UninstallQuietly(0);
 
     // Passive: the progress view only, closing itself; a value with forward
-    // slashes ending in "/u" is a folder, not the uninstall switch.
-    EXPECT_EQ(0, t.Run(t.Setup() + L" /passive /dir=C:/ZerdaRobot/fonts/u"));
-    EXPECT_FALSE(t.windows.empty()) << "the passive run showed nothing";
-    t.ExpectInstalledIn(L"C:\\ZerdaRobot\\fonts\\u\\");
-    t.UninstallQuietly(0);
+    // slashes ending in "/u" is a folder, not the uninstall switch. Install,
+    // repair and uninstall run with the account's temporary folder named
+    // through "%Z%", and Z a command that starts a planted program in any
+    // command line that lets cmd read it: nothing planted runs.
+    {
+        HostileTemp hostile;
+        ASSERT_TRUE(hostile.Ready());
+        // No command interpreter is started at all (Wine's own cmd would not
+        // read "%Z%" as Windows' does, so its absence is what is checked).
+        ProcessWatch started;
+        started.Start();
+        EXPECT_EQ(0, t.Run(t.Setup() + L" /passive /dir=C:/ZerdaRobot/fonts/u"));
+        EXPECT_FALSE(t.windows.empty()) << "the passive run showed nothing";
+        t.ExpectInstalledIn(L"C:\\ZerdaRobot\\fonts\\u\\");
+        EXPECT_EQ(0, t.Run(L"\"C:\\ZerdaRobot\\fonts\\u\\installer.exe\" /n " + t.guid + L" /r /quiet"));
+        t.ExpectInstalledIn(L"C:\\ZerdaRobot\\fonts\\u\\");
+        t.UninstallQuietly(0);
+        std::set<std::wstring> programs = started.Stop();
+        EXPECT_FALSE(hostile.PlantedRan()) << "a command line read the temporary folder's %Z%";
+        // The watch sees what starts: the relaunched copies, for one.
+        EXPECT_EQ(1u, programs.count(L"installer.exe")) << Join(programs);
+        for (const wchar_t* interpreter : {L"cmd.exe", L"ping.exe", L"e.exe"})
+            EXPECT_EQ(0u, programs.count(interpreter)) << Narrow(interpreter) << " started:\n" << Join(programs);
+    }
 
     // An interactive wizard closed before installing: cancelled.
     std::wstring interactive = t.Setup();

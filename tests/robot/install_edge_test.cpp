@@ -105,5 +105,5 @@ TEST_F(InstallRun, DeclinedAgreementPageEndsWithoutInstalling)
     EXPECT_NE(std::wstring::npos, FromUtf8(text).find(L" - ئىشلىتىش كېلىشىمى"));
     EXPECT_EQ(std::wstring::npos, FromUtf8(text).find(L"window: " + displayName + L" قاچىلاش يېتەكچىسى"));
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKey()));
-    EXPECT_FALSE(DirExists(workFolder));
+    EXPECT_TRUE(LeftWorkFolders().empty());
 }

@@ -95,7 +95,6 @@ void CheckInstallation(InstallRun& t, const wchar_t* prefixName)
         {L"HelpTelephone", t.config[L"help_telephone"]},
         {L"UninstallString", command},
         {L"InstallLocation", folder},
-        {L"InstallSource", TempFolder() + L"$zerdaInstaller$\\installer.exe"},
         {L"ModifyPath", command},
     };
     HKEY k;
@@ -108,6 +107,10 @@ void CheckInstallation(InstallRun& t, const wchar_t* prefixName)
     EXPECT_EQ(18u, values);
     for (const auto& [name, value] : expected)
         EXPECT_EQ(value, RegString(HKEY_LOCAL_MACHINE, entry, name.c_str())) << Narrow(name);
+    // Where the setup was unpacked: its work folder, gone by now.
+    const std::wstring source = RegString(HKEY_LOCAL_MACHINE, entry, L"InstallSource");
+    EXPECT_EQ(0u, source.find(MachineTempFolder() + L"ZerdaIME3.")) << Narrow(source);
+    EXPECT_EQ(source.size() - 14, source.rfind(L"\\installer.exe")) << Narrow(source);
 
     // The six shortcuts, read back through the shell.
     const std::wstring installer = folder + L"installer.exe";
@@ -154,7 +157,7 @@ void CheckInstallation(InstallRun& t, const wchar_t* prefixName)
               RegString(HKEY_LOCAL_MACHINE, kRunKey, L"VarekNews"));
 
     // The work folder is gone once the program has ended.
-    EXPECT_FALSE(DirExists(t.workFolder));
+    EXPECT_TRUE(t.LeftWorkFolders().empty());
 }
 }  // namespace
 

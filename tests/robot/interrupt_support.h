@@ -11,7 +11,6 @@
 
 namespace robot_test {
 
-const wchar_t kGuardName[] = L"Global\\ZerdaIME3.Setup.Run";
 const wchar_t kLayoutsKey[] = L"System\\CurrentControlSet\\Control\\Keyboard Layouts";
 
 inline std::wstring FileNameOf(const std::wstring& path)
@@ -113,6 +112,10 @@ inline std::vector<std::wstring> MachineState(const Product& p)
     DumpKey(HKEY_LOCAL_MACHINE, L"Software\\ZerdaIME3\\" + p.guid, L"[product]", out);
     DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\ZerdaIME3\\" + p.guid, L"[product32]", out);
     DumpKey(HKEY_LOCAL_MACHINE, p.UninstallKey(), L"[entry]", out);
+    // Each run unpacks into a work folder of its own name.
+    const std::wstring source = L"[entry]\\InstallSource=" + MachineTempFolder() + L"ZerdaIME3.";
+    for (std::wstring& line : out)
+        if (line.rfind(source, 0) == 0) line = source + L"*" + line.substr(line.find(L'\\', source.size()));
     DumpKey(HKEY_CLASSES_ROOT, L"CLSID\\" + p.guid, L"[clsid]", out);
     DumpKey(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID\\" + p.guid, L"[clsid32]", out);
     DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\CTF\\TIP\\" + p.guid, L"[tip]", out);
@@ -160,20 +163,23 @@ inline std::string DanglingRegistrations(const Product& p)
 }
 
 // The process started from image (full path, any case) whose parent is parent.
-inline DWORD FindChild(DWORD parent, const std::wstring& image)
+// The child of parent that runs the relaunched copy: an installer.exe in one
+// of the setup's work folders.
+inline DWORD FindRelaunchedCopy(DWORD parent)
 {
     DWORD found = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    const std::wstring place = Lower(MachineTempFolder() + L"ZerdaIME3.");
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ParentProcessID != parent || Lower(entry.szExeFile) != Lower(FileNameOf(image))) continue;
+        if (entry.th32ParentProcessID != parent || Lower(entry.szExeFile) != L"installer.exe") continue;
         HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
         if (!process) continue;
         wchar_t path[MAX_PATH];
         DWORD chars = MAX_PATH;
-        if (QueryFullProcessImageNameW(process, 0, path, &chars) && Lower(path) == Lower(image))
+        if (QueryFullProcessImageNameW(process, 0, path, &chars) && Lower(path).rfind(place, 0) == 0)
             found = entry.th32ProcessID;
         CloseHandle(process);
     }
@@ -274,7 +280,7 @@ struct Started {
 inline bool WaitForGuard(DWORD timeoutMs)
 {
     for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
-        HANDLE guard = OpenMutexW(SYNCHRONIZE, FALSE, kGuardName);
+        HANDLE guard = OpenRunGuard();
         if (guard) {
             CloseHandle(guard);
             return true;
@@ -302,7 +308,6 @@ public:
         InstallRun::SetUp();
         product = {guid, imeName, displayName, L"C:\\ZerdaRobot\\Interrupted\\", dataFolder, groupFolder};
         installer = product.installFolder + L"installer.exe";
-        copy = TempFolder() + L"installer.exe";
         CreateDirectoryW(L"C:\\ZerdaRobot", nullptr);
         road = ZERDA_ROAD;
     }
@@ -323,7 +328,7 @@ public:
     // After an uninstall the install folder goes once the starter has ended.
     void WaitForUninstallRemains()
     {
-        for (int i = 0; i < 200 && (DirExists(product.installFolder) || FileExists(copy)); ++i) Sleep(100);
+        for (int i = 0; i < 200 && (DirExists(product.installFolder) || CopiesLeft() > 0); ++i) Sleep(100);
     }
 
     // An uninterrupted run: its exit code, and how long the process that does
@@ -337,7 +342,7 @@ public:
             // The copy's life, from the moment it is seen.
             HANDLE work = nullptr;
             for (int i = 0; i < 6000 && !work && WaitForSingleObject(run.pi.hProcess, 0) == WAIT_TIMEOUT; ++i) {
-                if (DWORD pid = FindChild(run.pi.dwProcessId, copy)) work = OpenProcess(SYNCHRONIZE, FALSE, pid);
+                if (DWORD pid = FindRelaunchedCopy(run.pi.dwProcessId)) work = OpenProcess(SYNCHRONIZE, FALSE, pid);
                 if (!work) Sleep(5);
             }
             start = Clock::now();
@@ -364,7 +369,7 @@ public:
                             DUPLICATE_SAME_ACCESS);
         } else {
             for (int i = 0; i < 6000 && !work && WaitForSingleObject(run.pi.hProcess, 0) == WAIT_TIMEOUT; ++i) {
-                if (DWORD pid = FindChild(run.pi.dwProcessId, copy))
+                if (DWORD pid = FindRelaunchedCopy(run.pi.dwProcessId))
                     work = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
                 if (!work) Sleep(5);
             }
@@ -390,7 +395,7 @@ public:
     }
 
     Product product;
-    std::wstring installer, copy;
+    std::wstring installer;
     const char* road;
 };
 

@@ -3,13 +3,15 @@
 // downloaded setup, a command interpreter named by "COMSPEC". Windows' DLL
 // search order is reproduced by asking Wine for the native DLL first. None of
 // the planted files may run, and the setup must still work; what it keeps in
-// the temporary folder (work folder, repair copy) must be closed to others.
+// its work folder (the unpacked payload, the repair copy) and its own file
+// must be closed to others; a log asked for through a link is not written.
 // That no DLL is looked up beside the program at load time at all is the
 // image test's part: the import table names known DLLs only.
 #include <gtest/gtest.h>
 
 #include <aclapi.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -155,11 +157,20 @@ std::string Joined(const std::vector<std::wstring>& lines)
 
 }  // namespace
 
-TEST(PlantedFiles, DownloadedSetupRunsNoneAndKeepsItsWorkFolderClosed)
+// The newest dated log in the temporary folder.
+std::wstring NewestDatedLog()
+{
+    std::wstring newest;
+    for (const std::wstring& name : Listing(TempFolder()))
+        if (name.rfind(L"ZerdaIME3_Setup_", 0) == 0 && name > newest) newest = name;
+    return newest.empty() ? newest : TempFolder() + newest;
+}
+
+TEST(PlantedFiles, DownloadedSetupRunsNoneAndKeepsItsFilesClosed)
 {
     ASSERT_TRUE(FileExists(Planted()));
     ASSERT_TRUE(FileExists(PlantedProgram()));
-    ScratchFolder downloads(L"downloads");
+    ScratchFolder downloads(L"downloads"), elsewhere(L"elsewhere");
     const std::wstring setup = downloads / L"ZerdaIME3_Setup.exe";
     ASSERT_TRUE(CopyFileW((BuildDir() + L"\\demo\\variants\\agreement_first\\setup.exe").c_str(), setup.c_str(), FALSE));
     const std::wstring version = downloads / L"version.dll", atl = downloads / L"atl.dll";
@@ -167,14 +178,18 @@ TEST(PlantedFiles, DownloadedSetupRunsNoneAndKeepsItsWorkFolderClosed)
     ASSERT_TRUE(CopyFileW(Planted().c_str(), version.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(Planted().c_str(), atl.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(PlantedProgram().c_str(), interpreter.c_str(), FALSE));
-    const std::wstring work = TempFolder() + L"$zerdaInstaller$";
+    // The log asked for in a folder that leads elsewhere.
+    UnixLink logs(downloads / L"logs", elsewhere.Path());
+    ASSERT_TRUE(logs.Made());
+    const std::wstring logPath = downloads / L"logs\\setup.log";
+    const std::vector<std::wstring> workBefore = SetupWorkFolders();
 
     NativeFirst search(L"ZerdaIME3_Setup.exe", {L"version", L"atl"});
     // The user's own "COMSPEC" reaches the setup through its environment.
     const std::wstring systemInterpreter = EnvString(L"COMSPEC");
     SetEnvironmentVariableW(L"COMSPEC", interpreter.c_str());
     Process p;
-    const bool started = p.Start(L"\"" + setup + L"\"", downloads.Path());
+    const bool started = p.Start(L"\"" + setup + L"\" \"/log=" + logPath + L"\"", downloads.Path());
     SetEnvironmentVariableW(L"COMSPEC", systemInterpreter.c_str());
     ASSERT_TRUE(started);
 
@@ -187,11 +202,20 @@ TEST(PlantedFiles, DownloadedSetupRunsNoneAndKeepsItsWorkFolderClosed)
 
     HWND wizard = WaitForWindowEndingWith(kWizardSuffix, 60000);
     ASSERT_NE(nullptr, wizard) << "no wizard";
+    std::wstring work;
+    for (const std::wstring& folder : SetupWorkFolders())
+        if (std::find(workBefore.begin(), workBefore.end(), folder) == workBefore.end()) work = folder;
+    ASSERT_FALSE(work.empty()) << "no work folder of this run";
     EXPECT_TRUE(FileExists(work + L"\\makedata.zip"));
     bool grantsSystem = false;
     std::vector<std::wstring> others = GrantsToOthers(work, &grantsSystem);
     EXPECT_TRUE(others.empty()) << Joined(others);
     EXPECT_TRUE(grantsSystem);
+    // While it runs, neither its own file nor its work folder can be renamed
+    // away to put something else in their place.
+    EXPECT_FALSE(MoveFileExW(setup.c_str(), (setup + L".away").c_str(), 0));
+    EXPECT_FALSE(MoveFileExW(work.c_str(), (work + L".away").c_str(), 0));
+    EXPECT_FALSE(DirExists(work + L".away"));
 
     PostMessageW(wizard, WM_COMMAND, IDCANCEL, 0);
     ASSERT_TRUE(p.WaitEnd(30000));
@@ -202,9 +226,14 @@ TEST(PlantedFiles, DownloadedSetupRunsNoneAndKeepsItsWorkFolderClosed)
     // install road asks for the driver's version before the wizard opens.
     EXPECT_FALSE(Used(version)) << "the setup called version.dll beside it";
     EXPECT_FALSE(Ran(interpreter)) << "the interpreter named by COMSPEC ran";
+    // Nothing written through the link; the dated log says why.
+    EXPECT_TRUE(Listing(elsewhere.Path()).empty());
+    std::string dated;
+    ASSERT_TRUE(ReadFileBytes(NewestDatedLog(), &dated));
+    EXPECT_NE(std::string::npos, dated.find("The log file could not be created")) << dated;
 }
 
-TEST(PlantedFiles, RepairCopyInTheTemporaryFolderIsClosedToOthers)
+TEST(PlantedFiles, RepairCopyInItsWorkFolderIsClosedToOthers)
 {
     ScratchFolder install(L"inst");
     ASSERT_TRUE(CopyFileW((BuildDir() + L"\\installer.exe").c_str(), (install / L"installer.exe").c_str(), FALSE));
@@ -216,16 +245,18 @@ TEST(PlantedFiles, RepairCopyInTheTemporaryFolderIsClosedToOthers)
     RegSetValueExW(k, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                    static_cast<DWORD>((folder.size() + 1) * 2));
     RegCloseKey(k);
-    const std::wstring copy = TempFolder() + L"installer.exe";
-    DeleteFileW(copy.c_str());
 
     Process p;
     ASSERT_TRUE(p.Start(L"\"" + install / L"installer.exe" + L"\" /n " + kProduct + L" /r", install.Path()));
     // The copy runs with "/f"; with no backup beside the installation it stops
-    // at the environment message, running from the temporary folder.
+    // at the environment message, running from its starter's work folder.
     HWND box = nullptr;
     for (int i = 0; i < 300 && !box; ++i, Sleep(100)) box = FindWindowW(L"#32770", msg::kRepairCaption);
     ASSERT_NE(nullptr, box) << "the copy did not run";
+    std::wstring copy;
+    for (const std::wstring& work : SetupWorkFolders())
+        if (FileExists(work + L"\\installer.exe")) copy = work + L"\\installer.exe";
+    ASSERT_FALSE(copy.empty()) << "no copy in a work folder";
     bool grantsSystem = false;
     std::vector<std::wstring> others = GrantsToOthers(copy, &grantsSystem);
     EXPECT_TRUE(others.empty()) << Joined(others);
@@ -241,6 +272,6 @@ TEST(PlantedFiles, RepairCopyInTheTemporaryFolderIsClosedToOthers)
     EXPECT_TRUE(p.WaitEnd(30000));
     for (int i = 0; i < 100 && FindWindowW(L"#32770", msg::kRepairCaption); ++i) Sleep(100);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
-    DeleteFileW((copy + L".swapped").c_str());
-    for (int i = 0; i < 50 && FileExists(copy) && !DeleteFileW(copy.c_str()); ++i) Sleep(100);
+    // The starter deleted the copy once it had ended.
+    EXPECT_FALSE(FileExists(copy));
 }

@@ -16,6 +16,37 @@
 #include "formats/setup_image.h"
 
 namespace robot_test {
+
+// Relaunched copies still in a work folder.
+inline int CopiesLeft()
+{
+    int copies = 0;
+    for (const std::wstring& folder : SetupWorkFolders())
+        if (FileExists(folder + L"\\installer.exe")) ++copies;
+    return copies;
+}
+
+// Opens the setups' run guard where it lives: in the Administrators' private
+// namespace, or, on a system without private namespaces (Wine), under its
+// global name. Null while no setup holds it.
+inline HANDLE OpenRunGuard()
+{
+    HANDLE boundary = CreateBoundaryDescriptorW(L"ZerdaIME3", 0);
+    if (!boundary) return OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\ZerdaIME3.Setup.Guard");
+    HANDLE guard = nullptr;
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+        AddSIDToBoundaryDescriptor(&boundary, administrators)) {
+        if (HANDLE space = OpenPrivateNamespaceW(boundary, L"ZerdaIME3")) {
+            guard = OpenMutexW(SYNCHRONIZE, FALSE, L"ZerdaIME3\\Setup.Run");
+            ClosePrivateNamespace(space, 0);
+        }
+    }
+    DeleteBoundaryDescriptor(boundary);
+    return guard;
+}
+
 std::wstring FromUtf8(const std::string& s)
 {
     if (s.empty()) return L"";
@@ -156,7 +187,7 @@ public:
         dataFolder = Folder(CSIDL_COMMON_APPDATA) + L"ZerdaIME3\\" + imeName + L"\\";
         groupFolder = Folder(CSIDL_COMMON_PROGRAMS) + displayName + L"\\";
         callsLog = EnvString(L"ALLUSERSPROFILE") + L"\\VarekInputTool\\calls.log";
-        workFolder = TempFolder() + L"$zerdaInstaller$";
+        workFoldersBefore = SetupWorkFolders();
         robot = BuildDir() + L"\\tests\\robot\\zerda_robot.exe";
         DeleteFileW(callsLog.c_str());
         DeleteValue(HKEY_LOCAL_MACHINE, kRunKey, L"VarekNews");
@@ -217,9 +248,20 @@ public:
         ASSERT_EQ(0, code);
     }
 
+    // Work folders the setup made since the test began and left behind.
+    std::vector<std::wstring> LeftWorkFolders() const
+    {
+        std::vector<std::wstring> left;
+        for (const std::wstring& folder : SetupWorkFolders())
+            if (std::find(workFoldersBefore.begin(), workFoldersBefore.end(), folder) == workFoldersBefore.end())
+                left.push_back(folder);
+        return left;
+    }
+
     std::map<std::wstring, std::wstring> config;
-    std::wstring guid, imeName, displayName, installFolder, dataFolder, groupFolder, callsLog, workFolder, setup,
-        robot, logFile, outFile, robotOutput;
+    std::vector<std::wstring> workFoldersBefore;
+    std::wstring guid, imeName, displayName, installFolder, dataFolder, groupFolder, callsLog, setup, robot, logFile,
+        outFile, robotOutput;
 };
 
 }  // namespace robot_test

@@ -43,6 +43,23 @@ std::vector<std::wstring> PartFiles(const std::wstring& folder)
     return parts;
 }
 
+// What Windows deletes or renames at the next restart, one text.
+std::wstring PendingRenames()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS)
+        return L"";
+    std::vector<wchar_t> data(65536);
+    DWORD bytes = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
+    LONG rc = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(data.data()), &bytes);
+    RegCloseKey(key);
+    std::wstring all = rc == ERROR_SUCCESS ? std::wstring(data.data(), bytes / sizeof(wchar_t)) : L"";
+    std::replace(all.begin(), all.end(), L'\0', L'|');
+    return all;
+}
+
 class SmallDisk : public SetupRuns {
 public:
     void SetUp() override
@@ -94,6 +111,12 @@ TEST_F(SmallDisk, AFullDriveFailsTheRunAndKeepsTheGoodFiles)
     EXPECT_EQ(0, RunWhole(Command::Repair, nullptr));
     EXPECT_EQ("", StateDifference(installed, MachineState(product)));
     ASSERT_EQ(0, RunWhole(Command::Uninstall, nullptr));
+    // The uninstaller ran from E: and could not move its own image to the
+    // system drive: that file alone stays, and goes at the next restart,
+    // which the test stands in for.
+    EXPECT_EQ(std::vector<std::wstring>{L"installer.exe"}, Listing(product.installFolder));
+    EXPECT_NE(std::wstring::npos, Lower(PendingRenames()).find(L"e:\\zerda\\installer.exe"));
+    DeleteTree(product.installFolder);
 
     // An installation onto a drive that holds the smaller files but not the
     // setup and its backup: the step fails with its own line, nothing is
