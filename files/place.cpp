@@ -64,8 +64,8 @@ bool MayReplaceVersion(const wchar_t* source, const wchar_t* destination)
 int GrantPlacedFile(const wchar_t* destination, const FileKind& kind)
 {
     DWORD rights = kind.versioned ? (GENERIC_READ | GENERIC_EXECUTE) : GENERIC_ALL;
-    GrantFileAccess(destination, L"ALL APPLICATION PACKAGES", rights);
-    return GrantFileAccess(destination, L"Everyone", rights);
+    GrantFileAccess(destination, WellKnownAccount::kAllApplicationPackages, rights);
+    return GrantFileAccess(destination, WellKnownAccount::kEveryone, rights);
 }
 
 bool AskRetry(const wchar_t* format, const wchar_t* destination)

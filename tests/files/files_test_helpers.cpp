@@ -118,17 +118,6 @@ std::vector<AceInfo> ReadFileDacl(const std::wstring& path)
     return DaclEntries(sd.data());
 }
 
-std::wstring SidOfAccount(const wchar_t* account)
-{
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD sidBytes = sizeof sid;
-    wchar_t domain[256];
-    DWORD domainChars = 256;
-    SID_NAME_USE use;
-    if (!LookupAccountNameW(nullptr, account, sid, &sidBytes, domain, &domainChars, &use)) return L"";
-    return SidText(sid);
-}
-
 std::string Describe(const std::vector<AceInfo>& acl)
 {
     std::string s;

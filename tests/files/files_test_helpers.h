@@ -24,7 +24,6 @@ SECURITY_DESCRIPTOR_CONTROL ControlOf(const void* descriptor);
 // The DACL as the system reports it for a file (under Wine: made up from the
 // file's Unix mode bits).
 std::vector<AceInfo> ReadFileDacl(const std::wstring& path);
-std::wstring SidOfAccount(const wchar_t* account);
 std::string Describe(const std::vector<AceInfo>& acl);
 
 // Well-known SIDs.
