@@ -117,7 +117,9 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     controls.dwSize = 8;
     controls.dwICC = 0xFF;
     InitCommonControlsEx(&controls);
-    ImmDisableIME(0);
+    // Every thread of the process, those started later included (the worker
+    // threads show windows too): -1 marks the process, not only its threads.
+    ImmDisableIME(static_cast<DWORD>(-1));
     EnableControlContainer();
     if (FAILED(CoInitialize(nullptr))) {
         SetRunResult(kExitFailure);
