@@ -84,6 +84,10 @@ void StartRunLog(const wchar_t* commandLine)
     // A relaunched copy appends to the log its starter opened.
     OpenRunLog(g_run.logPath, HasRelaunchSwitch(g_run.remaining));
     RunLog(L"Command line: %s", commandLine ? commandLine : L"");
+    // As the program sees it: the manifest's declared systems decide whether
+    // Windows 10 and 11 say 10.0 or 6.2.
+    DWORD major = 0, minor = 0;
+    if (GetSystemVersion(&major, &minor)) RunLog(L"Windows %lu.%lu", major, minor);
 }
 
 // A folder that the uninstall could never remove again is no install folder.
