@@ -124,8 +124,32 @@ TEST(ProcessHasModule, MatchesTheTailOfALoadedModulePath)
     EXPECT_EQ(0, ProcessHasModule(0xFFFFFFF0u, L"held.dll", 0));
 }
 
+// Whether this process has the debug privilege switched on.
+bool DebugPrivilegeOn()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    LUID debug{};
+    std::vector<BYTE> buffer(4096);
+    DWORD bytes = 0;
+    bool on = false;
+    if (LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &debug) &&
+        GetTokenInformation(token, TokenPrivileges, buffer.data(), static_cast<DWORD>(buffer.size()), &bytes)) {
+        auto* privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
+        for (DWORD i = 0; i < privileges->PrivilegeCount; ++i)
+            if (privileges->Privileges[i].Luid.LowPart == debug.LowPart &&
+                privileges->Privileges[i].Luid.HighPart == debug.HighPart)
+                on = (privileges->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    CloseHandle(token);
+    return on;
+}
+
+// Holders of every account and session are looked for: the debug privilege,
+// which an administrator has but not switched on, opens their modules.
 TEST(CollectModuleHolders, FindsEveryHolderAndOnlyThem)
 {
+    const bool onBefore = DebugPrivilegeOn();
     ScratchFolder dir;
     std::wstring held = dir / L"shared.dll";
     ASSERT_TRUE(CopyFixture(L"v1000.dll", held));
@@ -137,6 +161,8 @@ TEST(CollectModuleHolders, FindsEveryHolderAndOnlyThem)
     EXPECT_TRUE(Contains(ids, b.Id()));
     EXPECT_FALSE(Contains(ids, c.Id()));
     EXPECT_TRUE(Holders(dir / L"nobody.dll").empty());
+    EXPECT_FALSE(onBefore) << "on from the start: the check below proves nothing";
+    EXPECT_TRUE(DebugPrivilegeOn());
 }
 
 TEST(ProcessListDialog, NoHolderEndsWithOkUnseen)
