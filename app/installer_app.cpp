@@ -243,14 +243,13 @@ void CinstkitApp::RunInstall()
 
     wchar_t driver[MAX_PATH];
     BoundedFormat(driver, MAX_PATH, L"%s\\zerdaIME.ime", g_setup.payloadFolder);
-    DWORD handle = 0;
-    DWORD infoSize = GetFileVersionInfoSizeW(driver, &handle);
-    if (infoSize) {
-        DWORD major = 0;
-        GetSystemVersion(&major, nullptr);
-        // A signed driver stays as signed.
-        if (!CarriesSignature(driver)) SetVersionLanguage(driver, major < 6 ? 0x0401 : 0x0480, infoSize, handle);
-    }
+    DWORD major = 0;
+    GetSystemVersion(&major, nullptr);
+    // A signed driver stays as signed. The driver was unpacked a moment ago
+    // and a scanner may hold it; the placement stamps it again and fails if
+    // it still cannot.
+    if (!CarriesSignature(driver) && !StampVersionLanguage(driver, major < 6 ? 0x0401 : 0x0480))
+        RunLogFailure(L"Driver language not set", driver, GetLastError());
 
     if (IsQuietRun()) {
         wchar_t folder[MAX_PATH];

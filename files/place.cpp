@@ -7,6 +7,7 @@
 #include "base/run_log.h"
 #include "base/run_options.h"
 #include "files/access_grant.h"
+#include "files/brief_hold.h"
 #include "files/held_file.h"
 #include "files/in_use.h"
 #include "files/version_info.h"
@@ -90,7 +91,7 @@ bool WritePart(const wchar_t* source, const wchar_t* part)
 {
     // A part a killed run left behind may carry the source's read-only mark.
     SetFileAttributesW(part, FILE_ATTRIBUTE_NORMAL);
-    if (CopyFileW(source, part, FALSE)) return true;
+    if (RetryWhileBrieflyHeld([&] { return CopyFileW(source, part, FALSE) != FALSE; })) return true;
     DWORD error = GetLastError();
     SetFileAttributesW(part, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(part);
@@ -98,9 +99,12 @@ bool WritePart(const wchar_t* source, const wchar_t* part)
     return false;
 }
 
+// A scanner that opens the fresh part for a moment is waited for: its hold is
+// no program holding the destination.
 bool MovePartInPlace(const wchar_t* part, const wchar_t* destination)
 {
-    if (MoveFileExW(part, destination, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (RetryWhileBrieflyHeld([&] { return MoveFileExW(part, destination, MOVEFILE_REPLACE_EXISTING) != FALSE; }))
+        return true;
     DWORD error = GetLastError();
     DeleteFileW(part);
     SetLastError(error);

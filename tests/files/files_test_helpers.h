@@ -82,6 +82,25 @@ private:
     bool ready_ = false;
 };
 
+// Opens a file for reading, sharing reading only, as an on-access scanner
+// does, and closes it after `ms` (on a thread of its own).
+class BriefHold {
+public:
+    BriefHold(const std::wstring& path, DWORD ms);
+    ~BriefHold();
+    bool Held() const { return held_; }
+
+private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    HANDLE thread_ = nullptr;
+    DWORD ms_;
+    bool held_ = false;
+};
+
+// The files beside `path` that a held-file replacement moved it to
+// ("<name>.<number>.old").
+std::vector<std::wstring> FilesMovedAside(const std::wstring& path);
+
 // The holder program of the build.
 std::wstring HolderProgram();
 // Waits until no process has `path` loaded any more (after a kill).
