@@ -307,3 +307,21 @@ WORD VersionLanguage(const std::wstring& file, std::wstring* fileVersion)
     }
     return pairs[0].language;
 }
+
+std::wstring PendingRenames()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS)
+        return L"";
+    std::vector<wchar_t> data(65536);
+    DWORD bytes = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
+    LONG rc = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(data.data()), &bytes);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return L"";
+    std::wstring all(data.data(), bytes / sizeof(wchar_t));
+    for (wchar_t& c : all)
+        if (c == L'\0') c = L'|';
+    return all;
+}

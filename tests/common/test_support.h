@@ -87,6 +87,9 @@ bool RegKeyExists(HKEY root, const std::wstring& key);
 DWORD RegDword(HKEY root, const std::wstring& key, const wchar_t* value);
 // The key with everything below it.
 void DeleteRegistryKey(HKEY root, const std::wstring& key);
+// The renames and deletions Windows carries out at the next restart
+// (PendingFileRenameOperations), joined by '|'.
+std::wstring PendingRenames();
 
 // A fresh braced GUID text, unique per call: a product key of its own.
 std::wstring NewGuidText();

@@ -109,6 +109,40 @@ void DeleteValue(HKEY root, const wchar_t* key, const wchar_t* name)
     RegCloseKey(k);
 }
 
+// A program that holds `file` until it is ended: loads it, or with `mapped`
+// maps it as an image without loading it, so that no module list names it.
+class FileHolder {
+public:
+    FileHolder(const std::wstring& file, bool mapped)
+    {
+        const std::wstring event = L"ZerdaRobotHolder" + std::to_wstring(GetTickCount());
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+        std::wstring command = L"\"" + BuildDir() + L"\\tests\\files\\fixtures\\holder.exe\" " +
+                               (mapped ? L"--mapped " : L"") + L"\"" + file + L"\" " + event;
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        if (ready && CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_))
+            ready_ = WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0;
+        if (ready) CloseHandle(ready);
+    }
+    ~FileHolder() { End(); }
+    bool Ready() const { return ready_; }
+    bool Running() const { return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
+    void End()
+    {
+        if (!pi_.hProcess) return;
+        TerminateProcess(pi_.hProcess, 0);
+        WaitForSingleObject(pi_.hProcess, 10000);
+        CloseHandle(pi_.hThread);
+        CloseHandle(pi_.hProcess);
+        pi_ = PROCESS_INFORMATION{};
+    }
+
+private:
+    PROCESS_INFORMATION pi_{};
+    bool ready_ = false;
+};
+
 // What the wizard's log box holds after a successful installation.
 inline std::wstring SuccessfulLog()
 {
