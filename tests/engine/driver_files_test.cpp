@@ -159,6 +159,34 @@ TEST_F(DriverFiles, FailedRenameOfEitherDriverStopsWithItsLine)
     }
 }
 
+// The driver can be renamed but not rewritten for longer than a scanner
+// would hold it (a program maps it): placing it with the wrong language would
+// give the layout of the IMM road the wrong language, so the step fails.
+TEST_F(DriverFiles, DriverWhoseLanguageCannotBeStampedStopsWithTheRenameBackLine)
+{
+    const std::wstring event = L"zt_drv_stamp_" + ime_;
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+    std::wstring command = L"\"" + BuildDir() + L"\\tests\\files\\fixtures\\holder.exe\" --mapped \"" + payload_ +
+                           L"\\zerdaIME.ime\" " + event;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION holder{};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &holder));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 30000));
+    {
+        ReportWindows windows;
+        EXPECT_FALSE(PlaceImeDriverFiles(g_setup));
+        EXPECT_EQ(L"     错误: 无法创建IME驱动文件(err2)\r\n", windows.LogText());
+    }
+    EXPECT_TRUE(FileExists(payload_ + L"\\zerdaIME.ime")) << "renamed back";
+    EXPECT_FALSE(FileExists(SystemFolder() + ime_ + L".ime"));
+    TerminateProcess(holder.hProcess, 0);
+    WaitForSingleObject(holder.hProcess, 10000);
+    CloseHandle(holder.hThread);
+    CloseHandle(holder.hProcess);
+    CloseHandle(ready);
+}
+
 TEST_F(DriverFiles, MissingPayloadDriverIsTheFirstRenameFailure)
 {
     ReportWindows windows;
