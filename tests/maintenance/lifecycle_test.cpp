@@ -155,15 +155,7 @@ int ImeLayouts(const std::wstring& imeName)
     return found;
 }
 
-bool Win10()
-{
-    OSVERSIONINFOW v{sizeof v};
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    GetVersionExW(&v);
-#pragma GCC diagnostic pop
-    return v.dwMajorVersion > 6 || (v.dwMajorVersion == 6 && v.dwMinorVersion >= 2);
-}
+bool Win10() { return robot_test::IsTextServiceRoad(); }
 
 struct Product {
     std::wstring guid, imeName, displayName, installFolder, setup;

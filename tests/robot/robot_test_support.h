@@ -156,6 +156,18 @@ inline std::wstring SuccessfulLog()
            L"  7.قاچىلاش ئاخىرلاشتى.\r\n\r\n";
 }
 
+// Windows 8 and later (6.2 and up, as a program that declares no version is
+// told): the text-service road of the registration.
+inline bool IsTextServiceRoad()
+{
+    OSVERSIONINFOW v{sizeof v};
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExW(&v);
+#pragma GCC diagnostic pop
+    return v.dwMajorVersion > 6 || (v.dwMajorVersion == 6 && v.dwMinorVersion >= 2);
+}
+
 const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run";
 const wchar_t kStartPageKey[] = L"Software\\Microsoft\\Internet Explorer\\Main";
 
