@@ -325,3 +325,30 @@ std::wstring PendingRenames()
         if (c == L'\0') c = L'|';
     return all;
 }
+
+FileHolder::FileHolder(const std::wstring& file, bool mapped)
+{
+    static unsigned counter = 0;
+    const std::wstring event =
+        L"ZerdaFileHolder" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+    std::wstring command = L"\"" + BuildDir() + L"\\tests\\files\\fixtures\\holder.exe\" " +
+                           (mapped ? L"--mapped " : L"") + L"\"" + file + L"\" " + event;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    if (ready && CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_))
+        ready_ = WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0;
+    if (ready) CloseHandle(ready);
+}
+
+bool FileHolder::Running() const { return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
+
+void FileHolder::End()
+{
+    if (!pi_.hProcess) return;
+    TerminateProcess(pi_.hProcess, 0);
+    WaitForSingleObject(pi_.hProcess, 10000);
+    CloseHandle(pi_.hThread);
+    CloseHandle(pi_.hProcess);
+    pi_ = PROCESS_INFORMATION{};
+}

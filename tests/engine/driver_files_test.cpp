@@ -164,15 +164,8 @@ TEST_F(DriverFiles, FailedRenameOfEitherDriverStopsWithItsLine)
 // give the layout of the IMM road the wrong language, so the step fails.
 TEST_F(DriverFiles, DriverWhoseLanguageCannotBeStampedStopsWithTheRenameBackLine)
 {
-    const std::wstring event = L"zt_drv_stamp_" + ime_;
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
-    std::wstring command = L"\"" + BuildDir() + L"\\tests\\files\\fixtures\\holder.exe\" --mapped \"" + payload_ +
-                           L"\\zerdaIME.ime\" " + event;
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION holder{};
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &holder));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 30000));
+    FileHolder holder(payload_ + L"\\zerdaIME.ime", true);
+    ASSERT_TRUE(holder.Ready());
     {
         ReportWindows windows;
         EXPECT_FALSE(PlaceImeDriverFiles(g_setup));
@@ -180,11 +173,6 @@ TEST_F(DriverFiles, DriverWhoseLanguageCannotBeStampedStopsWithTheRenameBackLine
     }
     EXPECT_TRUE(FileExists(payload_ + L"\\zerdaIME.ime")) << "renamed back";
     EXPECT_FALSE(FileExists(SystemFolder() + ime_ + L".ime"));
-    TerminateProcess(holder.hProcess, 0);
-    WaitForSingleObject(holder.hProcess, 10000);
-    CloseHandle(holder.hThread);
-    CloseHandle(holder.hProcess);
-    CloseHandle(ready);
 }
 
 TEST_F(DriverFiles, MissingPayloadDriverIsTheFirstRenameFailure)

@@ -92,24 +92,6 @@ bool SetRegString(HKEY root, const std::wstring& key, const wchar_t* name, const
     return rc == ERROR_SUCCESS;
 }
 
-// The keyboard layouts whose "Ime File" names the driver (file name or full path).
-std::vector<std::wstring> LayoutsNaming(const std::wstring& driverFile)
-{
-    std::vector<std::wstring> found;
-    const std::wstring layouts = L"SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts";
-    HKEY k;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, layouts.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return found;
-    wchar_t name[64];
-    for (DWORD i = 0, chars = 64; RegEnumKeyExW(k, i, name, &chars, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-         ++i, chars = 64) {
-        std::wstring file = Lower(RegString(HKEY_LOCAL_MACHINE, layouts + L"\\" + name, L"Ime File"));
-        size_t slash = file.rfind(L'\\');
-        if ((slash == std::wstring::npos ? file : file.substr(slash + 1)) == Lower(driverFile)) found.push_back(name);
-    }
-    RegCloseKey(k);
-    return found;
-}
-
 std::wstring WindowsFolder()
 {
     wchar_t folder[MAX_PATH] = L"";
@@ -326,7 +308,7 @@ void RunDeployment(Deploy& t)
 
     // The uninstall entry's quiet command; its log goes to the temporary folder.
     t.UninstallQuietly(0);
-    EXPECT_TRUE(LayoutsNaming(Lower(t.imeName) + L".ime").empty());
+    EXPECT_EQ(0, ImeLayouts(t.imeName));
     for (const std::wstring& user : {std::wstring(L".DEFAULT"), otherUser}) {
         EXPECT_EQ(L"", RegString(HKEY_USERS, user + preload, L"8")) << Narrow(user);
         EXPECT_EQ(L"00000409", RegString(HKEY_USERS, user + preload, L"9")) << Narrow(user);

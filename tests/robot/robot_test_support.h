@@ -109,40 +109,6 @@ void DeleteValue(HKEY root, const wchar_t* key, const wchar_t* name)
     RegCloseKey(k);
 }
 
-// A program that holds `file` until it is ended: loads it, or with `mapped`
-// maps it as an image without loading it, so that no module list names it.
-class FileHolder {
-public:
-    FileHolder(const std::wstring& file, bool mapped)
-    {
-        const std::wstring event = L"ZerdaRobotHolder" + std::to_wstring(GetTickCount());
-        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
-        std::wstring command = L"\"" + BuildDir() + L"\\tests\\files\\fixtures\\holder.exe\" " +
-                               (mapped ? L"--mapped " : L"") + L"\"" + file + L"\" " + event;
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        if (ready && CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_))
-            ready_ = WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0;
-        if (ready) CloseHandle(ready);
-    }
-    ~FileHolder() { End(); }
-    bool Ready() const { return ready_; }
-    bool Running() const { return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
-    void End()
-    {
-        if (!pi_.hProcess) return;
-        TerminateProcess(pi_.hProcess, 0);
-        WaitForSingleObject(pi_.hProcess, 10000);
-        CloseHandle(pi_.hThread);
-        CloseHandle(pi_.hProcess);
-        pi_ = PROCESS_INFORMATION{};
-    }
-
-private:
-    PROCESS_INFORMATION pi_{};
-    bool ready_ = false;
-};
-
 // What the wizard's log box holds after a successful installation.
 inline std::wstring SuccessfulLog()
 {
@@ -154,6 +120,29 @@ inline std::wstring SuccessfulLog()
            L"  5.باشلاش تېزىملىكى ۋە ئۈستەل يۈزى تەييارلاندى...\r\n"
            L"  6.ۋاقىتلىق ھۆججەتلەر تازىلاندى...\r\n"
            L"  7.قاچىلاش ئاخىرلاشتى.\r\n\r\n";
+}
+
+// Keyboard layouts whose "Ime File" names the product's driver, by file name
+// (as Windows stores it) or full path (as Wine does).
+int ImeLayouts(const std::wstring& imeName)
+{
+    int found = 0;
+    HKEY layouts;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts", 0, KEY_READ,
+                      &layouts) != ERROR_SUCCESS)
+        return 0;
+    std::wstring wanted = Lower(imeName + L".ime");
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[64];
+        DWORD length = 64;
+        if (RegEnumKeyExW(layouts, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        std::wstring file = Lower(RegString(layouts, name, L"Ime File"));
+        if (file.size() >= wanted.size() && file.compare(file.size() - wanted.size(), wanted.size(), wanted) == 0 &&
+            (file.size() == wanted.size() || file[file.size() - wanted.size() - 1] == L'\\'))
+            ++found;
+    }
+    RegCloseKey(layouts);
+    return found;
 }
 
 // Windows 8 and later (6.2 and up, as a program that declares no version is
