@@ -85,6 +85,10 @@ void StartRunLog(const wchar_t* commandLine)
     // A relaunched copy appends to the log its starter opened.
     OpenRunLog(g_run.logPath);
     RunLog(L"Command line: %s", commandLine ? commandLine : L"");
+    // As the program sees it: the manifest's declared systems decide whether
+    // Windows 10 and 11 say 10.0 or 6.2.
+    DWORD major = 0, minor = 0;
+    if (GetSystemVersion(&major, &minor)) RunLog(L"Windows %lu.%lu", major, minor);
 }
 
 // A folder that the uninstall could never remove again is no install folder.
@@ -131,7 +135,9 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     controls.dwSize = 8;
     controls.dwICC = 0xFF;
     InitCommonControlsEx(&controls);
-    ImmDisableIME(0);
+    // Every thread of the process, those started later included (the worker
+    // threads show windows too): -1 marks the process, not only its threads.
+    ImmDisableIME(static_cast<DWORD>(-1));
     EnableControlContainer();
     if (FAILED(CoInitialize(nullptr))) {
         SetRunResult(kExitFailure);
@@ -256,14 +262,13 @@ void CinstkitApp::RunInstall()
 
     wchar_t driver[MAX_PATH];
     BoundedFormat(driver, MAX_PATH, L"%s\\zerdaIME.ime", g_setup.payloadFolder);
-    DWORD handle = 0;
-    DWORD infoSize = GetFileVersionInfoSizeW(driver, &handle);
-    if (infoSize) {
-        DWORD major = 0;
-        GetSystemVersion(&major, nullptr);
-        // A signed driver stays as signed.
-        if (!CarriesSignature(driver)) SetVersionLanguage(driver, major < 6 ? 0x0401 : 0x0480, infoSize, handle);
-    }
+    DWORD major = 0;
+    GetSystemVersion(&major, nullptr);
+    // A signed driver stays as signed. The driver was unpacked a moment ago
+    // and a scanner may hold it; the placement stamps it again and fails if
+    // it still cannot.
+    if (!CarriesSignature(driver) && !StampVersionLanguage(driver, major < 6 ? 0x0401 : 0x0480))
+        RunLogFailure(L"Driver language not set", driver, GetLastError());
 
     if (IsQuietRun()) {
         wchar_t folder[MAX_PATH];

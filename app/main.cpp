@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/installer_app.h"
+#include "platform/system_library.h"
 
 namespace {
 
@@ -14,8 +15,9 @@ void RestrictDllSearch()
     // Looked up, not imported: Windows 7 has it only with its loader update.
     auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryW(L"");
+    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    else PreloadSystemLibraries();
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include <cstring>
 
 #include "base/bounded_string.h"
+#include "base/run_log.h"
 #include "base/shared_routines.h"
 #include "engine/progress.h"
+#include "files/brief_hold.h"
 #include "files/place.h"
 #include "files/signature.h"
 #include "files/version_info.h"
@@ -26,23 +28,28 @@ WORD DriverLanguage()
 
 // The driver's version resource can only be rewritten under a library name,
 // so it is stamped as .dll and renamed back. A signed driver is left as it
-// is: the rewrite would break its signature.
+// is: the rewrite would break its signature. The driver has just been
+// unpacked, so each step waits out a scanner's brief hold; a stamp that still
+// fails is a failure (on the IMM road the layout would get the wrong
+// language), reported with the rename-back line and named in the log.
 bool StampDriver(const wchar_t* imePath, const wchar_t* dllPath, WORD language, const wchar_t* renameError,
                  const wchar_t* renameBackError)
 {
     if (CarriesSignature(imePath)) return true;
-    if (!MoveFileW(imePath, dllPath)) {
+    if (!RetryWhileBrieflyHeld([&] { return MoveFileW(imePath, dllPath) != FALSE; })) {
+        RunLogFailure(L"Driver not renamed for its language stamp", imePath, GetLastError());
         ReportProgress(0, renameError);
         return false;
     }
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeW(dllPath, &handle);
-    if (size) SetVersionLanguage(dllPath, language, size, handle);
-    if (!MoveFileW(dllPath, imePath)) {
+    bool stamped = StampVersionLanguage(dllPath, language);
+    if (!stamped) RunLogFailure(L"Driver language not set", dllPath, GetLastError());
+    if (!RetryWhileBrieflyHeld([&] { return MoveFileW(dllPath, imePath) != FALSE; })) {
+        RunLogFailure(L"Driver not renamed back after its language stamp", dllPath, GetLastError());
         ReportProgress(0, renameBackError);
         return false;
     }
-    return true;
+    if (!stamped) ReportProgress(0, renameBackError);
+    return stamped;
 }
 
 // The reset data file keeps its length: the header's first word holds the

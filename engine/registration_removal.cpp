@@ -103,6 +103,48 @@ void DeleteLayoutSubkeys(const wchar_t* layoutsPath, const wchar_t* identifier)
     RegCloseKey(layouts);
 }
 
+// "%08X" of the layout handle's low 32 bits: a Preload value's data and the
+// name of the layout's key.
+void FormatLayoutIdentifier(HKL layout, wchar_t (&out)[16])
+{
+    BoundedFormat(out, 16, L"%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(layout) & 0xFFFFFFFFu));
+}
+
+const wchar_t kLayoutsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts";
+
+// The layouts whose "Ime File" names the driver: the file-name part is
+// compared, since Windows stores the file name and Wine the full path. This
+// finds a layout whoever runs the uninstall (SYSTEM, or a user who took it
+// off their own list), where the loaded layouts show only the caller's.
+std::vector<std::wstring> LayoutsNamingDriver(const wchar_t* driverFile)
+{
+    std::vector<std::wstring> found;
+    HKEY layouts = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLayoutsKey, 0, KEY_READ, &layouts) != ERROR_SUCCESS) return found;
+    for (const std::wstring& name : SubkeyNames(layouts, 20)) {
+        wchar_t imeFile[MAX_PATH] = L"";
+        if (RegReadStringAt(layouts, name.c_str(), L"Ime File", imeFile, MAX_PATH) != ERROR_SUCCESS) continue;
+        if (imeFile[0] && SameTextIgnoringCase(FileNamePart(imeFile), driverFile)) found.push_back(name);
+    }
+    RegCloseKey(layouts);
+    return found;
+}
+
+// The layout of this identifier among those loaded for the caller, or none.
+HKL LoadedLayout(const wchar_t* identifier)
+{
+    int count = GetKeyboardLayoutList(0, nullptr);
+    if (count <= 0) return nullptr;
+    std::vector<HKL> layouts(static_cast<size_t>(count));
+    int fetched = GetKeyboardLayoutList(count, layouts.data());
+    for (int i = 0; i < fetched && i < count; ++i) {
+        wchar_t text[16];
+        FormatLayoutIdentifier(layouts[i], text);
+        if (SameTextIgnoringCase(text, identifier)) return layouts[i];
+    }
+    return nullptr;
+}
+
 void DeleteFromUserPreloadLists(const wchar_t* identifier)
 {
     for (const std::wstring& user : SubkeyNames(HKEY_USERS, 128)) {
@@ -160,27 +202,36 @@ int RemoveKeyboardLayout(const wchar_t* imeName, bool broadcast)
     if (!imeName || !imeName[0]) return 0;
     wchar_t driverFile[44];
     BoundedFormat(driverFile, 44, L"%s.ime", imeName);
-    HKL layout = FindImeLayout(driverFile);
-    if (!layout) return 0;
 
-    wchar_t identifier[16];
-    BoundedFormat(identifier, 16, L"%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(layout) & 0xFFFFFFFFu));
-
-    HKEY preload = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Keyboard Layout\\Preload", 0, KEY_ALL_ACCESS, &preload) ==
-        ERROR_SUCCESS) {
-        DeleteMatchingValues(preload, identifier, true);
-        RegCloseKey(preload);
+    // The caller's loaded layout first, then every layout key that names the driver.
+    std::vector<std::wstring> identifiers;
+    HKL loaded = FindImeLayout(driverFile);
+    if (loaded) {
+        wchar_t identifier[16];
+        FormatLayoutIdentifier(loaded, identifier);
+        identifiers.emplace_back(identifier);
     }
-    DeleteLayoutSubkeys(L"SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts", identifier);
-    DeleteLayoutSubkeys(L"SYSTEM\\ControlSet001\\Control\\Keyboard Layouts", identifier);
-    DeleteFromUserPreloadLists(identifier);
+    for (const std::wstring& name : LayoutsNamingDriver(driverFile))
+        if (!loaded || !SameTextIgnoringCase(name.c_str(), identifiers[0].c_str())) identifiers.push_back(name);
+    if (identifiers.empty()) return 0;
 
-    UnloadKeyboardLayout(layout);
-    if (broadcast) {
+    for (size_t i = 0; i < identifiers.size(); ++i) {
+        const std::wstring& identifier = identifiers[i];
+        HKEY preload = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Keyboard Layout\\Preload", 0, KEY_ALL_ACCESS, &preload) ==
+            ERROR_SUCCESS) {
+            DeleteMatchingValues(preload, identifier.c_str(), true);
+            RegCloseKey(preload);
+        }
+        DeleteLayoutSubkeys(kLayoutsKey, identifier.c_str());
+        DeleteLayoutSubkeys(L"SYSTEM\\ControlSet001\\Control\\Keyboard Layouts", identifier.c_str());
+        DeleteFromUserPreloadLists(identifier.c_str());
+        HKL layout = loaded && i == 0 ? loaded : LoadedLayout(identifier.c_str());
+        if (!layout) continue;
         UnloadKeyboardLayout(layout);
-        BroadcastSettingChange(L"HKEY_CURRENT_USER\\Keyboard Layout\\Preload");
+        if (broadcast) UnloadKeyboardLayout(layout);
     }
+    if (broadcast) BroadcastSettingChange(L"HKEY_CURRENT_USER\\Keyboard Layout\\Preload");
     return 1;
 }
 

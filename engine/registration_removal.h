@@ -7,7 +7,9 @@
 // Compares the file-name part of each layout's IME file (Wine reports the
 // full path). An empty name finds nothing.
 HKL FindImeLayout(const wchar_t* driverFileName);
-// 0 when no loaded layout belongs to <imeName>.ime (always for an empty name).
+// Removes every layout of <imeName>.ime: the one loaded for the caller and
+// each whose key's "Ime File" names the driver, with their Preload entries.
+// 0 when there is none (always for an empty name).
 int RemoveKeyboardLayout(const wchar_t* imeName, bool broadcast);
 // Both refuse (ERROR_INVALID_PARAMETER) a name that is not a GUID text.
 LONG RemoveTextServiceClassKeys(const wchar_t* name);

@@ -52,6 +52,24 @@ PSID EntrySid(const ACE_HEADER* header)
     return IsValidSid(sid) ? sid : nullptr;
 }
 
+// Both accounts' SIDs have at most two relative ids.
+DWORD WellKnownSidBytes() { return GetSidLengthRequired(2); }
+
+bool BuildWellKnownSid(WellKnownAccount account, PSID sid)
+{
+    if (account == WellKnownAccount::kEveryone) {
+        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+        if (!InitializeSid(sid, &world, 1)) return false;
+        *GetSidSubAuthority(sid, 0) = SECURITY_WORLD_RID;
+        return true;
+    }
+    SID_IDENTIFIER_AUTHORITY packages = SECURITY_APP_PACKAGE_AUTHORITY;
+    if (!InitializeSid(sid, &packages, 2)) return false;
+    *GetSidSubAuthority(sid, 0) = SECURITY_APP_PACKAGE_BASE_RID;
+    *GetSidSubAuthority(sid, 1) = SECURITY_BUILTIN_PACKAGE_ANY_PACKAGE;
+    return true;
+}
+
 }  // namespace
 
 void SetFileSecurityStore(GetFileSecurityFn getSecurity, SetFileSecurityFn setSecurity)
@@ -60,27 +78,20 @@ void SetFileSecurityStore(GetFileSecurityFn getSecurity, SetFileSecurityFn setSe
     g_setSecurity = setSecurity ? setSecurity : &SetFileSecurityW;
 }
 
-int GrantFileAccess(const wchar_t* path, const wchar_t* accountName, DWORD accessMask)
+int GrantFileAccess(const wchar_t* path, WellKnownAccount account, DWORD accessMask)
 {
     HeapBlocks heap;
     const BYTE kAclRevision = ACL_REVISION2;
 
-    // 1. The account's SID.
-    DWORD sidBytes = 0, domainChars = 0;
-    SID_NAME_USE use;
-    if (LookupAccountNameW(nullptr, accountName, nullptr, &sidBytes, nullptr, &domainChars, &use)) return 0;
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        Report("LookupAccountName() failed. Error %d\n");
-        return 0;
-    }
-    PSID sid = heap.Alloc(sidBytes);
-    auto* domain = static_cast<wchar_t*>(heap.Alloc(domainChars * sizeof(wchar_t)));
-    if (!sid || !domain) {
+    // 1. The account's SID, built from its authority and relative ids; no
+    // lookup by name, which fails wherever the name is translated.
+    PSID sid = heap.Alloc(WellKnownSidBytes());
+    if (!sid) {
         Report("HeapAlloc() failed. Error %d\n");
         return 0;
     }
-    if (!LookupAccountNameW(nullptr, accountName, sid, &sidBytes, domain, &domainChars, &use)) {
-        Report("LookupAccountName() failed. Error %d\n");
+    if (!BuildWellKnownSid(account, sid)) {
+        Report("InitializeSid() failed. Error %d\n");
         return 0;
     }
 

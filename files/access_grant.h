@@ -2,10 +2,17 @@
 #pragma once
 #include <windows.h>
 
+// The accounts a placed file is opened to, by their well-known SIDs: their
+// names differ with the language of Windows, their SIDs do not.
+enum class WellKnownAccount {
+    kEveryone,                 // S-1-1-0
+    kAllApplicationPackages,   // S-1-15-2-1
+};
+
 // Rebuilds the DACL: the explicit entries without the account's own, the new
 // entry (accessMask), then the inherited entries. Returns 1 when the file's
 // DACL was rewritten, 0 on any failure (one diagnostic line on stdout).
-int GrantFileAccess(const wchar_t* path, const wchar_t* accountName, DWORD accessMask = GENERIC_ALL);
+int GrantFileAccess(const wchar_t* path, WellKnownAccount account, DWORD accessMask = GENERIC_ALL);
 
 // Where file security is read and written: GetFileSecurityW and
 // SetFileSecurityW unless replaced. Wine keeps no DACL as written (it maps it

@@ -6,7 +6,6 @@
 
 #include "base/bounded_string.h"
 #include "base/run_log.h"
-#include "base/run_options.h"
 #include "files/in_use.h"
 
 namespace {
@@ -85,7 +84,8 @@ bool RemoveFileOrSchedule(const wchar_t* path, int modules32)
     }
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
-    if (IsUnattendedRun() && IsHeldError(error) && MoveHeldFileAside(path, modules32)) return true;
+    // In every run: the process list before the uninstall has had its say.
+    if (IsHeldError(error) && MoveHeldFileAside(path, modules32)) return true;
     RunLogFailure(L"Not removed", path, error);
     return false;
 }

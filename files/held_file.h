@@ -10,6 +10,6 @@
 // (MAX_PATH), when given, receives the new name.
 bool MoveHeldFileAside(const wchar_t* path, int modules32, wchar_t* aside = nullptr);
 
-// Deletes path; a held file is moved aside for deletion at the next restart
-// in unattended runs. True when path is gone.
+// Deletes path; a held file is moved aside for deletion at the next restart.
+// True when path is gone.
 bool RemoveFileOrSchedule(const wchar_t* path, int modules32);

@@ -31,12 +31,43 @@ bool PathEndsWith(const wchar_t* path, const wchar_t* wanted)
     return EqualsIgnoreAsciiCase(path + (pathLen - wantedLen), wanted);
 }
 
+// The modules of another account's or session's processes (fast user
+// switching, Remote Desktop, services) can be read, and those processes
+// ended, only with the debug privilege, which an administrator holds but has
+// switched off. Switched on once for the process; any thread may ask.
+void EnableDebugPrivilege()
+{
+    static volatile LONG asked = 0;
+    if (InterlockedCompareExchange(&asked, 1, 0) != 0) return;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid))
+        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    CloseHandle(token);
+}
+
+// A module snapshot of a process that is loading or unloading a module at
+// that moment fails with ERROR_BAD_LENGTH; the documented answer is to ask
+// again.
+HANDLE ModuleSnapshot(DWORD flags, DWORD processId)
+{
+    HANDLE snapshot = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        snapshot = CreateToolhelp32Snapshot(flags, processId);
+        if (snapshot != INVALID_HANDLE_VALUE || GetLastError() != ERROR_BAD_LENGTH) break;
+    }
+    return snapshot;
+}
+
 }  // namespace
 
 int ProcessHasModule(DWORD processId, const wchar_t* wantedPath, int modules32)
 {
     if (!wantedPath) return 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(ModuleSnapshotFlags(modules32), processId);
+    HANDLE snapshot = ModuleSnapshot(ModuleSnapshotFlags(modules32), processId);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
     int found = 0;
     MODULEENTRY32W module;
@@ -51,6 +82,7 @@ int ProcessHasModule(DWORD processId, const wchar_t* wantedPath, int modules32)
 
 DWORD FindCompanionToolProcess()
 {
+    EnableDebugPrivilege();
     DWORD ids[1024];
     DWORD bytes = 0;
     if (!EnumProcesses(ids, sizeof ids, &bytes)) return 0;
@@ -79,6 +111,7 @@ DWORD FindCompanionToolProcess()
 
 bool TerminateProcessById(DWORD processId, DWORD waitMs)
 {
+    EnableDebugPrivilege();
     // Query and synchronize rights are asked as well where granted: the exit
     // code is read before ending, and a caller may wait for the end.
     HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
@@ -105,9 +138,11 @@ void CZD_IMELoadStatus::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_PROCESS_LIST, m_list);
 }
 
+// Runs on any thread: it reads processes and shows nothing.
 int CZD_IMELoadStatus::CollectModuleHolders()
 {
     m_processIds.clear();
+    EnableDebugPrivilege();
     OSVERSIONINFOW version{};
     version.dwOSVersionInfoSize = sizeof version;
 #pragma GCC diagnostic push
@@ -184,7 +219,7 @@ void CZD_IMELoadStatus::FillRows()
         // an unknown name.
         wchar_t name[MAX_PATH] = L"<unknown>";
         wchar_t description[MAX_PATH + 1] = L"";
-        HANDLE snapshot = CreateToolhelp32Snapshot(ModuleSnapshotFlags(m_bModules32), id);
+        HANDLE snapshot = ModuleSnapshot(ModuleSnapshotFlags(m_bModules32), id);
         if (snapshot != INVALID_HANDLE_VALUE) {
             MODULEENTRY32W module;
             module.dwSize = sizeof module;

@@ -8,6 +8,7 @@
 #include "base/run_options.h"
 #include "base/setup_context.h"
 #include "files/access_grant.h"
+#include "files/brief_hold.h"
 #include "files/held_file.h"
 #include "files/in_use.h"
 #include "files/version_info.h"
@@ -65,8 +66,8 @@ bool MayReplaceVersion(const wchar_t* source, const wchar_t* destination)
 int GrantPlacedFile(const wchar_t* destination, const FileKind& kind)
 {
     DWORD rights = kind.versioned ? (GENERIC_READ | GENERIC_EXECUTE) : GENERIC_ALL;
-    GrantFileAccess(destination, L"ALL APPLICATION PACKAGES", rights);
-    return GrantFileAccess(destination, L"Everyone", rights);
+    GrantFileAccess(destination, WellKnownAccount::kAllApplicationPackages, rights);
+    return GrantFileAccess(destination, WellKnownAccount::kEveryone, rights);
 }
 
 bool AskRetry(const wchar_t* format, const wchar_t* destination)
@@ -91,7 +92,7 @@ bool WritePart(const wchar_t* source, const wchar_t* part)
 {
     // A part a killed run left behind may carry the source's read-only mark.
     SetFileAttributesW(part, FILE_ATTRIBUTE_NORMAL);
-    if (CopyFileW(source, part, FALSE)) return true;
+    if (RetryWhileBrieflyHeld([&] { return CopyFileW(source, part, FALSE) != FALSE; })) return true;
     DWORD error = GetLastError();
     SetFileAttributesW(part, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(part);
@@ -99,9 +100,12 @@ bool WritePart(const wchar_t* source, const wchar_t* part)
     return false;
 }
 
+// A scanner that opens the fresh part for a moment is waited for: its hold is
+// no program holding the destination.
 bool MovePartInPlace(const wchar_t* part, const wchar_t* destination)
 {
-    if (MoveFileExW(part, destination, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (RetryWhileBrieflyHeld([&] { return MoveFileExW(part, destination, MOVEFILE_REPLACE_EXISTING) != FALSE; }))
+        return true;
     DWORD error = GetLastError();
     DeleteFileW(part);
     SetLastError(error);
@@ -130,9 +134,9 @@ bool CopyOver(const wchar_t* source, const wchar_t* destination)
     return WritePart(source, part) && MovePartInPlace(part, destination);
 }
 
-// Unattended replacement of a held destination: the new file is written
-// beside it first, so that the destination is missing only between two
-// renames, never for the length of a copy.
+// Replacement of a held destination without ending its holders: the new
+// file is written beside it first, so that the destination is missing only
+// between two renames, never for the length of a copy.
 bool ReplaceHeldFile(const wchar_t* source, const wchar_t* destination, int includeModules32)
 {
     wchar_t part[MAX_PATH];
@@ -159,34 +163,42 @@ bool IsHeldError(DWORD error)
            error == ERROR_USER_MAPPED_FILE;
 }
 
+// A destination that a program holds is renamed aside, the new file put in
+// its place and the old one deleted at the next restart; the holders are
+// logged and the run ends with 3010. 1: placed and opened to everyone. A
+// missing or read-only destination, or a copy that failed for another
+// reason, is no held file: 0.
+int PlaceOverHeldFile(const wchar_t* source, const wchar_t* destination, const FileKind& kind, int includeModules32,
+                      DWORD error)
+{
+    DWORD attributes = GetFileAttributesW(destination);
+    bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    bool readOnly = exists && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (exists && !readOnly && IsHeldError(error)) {
+        if (ReplaceHeldFile(source, destination, includeModules32)) {
+            RunLog(L"Placed: %s", destination);
+            return GrantPlacedFile(destination, kind);
+        }
+        error = GetLastError();
+    }
+    RunLogFailure(readOnly ? L"Not placed (read-only destination)" : L"Not placed", destination, error);
+    return 0;
+}
+
 // Copies over the destination until it works or the user gives up; the
 // destination is already lower-cased. 1: copied and opened to everyone.
 int CopyIntoPlace(const wchar_t* source, const wchar_t* destination, const FileKind& kind, int includeModules32)
 {
     int companionRounds = 0;
+    bool listShown = false;
     for (;;) {
         if (CopyOver(source, destination)) {
             RunLog(L"Placed: %s", destination);
             return GrantPlacedFile(destination, kind);
         }
         DWORD error = GetLastError();
-        if (IsUnattendedRun()) {
-            // Nobody is asked and no program is ended: a held file is moved
-            // aside for the next restart and the new one put in its place.
-            // A full disk or a write error is no held file.
-            DWORD attributes = GetFileAttributesW(destination);
-            bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-            bool readOnly = exists && (attributes & FILE_ATTRIBUTE_READONLY);
-            if (exists && !readOnly && IsHeldError(error)) {
-                if (ReplaceHeldFile(source, destination, includeModules32)) {
-                    RunLog(L"Placed: %s", destination);
-                    return GrantPlacedFile(destination, kind);
-                }
-                error = GetLastError();
-            }
-            RunLogFailure(readOnly ? L"Not placed (read-only destination)" : L"Not placed", destination, error);
-            return 0;
-        }
+        // Nobody is asked and no program is ended.
+        if (IsUnattendedRun()) return PlaceOverHeldFile(source, destination, kind, includeModules32, error);
 
         if (kind.companion && companionRounds < kCompanionRounds) {
             // End the running tool without asking and try again. When no tool
@@ -202,12 +214,19 @@ int CopyIntoPlace(const wchar_t* source, const wchar_t* destination, const FileK
             continue;
         }
         if (kind.versioned) {
+            // A library or driver: the process list offers to end its
+            // holders, and the first list of the run that ends with OK earns
+            // one more copy. A file still held after the list (its holders
+            // not ended, one come back, or one the list cannot see) goes in
+            // as in a quiet run, at the next restart.
+            if (listShown) return PlaceOverHeldFile(source, destination, kind, includeModules32, error);
             INT_PTR answer = ShowLoadStatus(GetMainWindowHandle(), destination, includeModules32);
+            listShown = true;
             if (answer == IDOK && g_bRetryAfterLoadStatus) {
                 g_bRetryAfterLoadStatus = 0;
                 continue;
             }
-            return 0;
+            return PlaceOverHeldFile(source, destination, kind, includeModules32, error);
         }
         if (!AskRetry(kFileInUseText, destination)) return 0;
     }

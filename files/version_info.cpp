@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/bounded_string.h"
+#include "files/brief_hold.h"
 
 namespace {
 
@@ -148,6 +149,39 @@ int SetVersionLanguage(const wchar_t* file, WORD language, DWORD infoSize, DWORD
         }
     }
     return WriteVersionResource(file, 0xFFFF, block.Data(), block.Size());
+}
+
+bool HasVersionTranslation(const wchar_t* file)
+{
+    VersionBlock block;
+    UINT count = 0;
+    return file && block.Read(file) && block.Translations(&count) != nullptr;
+}
+
+bool StampVersionLanguage(const wchar_t* file, WORD language)
+{
+    DWORD handle = 0, size = 0;
+    if (!RetryWhileBrieflyHeld([&] { return (size = GetFileVersionInfoSizeW(file, &handle)) != 0; }))
+        return !IsBriefHoldError(GetLastError());  // no version information: nothing to rewrite
+    auto attempt = [&] {
+        SetLastError(ERROR_SUCCESS);
+        if (SetVersionLanguage(file, language, size, handle)) return true;
+        // A resource update may fail without a reason (Wine's does on a
+        // file held open); whether the file can be written tells it.
+        if (GetLastError() == ERROR_SUCCESS) {
+            HANDLE probe = CreateFileW(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (probe != INVALID_HANDLE_VALUE) {
+                CloseHandle(probe);
+                SetLastError(ERROR_SUCCESS);
+            }
+        }
+        return false;
+    };
+    if (RetryWhileBrieflyHeld(attempt)) return true;
+    DWORD error = GetLastError();
+    if (!HasVersionTranslation(file)) return true;
+    SetLastError(error);
+    return false;
 }
 
 int WriteVersionResource(const wchar_t* file, WORD language, const void* data, DWORD size)

@@ -12,6 +12,7 @@
 #include "formats/entry_rules.h"
 #include "formats/setup_image.h"
 #include "pe_signature.h"
+#include "pe_version.h"
 #include "unzip.h"
 #include "zip.h"
 #include "zlib.h"
@@ -259,6 +260,29 @@ void CheckPayloadContent(const std::vector<PayloadFile>& files, const std::strin
             throw Failure(pathOf(driver) + ": missing: the setup places this driver in every installation");
 }
 
+bool IsDriverEntry(const char* name)
+{
+    for (const char* driver : formats::entries::kDriverEntries)
+        if (formats::entries::SameFileName(name, driver)) return true;
+    return false;
+}
+
+// The IMM road (Windows before 8) installs only a file whose version resource
+// calls it an input-method driver; the text-service road does not ask. Such
+// a payload still packs, with a warning that names the file.
+void WarnAboutDriverKinds(const std::vector<PayloadFile>& files)
+{
+    for (const PayloadFile& f : files) {
+        if (!IsDriverEntry(f.name.c_str())) continue;
+        VersionKind kind = ReadVersionKind(ReadWholeFile(f.path.u8string()));
+        if (IsInputMethodDriver(kind)) continue;
+        std::fprintf(stderr,
+                     "packtool: warning: %s: %s, not an input-method driver (FILETYPE VFT_DRV, FILESUBTYPE "
+                     "VFT2_DRV_INPUTMETHOD): Windows 7 will not install it as an input method\n",
+                     f.path.u8string().c_str(), VersionKindText(kind).c_str());
+    }
+}
+
 std::string SignatureText(const SignatureInfo& s)
 {
     if (!s.present) return "not signed";
@@ -306,6 +330,7 @@ void PackSetup(const std::string& installer, const std::string& folder, const st
     } else {
         CheckPayloadContent(files, folder);
     }
+    WarnAboutDriverKinds(files);
     if (signing.Enabled()) return PackSigned(image, files, installer, output, signing);
 
     TempFile zipTemp{TempNameFor(output) + ".zip"};
@@ -391,6 +416,7 @@ std::string InspectSetup(const std::string& path, const Bytes& image)
                 out << "             " << SignatureText(s)
                     << (s.readable ? DigestMatches(entry, s) ? ", digest matches" : ", digest does not match" : "")
                     << "\n";
+                if (IsDriverEntry(name)) out << "             file type: " << VersionKindText(ReadVersionKind(entry)) << "\n";
             }
         }
         if (std::string(name) == formats::config::kPayloadEntry && info.uncompressed_size < (1u << 24) &&

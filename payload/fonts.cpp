@@ -9,6 +9,7 @@
 #include "base/bounded_string.h"
 #include "base/run_log.h"
 #include "base/shared_routines.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -47,9 +48,9 @@ void InstallOneFont(const wchar_t* sourceFolder, const wchar_t* fontsFolder, con
 
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kFontsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    // The data goes without its terminating zero, as the Fonts key holds it.
-    DWORD bytes = static_cast<DWORD>(wcslen(lowerName) * sizeof(wchar_t));
-    RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(lowerName), bytes);
+    // With its terminating zero: Windows hands REG_SZ data back exactly as
+    // stored, and a reader of the Fonts key may rely on the terminator.
+    RegWriteString(key, valueName, lowerName);
     RegCloseKey(key);
 }
 

@@ -27,3 +27,21 @@ HMODULE LoadSystemLibrary(const wchar_t* name)
     if (!ComposeSystemPath(name, path, MAX_PATH)) return nullptr;
     return LoadLibraryW(path);
 }
+
+const wchar_t* const kLateSystemLibraries[] = {
+    L"uxtheme.dll",  L"dwmapi.dll",  L"oleacc.dll",   L"version.dll", L"cryptbase.dll", L"sspicli.dll",
+    L"secur32.dll",  L"profapi.dll", L"userenv.dll",  L"propsys.dll", L"apphelp.dll",   L"setupapi.dll",
+    L"clbcatq.dll",  L"ntmarta.dll", L"linkinfo.dll", L"ntshrui.dll", L"srvcli.dll",    L"cscapi.dll",
+};
+const size_t kLateSystemLibraryCount = sizeof kLateSystemLibraries / sizeof kLateSystemLibraries[0];
+
+void PreloadSystemLibraries()
+{
+    for (size_t i = 0; i < kLateSystemLibraryCount; ++i) {
+        wchar_t path[MAX_PATH];
+        if (!ComposeSystemPath(kLateSystemLibraries[i], path, MAX_PATH)) continue;
+        // The altered search path looks for the library's own imports in its
+        // folder, not beside the program.
+        LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+}

@@ -101,6 +101,16 @@ TEST(ProgramImage, ImportsOnlyDllsTheSystemTakesFromItsOwnFolder)
     FreeLibrary(module);
 }
 
+// Account names are translated with Windows ("Jeder", "Tout le monde"): the
+// rights of placed files go to well-known SIDs, and the program neither
+// imports nor looks up a name-to-account function.
+TEST(ProgramImage, NoAccountIsLookedUpByName)
+{
+    std::string image = ReadInstaller();
+    ASSERT_GT(image.size(), 0x400u);
+    EXPECT_EQ(std::string::npos, image.find("LookupAccountName"));
+}
+
 // What the build packs and ships: no symbol table, and small.
 TEST(ProgramImage, ShippedProgramIsStrippedAndSmall)
 {

@@ -6,6 +6,7 @@
 #include "base/link_checks.h"
 #include "base/shared_routines.h"
 #include "common/test_support.h"
+#include "platform/system_library.h"
 
 TEST(BoundedString, CopyAppendFormatCutAndTerminate)
 {
@@ -293,4 +294,28 @@ TEST(MappedFiles, FallbackIsAPrivateCopy)
     std::string bytes;
     ReadFileBytes(path, &bytes);
     EXPECT_TRUE(bytes.empty());
+}
+
+// Loaded from the system folder, so that a later load by bare name (from a
+// system DLL, beside a program in the downloads folder) finds that one.
+TEST(SystemLibraries, PreloadTakesEachFromTheSystemFolderForLaterLoadsByName)
+{
+    PreloadSystemLibraries();
+    size_t present = 0;
+    for (size_t i = 0; i < kLateSystemLibraryCount; ++i) {
+        const wchar_t* name = kLateSystemLibraries[i];
+        wchar_t expected[MAX_PATH];
+        ASSERT_TRUE(ComposeSystemPath(name, expected, MAX_PATH));
+        if (!FileExists(expected)) continue;  // not every system has every one
+        ++present;
+        HMODULE loaded = GetModuleHandleW(name);
+        ASSERT_NE(nullptr, loaded) << name;
+        wchar_t path[MAX_PATH] = L"";
+        GetModuleFileNameW(loaded, path, MAX_PATH);
+        EXPECT_EQ(CSTR_EQUAL, CompareStringOrdinal(path, -1, expected, -1, TRUE)) << name;
+        HMODULE again = LoadLibraryW(name);
+        EXPECT_EQ(loaded, again) << name;
+        if (again) FreeLibrary(again);
+    }
+    EXPECT_GE(present, 6u);
 }

@@ -2,7 +2,11 @@
 // test seam.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <imm.h>
+
 #include <cstring>
+#include <thread>
 
 #include "app/installer_app.h"
 #include "app/messages.h"
@@ -13,7 +17,32 @@ namespace {
 
 void ResetContext() { std::memset(&g_setup, 0, sizeof g_setup); }
 
+// Whether a window made on a thread started now gets the IME's default window.
+bool NewThreadWindowHasIme()
+{
+    bool has = false;
+    std::thread thread([&has] {
+        HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        has = window && ImmGetDefaultIMEWnd(window) != nullptr;
+        if (window) DestroyWindow(window);
+    });
+    thread.join();
+    return has;
+}
+
 }  // namespace
+
+// First in this program: the start routine switches the input method off for
+// the whole process, for good.
+TEST(StartRoutine, InputMethodIsOffForThreadsStartedLater)
+{
+    ASSERT_TRUE(NewThreadWindowHasIme()) << "a new thread's window has an IME window before the start routine";
+    ResetContext();
+    ScriptedPrompts prompts(IDOK);
+    CinstkitApp app;
+    EXPECT_TRUE(app.InitInstance(L"/n {X} /u /g"));
+    EXPECT_FALSE(NewThreadWindowHasIme());
+}
 
 TEST(StartRoutine, MaintenanceWithoutInstallLocationShowsTheModesEnvironmentMessage)
 {

@@ -372,3 +372,48 @@ WORD VersionLanguage(const std::wstring& file, std::wstring* fileVersion)
     }
     return pairs[0].language;
 }
+
+std::wstring PendingRenames()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS)
+        return L"";
+    std::vector<wchar_t> data(65536);
+    DWORD bytes = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
+    LONG rc = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(data.data()), &bytes);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return L"";
+    std::wstring all(data.data(), bytes / sizeof(wchar_t));
+    for (wchar_t& c : all)
+        if (c == L'\0') c = L'|';
+    return all;
+}
+
+FileHolder::FileHolder(const std::wstring& file, bool mapped)
+{
+    static unsigned counter = 0;
+    const std::wstring event =
+        L"ZerdaFileHolder" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+    std::wstring command = L"\"" + BuildDir() + L"\\tests\\files\\fixtures\\holder.exe\" " +
+                           (mapped ? L"--mapped " : L"") + L"\"" + file + L"\" " + event;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    if (ready && CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_))
+        ready_ = WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0;
+    if (ready) CloseHandle(ready);
+}
+
+bool FileHolder::Running() const { return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
+
+void FileHolder::End()
+{
+    if (!pi_.hProcess) return;
+    TerminateProcess(pi_.hProcess, 0);
+    WaitForSingleObject(pi_.hProcess, 10000);
+    CloseHandle(pi_.hThread);
+    CloseHandle(pi_.hProcess);
+    pi_ = PROCESS_INFORMATION{};
+}

@@ -87,6 +87,26 @@ bool RegKeyExists(HKEY root, const std::wstring& key);
 DWORD RegDword(HKEY root, const std::wstring& key, const wchar_t* value);
 // The key with everything below it.
 void DeleteRegistryKey(HKEY root, const std::wstring& key);
+// The renames and deletions Windows carries out at the next restart
+// (PendingFileRenameOperations), joined by '|'.
+std::wstring PendingRenames();
+
+// A program that holds `file` until it is ended (the files fixtures' holder):
+// it loads it, or with `mapped` maps it as an image without loading it, so
+// that no module list names it.
+class FileHolder {
+public:
+    FileHolder(const std::wstring& file, bool mapped);
+    ~FileHolder() { End(); }
+    bool Ready() const { return ready_; }
+    bool Running() const;
+    void End();
+
+private:
+    PROCESS_INFORMATION pi_{};
+    bool ready_ = false;
+};
+
 
 // A fresh braced GUID text, unique per call: a product key of its own.
 std::wstring NewGuidText();

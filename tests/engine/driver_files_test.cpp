@@ -159,6 +159,22 @@ TEST_F(DriverFiles, FailedRenameOfEitherDriverStopsWithItsLine)
     }
 }
 
+// The driver can be renamed but not rewritten for longer than a scanner
+// would hold it (a program maps it): placing it with the wrong language would
+// give the layout of the IMM road the wrong language, so the step fails.
+TEST_F(DriverFiles, DriverWhoseLanguageCannotBeStampedStopsWithTheRenameBackLine)
+{
+    FileHolder holder(payload_ + L"\\zerdaIME.ime", true);
+    ASSERT_TRUE(holder.Ready());
+    {
+        ReportWindows windows;
+        EXPECT_FALSE(PlaceImeDriverFiles(g_setup));
+        EXPECT_EQ(L"     错误: 无法创建IME驱动文件(err2)\r\n", windows.LogText());
+    }
+    EXPECT_TRUE(FileExists(payload_ + L"\\zerdaIME.ime")) << "renamed back";
+    EXPECT_FALSE(FileExists(SystemFolder() + ime_ + L".ime"));
+}
+
 TEST_F(DriverFiles, MissingPayloadDriverIsTheFirstRenameFailure)
 {
     ReportWindows windows;

@@ -120,17 +120,6 @@ std::vector<AceInfo> ReadFileDacl(const std::wstring& path)
     return DaclEntries(sd.data());
 }
 
-std::wstring SidOfAccount(const wchar_t* account)
-{
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD sidBytes = sizeof sid;
-    wchar_t domain[256];
-    DWORD domainChars = 256;
-    SID_NAME_USE use;
-    if (!LookupAccountNameW(nullptr, account, sid, &sidBytes, domain, &domainChars, &use)) return L"";
-    return SidText(sid);
-}
-
 std::string Describe(const std::vector<AceInfo>& acl)
 {
     std::string s;
@@ -278,4 +267,41 @@ void WaitUntilReleased(const std::wstring& path, DWORD ms)
         if (probe.m_processIds.empty()) return;
         Sleep(100);
     }
+}
+
+BriefHold::BriefHold(const std::wstring& path, DWORD ms) : ms_(ms)
+{
+    file_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    held_ = file_ != INVALID_HANDLE_VALUE;
+    if (!held_) return;
+    thread_ = CreateThread(
+        nullptr, 0,
+        [](LPVOID self) -> DWORD {
+            auto* hold = static_cast<BriefHold*>(self);
+            Sleep(hold->ms_);
+            CloseHandle(hold->file_);
+            return 0;
+        },
+        this, 0, nullptr);
+    if (!thread_) CloseHandle(file_);
+}
+
+BriefHold::~BriefHold()
+{
+    if (!thread_) return;
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+}
+
+std::vector<std::wstring> FilesMovedAside(const std::wstring& path)
+{
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((path + L".*.old").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) return found;
+    std::wstring folder = path.substr(0, path.rfind(L'\\') + 1);
+    do found.push_back(folder + entry.cFileName);
+    while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return found;
 }

@@ -27,7 +27,6 @@ SECURITY_DESCRIPTOR_CONTROL ControlOf(const void* descriptor);
 // The DACL as the system reports it for a file (under Wine: made up from the
 // file's Unix mode bits).
 std::vector<AceInfo> ReadFileDacl(const std::wstring& path);
-std::wstring SidOfAccount(const wchar_t* account);
 std::string Describe(const std::vector<AceInfo>& acl);
 
 // Well-known SIDs.
@@ -85,6 +84,25 @@ private:
     PROCESS_INFORMATION pi_{};
     bool ready_ = false;
 };
+
+// Opens a file for reading, sharing reading only, as an on-access scanner
+// does, and closes it after `ms` (on a thread of its own).
+class BriefHold {
+public:
+    BriefHold(const std::wstring& path, DWORD ms);
+    ~BriefHold();
+    bool Held() const { return held_; }
+
+private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    HANDLE thread_ = nullptr;
+    DWORD ms_;
+    bool held_ = false;
+};
+
+// The files beside `path` that a held-file replacement moved it to
+// ("<name>.<number>.old").
+std::vector<std::wstring> FilesMovedAside(const std::wstring& path);
 
 // The holder program of the build.
 std::wstring HolderProgram();

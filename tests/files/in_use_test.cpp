@@ -8,6 +8,7 @@
 #include "base/setup_context.h"
 #include "common/screenshot.h"
 #include "common/test_support.h"
+#include "files/held_file.h"
 #include "files/in_use.h"
 #include "files/place.h"
 #include "files_test_helpers.h"
@@ -124,8 +125,32 @@ TEST(ProcessHasModule, MatchesTheTailOfALoadedModulePath)
     EXPECT_EQ(0, ProcessHasModule(0xFFFFFFF0u, L"held.dll", 0));
 }
 
+// Whether this process has the debug privilege switched on.
+bool DebugPrivilegeOn()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    LUID debug{};
+    std::vector<BYTE> buffer(4096);
+    DWORD bytes = 0;
+    bool on = false;
+    if (LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &debug) &&
+        GetTokenInformation(token, TokenPrivileges, buffer.data(), static_cast<DWORD>(buffer.size()), &bytes)) {
+        auto* privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
+        for (DWORD i = 0; i < privileges->PrivilegeCount; ++i)
+            if (privileges->Privileges[i].Luid.LowPart == debug.LowPart &&
+                privileges->Privileges[i].Luid.HighPart == debug.HighPart)
+                on = (privileges->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    CloseHandle(token);
+    return on;
+}
+
+// Holders of every account and session are looked for: the debug privilege,
+// which an administrator has but not switched on, opens their modules.
 TEST(CollectModuleHolders, FindsEveryHolderAndOnlyThem)
 {
+    const bool onBefore = DebugPrivilegeOn();
     ScratchFolder dir;
     std::wstring held = dir / L"shared.dll";
     ASSERT_TRUE(CopyFixture(L"v1000.dll", held));
@@ -137,6 +162,8 @@ TEST(CollectModuleHolders, FindsEveryHolderAndOnlyThem)
     EXPECT_TRUE(Contains(ids, b.Id()));
     EXPECT_FALSE(Contains(ids, c.Id()));
     EXPECT_TRUE(Holders(dir / L"nobody.dll").empty());
+    EXPECT_FALSE(onBefore) << "on from the start: the check below proves nothing";
+    EXPECT_TRUE(DebugPrivilegeOn());
 }
 
 TEST(ProcessListDialog, NoHolderEndsWithOkUnseen)
@@ -278,19 +305,29 @@ TEST(PlaceFile, LockedLibraryIsReplacedAfterForceEndOncePerRun)
     EXPECT_TRUE(SameContent(dest, FixturePath(L"v3000.dll")));
     EXPECT_EQ(0, g_bRetryAfterLoadStatus);
 
+    EXPECT_TRUE(FilesMovedAside(dest).empty()) << "a file copied over needs no restart";
+
     // The second locked driver in the same run: the dialog ends the holder,
-    // but no further copy is tried.
+    // but no further ordinary copy is tried: the file goes in the way a held
+    // one does, the old one at the next restart.
     std::wstring newer = dir / L"newer.ime";
     ASSERT_TRUE(CopyFixture(L"remark.dll", newer));  // 6.1 over 5.0: no question
-    EXPECT_EQ(0, Place(newer, dest2, 1));
+    EXPECT_EQ(1, Place(newer, dest2, 1));
     EXPECT_EQ(2, dialogs.Opened());
     EXPECT_TRUE(holder2.WaitEnded(2000));
-    EXPECT_TRUE(SameContent(dest2, FixturePath(L"drv.ime")));
+    EXPECT_TRUE(SameContent(dest2, newer));
+    std::vector<std::wstring> aside = FilesMovedAside(dest2);
+    ASSERT_EQ(1u, aside.size());
+    EXPECT_TRUE(SameContent(aside[0], FixturePath(L"drv.ime")));
+    EXPECT_NE(std::wstring::npos, Lower(PendingRenames()).find(Lower(aside[0])));
     EXPECT_TRUE(prompts.Shown().empty());
     g_bRetryAfterLoadStatus = 1;
 }
 
-TEST(PlaceFile, CancelInTheProcessListFailsAndLeavesTheHolder)
+// Holders the user does not (or cannot) end: the new file goes in beside
+// them, the held one is renamed aside in its folder and deleted at the next
+// restart; in a tree no side copy is made.
+TEST(PlaceFile, CancelInTheProcessListLeavesTheHoldersAndFinishesAtTheNextRestart)
 {
     ScratchFolder dir;
     std::wstring dest = dir / L"kept.dll";
@@ -306,36 +343,50 @@ TEST(PlaceFile, CancelInTheProcessListFailsAndLeavesTheHolder)
         owner = GetWindow(d.m_hWnd, GW_OWNER);
         ClickButton(d.m_hWnd, IDCANCEL);
     });
-    EXPECT_EQ(0, Place(FixturePath(L"v3000.dll"), dest));
+    EXPECT_EQ(1, Place(FixturePath(L"v3000.dll"), dest));
     SetMainWindow(nullptr);
     EXPECT_EQ(main.m_hWnd, owner);
     DestroyWindow(main.m_hWnd);
     EXPECT_EQ(1, dialogs.Opened());
     EXPECT_EQ(1, g_bRetryAfterLoadStatus);
     EXPECT_FALSE(holder.WaitEnded(0));
-    EXPECT_TRUE(SameContent(dest, FixturePath(L"v1000.dll")));
-}
+    EXPECT_TRUE(SameContent(dest, FixturePath(L"v3000.dll")));
+    std::vector<std::wstring> aside = FilesMovedAside(dest);
+    ASSERT_EQ(1u, aside.size());
+    EXPECT_TRUE(SameContent(aside[0], FixturePath(L"v1000.dll")));
+    EXPECT_NE(std::wstring::npos, Lower(PendingRenames()).find(Lower(aside[0])));
 
-TEST(PlaceFolderTree, LockedLibraryCancelledIsKeptAside)
-{
-    ScratchFolder dir;
-    std::wstring src = dir / L"src", dst = dir / L"dst";
+    // The same in a tree.
+    std::wstring src = dir / L"src";
     CreateDirectoryW(src.c_str(), nullptr);
-    CreateDirectoryW(dst.c_str(), nullptr);
     const std::wstring name = L"tree_" + std::to_wstring(GetCurrentProcessId()) + L".dll";
     ASSERT_TRUE(CopyFixture(L"v3000.dll", src + L"\\" + name));
-    ASSERT_TRUE(CopyFixture(L"v1000.dll", dst + L"\\" + name));
-    HolderProcess holder(HolderProgram(), dst + L"\\" + name);
-    ASSERT_TRUE(holder.Ready());
-    std::wstring side = SideCopyFolder() + name + L".temp";
+    ASSERT_TRUE(CopyFixture(L"v1000.dll", dir / name));
+    HolderProcess treeHolder(HolderProgram(), dir / name);
+    ASSERT_TRUE(treeHolder.Ready());
+    EXPECT_EQ(1, PlaceFolderTree(src.c_str(), dir.Path().c_str(), 0));
+    EXPECT_EQ(2, dialogs.Opened());
+    EXPECT_TRUE(SameContent(dir / name, FixturePath(L"v3000.dll")));
+    EXPECT_FALSE(FileExists(src + L"\\" + name));
+    EXPECT_FALSE(FileExists(SideCopyFolder() + name + L".temp")) << "no side copy";
+    EXPECT_EQ(1u, FilesMovedAside(dir / name).size());
+}
 
-    g_bRetryAfterLoadStatus = 1;
-    ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDCANCEL); });
-    EXPECT_EQ(0, PlaceFolderTree(src.c_str(), dst.c_str(), 0));
-    EXPECT_EQ(1, dialogs.Opened());
-    EXPECT_TRUE(SameContent(side, FixturePath(L"v3000.dll")));
-    EXPECT_TRUE(FileExists(src + L"\\" + name));
-    DeleteFileW(side.c_str());
+// The uninstall's deletion of a held driver, in an interactive run too.
+TEST(RemoveFileOrSchedule, HeldFileIsMovedAsideAndDeletedAtTheNextRestart)
+{
+    ScratchFolder dir;
+    std::wstring held = dir / L"removed.ime";
+    ASSERT_TRUE(CopyFixture(L"drv.ime", held));
+    HolderProcess holder(HolderProgram(), held);
+    ASSERT_TRUE(holder.Ready());
+    ASSERT_FALSE(DeleteFileW(held.c_str()));
+    EXPECT_TRUE(RemoveFileOrSchedule(held.c_str(), 0));
+    EXPECT_FALSE(FileExists(held));
+    std::vector<std::wstring> aside = FilesMovedAside(held);
+    ASSERT_EQ(1u, aside.size());
+    EXPECT_NE(std::wstring::npos, Lower(PendingRenames()).find(Lower(aside[0])));
+    EXPECT_FALSE(holder.WaitEnded(0));
 }
 
 TEST(PlaceFile, RunningCompanionToolIsEndedWithoutAMessage)

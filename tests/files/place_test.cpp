@@ -263,6 +263,31 @@ TEST(PlaceFile, LockedLibraryWithNoHolderLeadsToOneFurtherAttemptPerRun)
     g_bRetryAfterLoadStatus = 1;
 }
 
+// An on-access scanner opens fresh files for a moment: the part file beside
+// the destination (here one a killed run left), and the destination. Its
+// hold is waited out, not taken for a program holding the file: no process
+// list, nothing moved aside.
+TEST(PlaceFile, BriefHoldsOfAScannerAreWaitedOut)
+{
+    ScratchFolder dir;
+    std::wstring dest = dir / L"scanned.dll";
+    ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDCANCEL); });
+    g_bRetryAfterLoadStatus = 1;
+    for (const std::wstring& held : {dest + L".zerda-part", dest}) {
+        SCOPED_TRACE(held);
+        ASSERT_TRUE(CopyFixture(L"v1000.dll", dest));
+        ASSERT_TRUE(CopyFixture(L"v1000.dll", dest + L".zerda-part"));
+        BriefHold hold(held, 500);
+        ASSERT_TRUE(hold.Held());
+        EXPECT_EQ(1, Place(FixturePath(L"v3000.dll"), dest));
+        EXPECT_TRUE(SameContent(dest, FixturePath(L"v3000.dll")));
+        EXPECT_FALSE(FileExists(dest + L".zerda-part"));
+    }
+    EXPECT_EQ(0, dialogs.Opened());
+    EXPECT_EQ(1, g_bRetryAfterLoadStatus);
+    EXPECT_TRUE(FilesMovedAside(dest).empty());
+}
+
 TEST(PlaceFolderTree, MovesTheTreeSkippingDotFolders)
 {
     ScratchFolder dir;

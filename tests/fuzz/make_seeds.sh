@@ -21,8 +21,8 @@ cp "$work/min.txt" "$out/config/minimal.txt"
 small="$work/payload"
 mkdir -p "$small/\$dataFiles\$" "$small/x86"
 cp "$out/config/minimal.dsc" "$small/\$dataFiles\$/config.dsc"
-# Small PE files as the drivers, so that the signed setup can sign them.
-cp "$demo/config.exe" "$small/zerdaIME.ime"; cp "$demo/config.exe" "$small/x86/zerdaIME.ime"
+# The demo's drivers: small PE files that the signed setup can sign.
+cp "$demo/zerdaIME.ime" "$small/zerdaIME.ime"; cp "$demo/x86/zerdaIME.ime" "$small/x86/zerdaIME.ime"
 "$tool" pack "$demo/config.exe" "$small" "$out/setup_image/small_setup.exe"
 head -c 2048 "$out/setup_image/small_setup.exe" > "$out/setup_image/headers.exe"
 cp "$demo/x86/zerdaIME.ime" "$work/pe32.dll" && head -c 4096 "$work/pe32.dll" > "$out/setup_image/pe32_headers.dll"

@@ -23,6 +23,7 @@
 namespace {
 
 using robot_test::FromUtf8;
+using robot_test::ImeLayouts;
 using robot_test::Lower;
 using robot_test::Narrow;
 using robot_test::ReadDemoConfig;
@@ -133,37 +134,7 @@ std::vector<std::wstring> RegValues(HKEY root, const std::wstring& key)
     return out;
 }
 
-// Keyboard layouts whose driver is the product's (the classic registration).
-int ImeLayouts(const std::wstring& imeName)
-{
-    int found = 0;
-    HKEY layouts;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts", 0, KEY_READ,
-                      &layouts) != ERROR_SUCCESS)
-        return 0;
-    std::wstring wanted = Lower(imeName + L".ime");
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[64];
-        DWORD length = 64;
-        if (RegEnumKeyExW(layouts, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        std::wstring file = Lower(RegString(layouts, name, L"Ime File"));
-        if (file.size() >= wanted.size() && file.compare(file.size() - wanted.size(), wanted.size(), wanted) == 0 &&
-            (file.size() == wanted.size() || file[file.size() - wanted.size() - 1] == L'\\'))
-            ++found;
-    }
-    RegCloseKey(layouts);
-    return found;
-}
-
-bool Win10()
-{
-    OSVERSIONINFOW v{sizeof v};
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    GetVersionExW(&v);
-#pragma GCC diagnostic pop
-    return v.dwMajorVersion > 6 || (v.dwMajorVersion == 6 && v.dwMinorVersion >= 2);
-}
+bool Win10() { return robot_test::IsTextServiceRoad(); }
 
 struct Product {
     std::wstring guid, imeName, displayName, installFolder, setup;

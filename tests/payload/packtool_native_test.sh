@@ -104,7 +104,11 @@ head -c 300000 /dev/urandom > "$pl/tools/random.bin"
 yes zerda | head -c 200000 > "$pl/sub/deeper/text.txt"
 : > "$pl/empty.txt"
 setup="$work/setup.exe"
-"$tool" pack "$installer" "$pl" "$setup" || fail "pack"
+"$tool" pack "$installer" "$pl" "$setup" 2> "$work/warnings.txt" || fail "pack"
+# Drivers that are no input-method drivers pack, with one warning each naming the file.
+[ "$(grep -c 'no version resource, not an input-method driver' "$work/warnings.txt")" = 2 ] &&
+  grep -qF "$pl/zerdaIME.ime:" "$work/warnings.txt" && grep -qF "$pl/x86/zerdaIME.ime:" "$work/warnings.txt" ||
+  fail "driver warnings: $(cat "$work/warnings.txt")"
 isize=$(stat -c %s "$installer")
 pe=$(u32 "$installer" 60)
 [ "$(u32 "$setup" $((pe + 128)))" = "$isize" ] || fail "LoaderFlags is not the installer size"
@@ -125,6 +129,21 @@ done
 grep -q "payload offset (LoaderFlags): $isize" "$work/inspect2.txt" || fail "inspect offset"
 grep -q 'entries: 6' "$work/inspect2.txt" || fail "inspect entry count"
 grep -q 'ime_name = "VarekIME"' "$work/inspect2.txt" || fail "inspect decoded config"
+# The demo's drivers say input-method driver: no warning, and inspect shows
+# each driver's file type; a program under a driver's name is named.
+mkdir -p "$work/real/x86" "$work/real/\$dataFiles\$"
+cp "$cfg" "$work/real/\$dataFiles\$/config.dsc"
+cp "$demo/zerdaIME.ime" "$work/real/zerdaIME.ime"; cp "$demo/x86/zerdaIME.ime" "$work/real/x86/zerdaIME.ime"
+"$tool" pack "$installer" "$work/real" "$work/real.exe" 2> "$work/warnings.txt" || fail "pack the demo drivers"
+[ -s "$work/warnings.txt" ] && fail "warning for the demo drivers: $(cat "$work/warnings.txt")"
+"$tool" inspect "$work/real.exe" > "$work/inspect3.txt" || fail "inspect the demo drivers"
+[ "$(grep -c 'file type: input-method driver (VFT_DRV, VFT2_DRV_INPUTMETHOD)' "$work/inspect3.txt")" = 2 ] ||
+  fail "inspect file types: $(cat "$work/inspect3.txt")"
+cp "$installer" "$work/real/x86/zerdaIME.ime"
+"$tool" pack "$installer" "$work/real" "$work/real.exe" 2> "$work/warnings.txt" || fail "pack a program as driver"
+[ "$(wc -l < "$work/warnings.txt")" = 1 ] && grep -qF "$work/real/x86/zerdaIME.ime: application (VFT_APP)" "$work/warnings.txt" ||
+  fail "program as driver: $(cat "$work/warnings.txt")"
+"$tool" inspect "$work/real.exe" | grep -q 'file type: application (VFT_APP)' || fail "inspect a program as driver"
 # Packing a packed setup again starts from its plain part.
 "$tool" pack "$setup" "$pl" "$work/again.exe" || fail "pack a packed setup"
 [ "$(u32 "$work/again.exe" $((pe + 128)))" = "$isize" ] || fail "repacked offset"

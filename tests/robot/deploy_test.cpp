@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 #include <set>
 #include <thread>
 
@@ -124,19 +125,15 @@ std::wstring ReadLog(const std::wstring& path) { return FromUtf8(Bytes(path)); }
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
-std::wstring MultiString(HKEY root, const wchar_t* key, const wchar_t* value)
+bool SetRegString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& text)
 {
     HKEY k;
-    if (RegOpenKeyExW(root, key, 0, KEY_READ, &k) != ERROR_SUCCESS) return L"";
-    std::vector<wchar_t> data(65536);
-    DWORD bytes = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
-    LONG rc = RegQueryValueExW(k, value, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &bytes);
+    if (RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG rc = RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(k);
-    if (rc != ERROR_SUCCESS) return L"";
-    std::wstring all(data.data(), bytes / sizeof(wchar_t));
-    for (wchar_t& c : all)
-        if (c == L'\0') c = L'|';
-    return all;
+    return rc == ERROR_SUCCESS;
 }
 
 // TMP and TEMP name a folder "%Z%", and Z holds a command that starts a
@@ -170,6 +167,49 @@ public:
 private:
     std::wstring root_, planted_, saved_[2];
     bool ready_ = false;
+};
+
+std::wstring WindowsFolder()
+{
+    wchar_t folder[MAX_PATH] = L"";
+    GetWindowsDirectoryW(folder, MAX_PATH);
+    return WithBackslash(folder);
+}
+
+// The scanner program of the file fixtures, watching the folders while it lives.
+class Scanner {
+public:
+    Scanner(const std::wstring& log, std::initializer_list<std::wstring> folders)
+    {
+        const std::wstring event = L"ZerdaDeployScannerStop";
+        stop_ = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+        std::wstring command = Quoted(BuildDir() + L"\\tests\\files\\fixtures\\scanner.exe") + L" " + event + L" " +
+                               Quoted(log);
+        for (std::wstring folder : folders) {
+            if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+            command += L" " + Quoted(folder);
+        }
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        if (stop_) started_ = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
+        Sleep(500);  // its first look, which holds nothing
+    }
+    ~Scanner()
+    {
+        if (started_) {
+            SetEvent(stop_);
+            WaitForSingleObject(pi_.hProcess, 10000);
+            CloseHandle(pi_.hThread);
+            CloseHandle(pi_.hProcess);
+        }
+        if (stop_) CloseHandle(stop_);
+    }
+    bool Started() const { return started_; }
+
+private:
+    HANDLE stop_ = nullptr;
+    PROCESS_INFORMATION pi_{};
+    bool started_ = false;
 };
 
 class Deploy : public InstallRun {
@@ -347,6 +387,9 @@ void RunDeployment(Deploy& t)
     t.ExpectInstalledIn(t.quietFolder);
     log = ReadLog(quietLog);
     EXPECT_NE(std::wstring::npos, log.find(L"Mode: install, quiet"));
+    // Windows 10 and 11 tell a program that declares them their own version
+    // (this test program declares none and is told 6.2).
+    EXPECT_NE(std::wstring::npos, log.find(IsTextServiceRoad() ? L"Windows 10.0" : L"Windows 6.1")) << Narrow(log);
     for (const wchar_t* line : {L"  1.", L"  4.", L"  7.قاچىلاش ئاخىرلاشتى.", L"Placed: c:\\zerdarobot\\deploy quiet\\config.exe",
                                 L"Registry key written: HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
                                 L"Exit code: 0"})
@@ -357,40 +400,57 @@ void RunDeployment(Deploy& t)
     const std::wstring driver = SystemFolder(false) + Lower(t.imeName) + L".ime";
     const std::string placedDriver = Bytes(driver);
     ASSERT_FALSE(placedDriver.empty());
-    const std::wstring holder = BuildDir() + L"\\tests\\files\\fixtures\\holder.exe";
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"ZerdaDeployHolderReady");
-    std::wstring holderCommand = Quoted(holder) + L" " + Quoted(driver) + L" ZerdaDeployHolderReady";
-    PROCESS_INFORMATION holderProcess{};
-    ASSERT_TRUE(CreateProcessW(nullptr, &holderCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                               &holderProcess));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 30000));
+    FileHolder holder(driver, false);
+    ASSERT_TRUE(holder.Ready());
     const std::wstring heldLog = TempFolder() + L"deploy held.log";
     DeleteFileW(heldLog.c_str());
     EXPECT_EQ(3010, t.Run(t.Setup() + L" /quiet \"/log=" + heldLog + L"\""));
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(holderProcess.hProcess, 0)) << "the holder was ended";
+    EXPECT_TRUE(holder.Running()) << "the holder was ended";
     EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
     // The same driver as the first installation placed, under its own name again.
     EXPECT_TRUE(placedDriver == Bytes(driver));
     log = ReadLog(heldLog);
     EXPECT_NE(std::wstring::npos, log.find(L"In use by holder.exe")) << Narrow(log);
-    std::wstring pending = MultiString(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
-                                       L"PendingFileRenameOperations");
+    std::wstring pending = PendingRenames();
     EXPECT_NE(std::wstring::npos, Lower(pending).find(Lower(Lower(t.imeName) + L".ime."))) << Narrow(pending);
-    TerminateProcess(holderProcess.hProcess, 0);
-    WaitForSingleObject(holderProcess.hProcess, 10000);
-    CloseHandle(holderProcess.hThread);
-    CloseHandle(holderProcess.hProcess);
-    CloseHandle(ready);
+    holder.End();
     t.ExpectInstalledIn(t.quietFolder);
+
+    // A layout of the driver that the uninstalling account has no more in
+    // its list (under Wine every layout is listed; a second key naming the
+    // driver, as Windows stores it, by file name, is one that only its
+    // "Ime File" value finds), with Preload entries in other users' lists:
+    // all of it goes, the other entries stay.
+    const std::wstring stale = L"E0FE0480", layouts = L"SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts\\";
+    const std::wstring otherUser = L"S-1-5-21-7341-zerda-deploy", preload = L"\\Keyboard Layout\\Preload";
+    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, layouts + stale, L"Ime File", Lower(t.imeName) + L".ime"));
+    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, layouts + stale, L"Layout Text", L"taken off the list"));
+    for (const std::wstring& user : {std::wstring(L".DEFAULT"), otherUser}) {
+        ASSERT_TRUE(SetRegString(HKEY_USERS, user + preload, L"8", stale));
+        ASSERT_TRUE(SetRegString(HKEY_USERS, user + preload, L"9", L"00000409"));
+    }
 
     // The uninstall entry's quiet command; its log goes to the temporary folder.
     t.UninstallQuietly(0);
+    EXPECT_EQ(0, ImeLayouts(t.imeName));
+    for (const std::wstring& user : {std::wstring(L".DEFAULT"), otherUser}) {
+        EXPECT_EQ(L"", RegString(HKEY_USERS, user + preload, L"8")) << Narrow(user);
+        EXPECT_EQ(L"00000409", RegString(HKEY_USERS, user + preload, L"9")) << Narrow(user);
+        DeleteValue(HKEY_USERS, (user + preload).c_str(), L"9");
+    }
+    DeleteRegistryKey(HKEY_USERS, otherUser);
 
     // Passive: the progress view only, closing itself; a value with forward
-    // slashes ending in "/u" is a folder, not the uninstall switch. Install,
-    // repair and uninstall run with the account's temporary folder named
-    // through "%Z%", and Z a command that starts a planted program in any
-    // command line that lets cmd read it: nothing planted runs.
+    // slashes ending in "/u" is a folder, not the uninstall switch. A scanner
+    // holds each freshly unpacked driver for half a second: the setup waits,
+    // nothing is taken for a held file. Install, repair and uninstall run with
+    // the account's temporary folder named through "%Z%", and Z a command that
+    // starts a planted program in any command line that lets cmd read it:
+    // nothing planted runs.
+    const std::wstring scanLog = TempFolder() + L"deploy scanner.log", passiveLog = TempFolder() + L"deploy passive.log";
+    DeleteFileW(scanLog.c_str());
+    DeleteFileW(passiveLog.c_str());
+    const std::wstring accountTemp = TempFolder();
     {
         HostileTemp hostile;
         ASSERT_TRUE(hostile.Ready());
@@ -398,8 +458,17 @@ void RunDeployment(Deploy& t)
         // read "%Z%" as Windows' does, so its absence is what is checked).
         ProcessWatch started;
         started.Start();
-        EXPECT_EQ(0, t.Run(t.Setup() + L" /passive /dir=C:/ZerdaRobot/fonts/u"));
+        {
+            Scanner scanner(scanLog, {accountTemp, WindowsFolder() + L"Temp"});
+            ASSERT_TRUE(scanner.Started());
+            EXPECT_EQ(0, t.Run(t.Setup() + L" /passive /dir=C:/ZerdaRobot/fonts/u \"/log=" + passiveLog + L"\""));
+        }
         EXPECT_FALSE(t.windows.empty()) << "the passive run showed nothing";
+        const std::wstring scanned = Lower(FromUtf8(Bytes(scanLog)));
+        EXPECT_NE(std::wstring::npos, scanned.find(L"\\zerdaime.")) << "the scanner held no driver: " << Narrow(scanned);
+        log = ReadLog(passiveLog);
+        EXPECT_EQ(std::wstring::npos, log.find(L"In use by")) << Narrow(log);
+        EXPECT_EQ(std::wstring::npos, log.find(L"FAILED")) << Narrow(log);
         t.ExpectInstalledIn(L"C:\\ZerdaRobot\\fonts\\u\\");
         EXPECT_EQ(0, t.Run(L"\"C:\\ZerdaRobot\\fonts\\u\\installer.exe\" /n " + t.guid + L" /r /quiet"));
         t.ExpectInstalledIn(L"C:\\ZerdaRobot\\fonts\\u\\");

@@ -28,7 +28,12 @@ std::string ReadLog(const std::wstring& path)
 }
 }  // namespace
 
-TEST_F(InstallRun, NewerWow64DriverOnTheMachineIsKeptWhenAnsweredNo)
+// A newer 32-bit driver is kept when the user says so; then a reinstall
+// while a program holds an older 64-bit driver where the process list cannot
+// see it (mapped as an image, not loaded): the new driver goes in, the held
+// one is renamed aside for deletion at the next restart, the holder keeps
+// running and the setup ends with 3010.
+TEST_F(InstallRun, NewerWow64DriverIsKeptAndAHeldDriverGoesAtTheNextRestart)
 {
     // A newer 32-bit driver already in place under the driver's name.
     const std::wstring newer = SystemFolder(true) + Lower(imeName) + L".ime";
@@ -37,16 +42,38 @@ TEST_F(InstallRun, NewerWow64DriverOnTheMachineIsKeptWhenAnsweredNo)
     ASSERT_TRUE(CopyFileW(donor.c_str(), newer.c_str(), FALSE));
     const std::string before = Bytes(newer);
 
-    InstallThroughTheWindows(L"newer_driver", false,
-                             L"--answer \"" + std::wstring(kConflictCaption) + L"=no\"");
+    const std::wstring keepNewer = L"--answer \"" + std::wstring(kConflictCaption) + L"=no\"";
+    InstallThroughTheWindows(L"newer_driver", false, keepNewer);
     if (!HasFatalFailure()) {
         EXPECT_NE(std::wstring::npos, robotOutput.find(L"message: " + std::wstring(kConflictCaption) + L" | "));
         EXPECT_NE(std::wstring::npos, robotOutput.find(L"نىشان ھۆججەت:" + Lower(newer)));
         EXPECT_TRUE(before == Bytes(newer)) << "the newer driver was replaced";
         // Keeping the newer file counts as success: the installation ran to its end.
         EXPECT_EQ(SuccessfulLog(), FromUtf8(ReadLog(logFile)));
+        EXPECT_NE(std::wstring::npos, robotOutput.find(L"exit code: 0"));
         EXPECT_TRUE(FileExists(SystemFolder(false) + Lower(imeName) + L".ime"));
         EXPECT_TRUE(FileExists(installFolder + L"installer.exe"));
+    }
+
+    const std::wstring driver = SystemFolder(false) + Lower(imeName) + L".ime";
+    const std::string placed = Bytes(driver);
+    if (!HasFatalFailure() && !placed.empty()) {
+        ASSERT_TRUE(CopyFileW((BuildDir() + L"\\tests\\files\\fixtures\\v1000.dll").c_str(), driver.c_str(), FALSE));
+        FileHolder holder(driver, true);
+        ASSERT_TRUE(holder.Ready());
+        InstallThroughTheWindows(L"held_driver", true, keepNewer);
+        EXPECT_NE(std::wstring::npos, robotOutput.find(L"exit code: 3010")) << Narrow(robotOutput);
+        EXPECT_EQ(SuccessfulLog(), FromUtf8(ReadLog(logFile)));
+        EXPECT_TRUE(holder.Running()) << "the holder was ended";
+        EXPECT_TRUE(placed == Bytes(driver)) << "the payload's driver is not in place";
+        std::vector<std::wstring> aside;
+        for (const std::wstring& name : Listing(SystemFolder(false)))
+            if (Lower(name).rfind(Lower(imeName) + L".ime.", 0) == 0 && Lower(name).find(L".old") != std::wstring::npos)
+                aside.push_back(SystemFolder(false) + name);
+        ASSERT_EQ(1u, aside.size());
+        EXPECT_NE(std::wstring::npos, Lower(PendingRenames()).find(Lower(aside[0]))) << "no deletion at the restart";
+        holder.End();
+        DeleteFileW(aside[0].c_str());
     }
     DeleteFileW(newer.c_str());
 }

@@ -25,7 +25,8 @@
 //   --cwd <dir>           start the command line in this folder (a shortcut's
 //                         working folder)
 //
-// Prints one line per event ("window:", "message:", "log:") in UTF-8.
+// Prints one line per event ("window:", "message:", "log:") in UTF-8, and the
+// started program's exit code ("exit code:") once it has ended.
 // Exit codes: 0 finished and the program ended; 3 the wizard came back to its
 // folder page (then it is closed); 4 the agreement was declined; 5 a repair or
 // uninstall ended with a message before its dialog; 6 a repair or uninstall
@@ -378,6 +379,11 @@ int Robot::Run()
         }
     }
     Print(L"messages answered: " + std::to_wstring(messages_));
+    // The started program's own exit code (a repair or uninstall waits for
+    // its relaunched copy and returns that one's).
+    DWORD code = STILL_ACTIVE;
+    if (result != 2 && WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    if (code != STILL_ACTIVE) Print(L"exit code: " + std::to_wstring(code));
     Print(L"result: " + std::to_wstring(result));
     if (worker_) CloseHandle(worker_);
     CloseHandle(pi.hProcess);

@@ -153,6 +153,41 @@ inline std::wstring SuccessfulLog()
            L"  7.قاچىلاش ئاخىرلاشتى.\r\n\r\n";
 }
 
+// Keyboard layouts whose "Ime File" names the product's driver, by file name
+// (as Windows stores it) or full path (as Wine does).
+int ImeLayouts(const std::wstring& imeName)
+{
+    int found = 0;
+    HKEY layouts;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts", 0, KEY_READ,
+                      &layouts) != ERROR_SUCCESS)
+        return 0;
+    std::wstring wanted = Lower(imeName + L".ime");
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[64];
+        DWORD length = 64;
+        if (RegEnumKeyExW(layouts, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        std::wstring file = Lower(RegString(layouts, name, L"Ime File"));
+        if (file.size() >= wanted.size() && file.compare(file.size() - wanted.size(), wanted.size(), wanted) == 0 &&
+            (file.size() == wanted.size() || file[file.size() - wanted.size() - 1] == L'\\'))
+            ++found;
+    }
+    RegCloseKey(layouts);
+    return found;
+}
+
+// Windows 8 and later (6.2 and up, as a program that declares no version is
+// told): the text-service road of the registration.
+inline bool IsTextServiceRoad()
+{
+    OSVERSIONINFOW v{sizeof v};
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExW(&v);
+#pragma GCC diagnostic pop
+    return v.dwMajorVersion > 6 || (v.dwMajorVersion == 6 && v.dwMinorVersion >= 2);
+}
+
 const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run";
 const wchar_t kStartPageKey[] = L"Software\\Microsoft\\Internet Explorer\\Main";
 
