@@ -241,6 +241,21 @@ std::wstring WindowText(HWND window)
     return text;
 }
 
+bool PumpUntilButton(HWND dialog, const wchar_t* text, DWORD timeoutMs)
+{
+    HWND button = GetDlgItem(dialog, IDOK);
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs;) {
+        if (WindowText(button) == text && IsWindowEnabled(button)) return true;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
 std::wstring JoinLog(const std::vector<ExpectedLine>& lines)
 {
     std::wstring out;

@@ -68,6 +68,9 @@ private:
 };
 
 std::wstring WindowText(HWND window);
+// Serves this thread's messages until the dialog's action button reads
+// `text` and is enabled (its sequence has ended); false when time ran out.
+bool PumpUntilButton(HWND dialog, const wchar_t* text, DWORD timeoutMs = 120000);
 // Joins report lines the way the log box shows them.
 struct ExpectedLine;
 std::wstring JoinLog(const std::vector<ExpectedLine>& lines);
