@@ -5,6 +5,8 @@
 
 #include <tlhelp32.h>
 
+#include "responsiveness_probe.h"
+
 #include <atomic>
 #include <set>
 #include <thread>
@@ -105,13 +107,23 @@ public:
         CreateDirectoryW(L"C:\\ZerdaRobot", nullptr);
     }
 
-    // Runs a command line, watching the display; the 32-bit exit code.
+    // Runs a command line, watching the display and probing every window
+    // the setup shows; the 32-bit exit code.
     int Run(const std::wstring& commandLine, DWORD timeoutMs = 180000)
     {
         watch.Start();
+        answers.Start();
         int code = RunAndWait(commandLine, timeoutMs);
+        answers.Stop();
         windows = watch.Stop();
         return code;
+    }
+
+    void ExpectAnsweredThroughout(const char* what)
+    {
+        ExpectAnswering(static_cast<long>(answers.Longest()), static_cast<long>(answers.ReferenceLongest()),
+                        FromUtf8(what) + L": " + answers.Summary());
+        EXPECT_GT(answers.Probes(), 0u) << what << ": no window was probed";
     }
 
     std::wstring Setup() const { return Quoted(setup); }
@@ -145,6 +157,13 @@ public:
         std::wstring folder = RegString(HKEY_LOCAL_MACHINE, UninstallKey(), L"InstallLocation");
         EXPECT_EQ(expected, Run(command));
         EXPECT_TRUE(windows.empty()) << Join(windows);
+        ExpectGone(folder);
+    }
+
+    // Nothing of the product is left once the command has returned (the
+    // copies go within 15 s).
+    void ExpectGone(const std::wstring& folder)
+    {
         EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKey()));
         EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"Software\\ZerdaIME3\\" + guid));
         const std::wstring ime = Lower(imeName) + L".ime";
@@ -160,6 +179,9 @@ public:
     }
 
     WindowWatch watch;
+    // The programs this test starts itself (the robot sees to its own).
+    probe::UnmanagedWindows unmanaged{{L"ZerdaIME3_Setup.exe", L"installer.exe"}};
+    probe::ResponsivenessProbe answers;
     std::set<std::wstring> windows;
     std::wstring copy, quietFolder;
 };
@@ -266,8 +288,21 @@ void RunDeployment(Deploy& t)
     // slashes ending in "/u" is a folder, not the uninstall switch.
     EXPECT_EQ(0, t.Run(t.Setup() + L" /passive /dir=C:/ZerdaRobot/fonts/u"));
     EXPECT_FALSE(t.windows.empty()) << "the passive run showed nothing";
+    t.ExpectAnsweredThroughout("passive install");
     t.ExpectInstalledIn(L"C:\\ZerdaRobot\\fonts\\u\\");
-    t.UninstallQuietly(0);
+
+    // Passive repair and uninstall: their dialogs work by themselves and keep answering.
+    const std::wstring passiveFolder = L"C:\\ZerdaRobot\\fonts\\u\\";
+    const std::wstring uninstallCommand = RegString(HKEY_LOCAL_MACHINE, t.UninstallKey(), L"UninstallString");
+    EXPECT_EQ(0, t.Run(Quoted(passiveFolder + L"installer.exe") + L" /n " + t.guid + L" /r /passive"));
+    EXPECT_NE(std::string::npos, Join(t.windows).find(Narrow(L" - پىروگرامما ئوڭشاش"))) << Join(t.windows);
+    t.ExpectAnsweredThroughout("passive repair");
+    t.ExpectInstalledIn(passiveFolder);
+    ASSERT_FALSE(uninstallCommand.empty());
+    EXPECT_EQ(0, t.Run(uninstallCommand + L" /passive"));
+    EXPECT_FALSE(t.windows.empty()) << "the passive uninstall showed nothing";
+    t.ExpectAnsweredThroughout("passive uninstall");
+    t.ExpectGone(passiveFolder);
 
     // An interactive wizard closed before installing: cancelled.
     std::wstring interactive = t.Setup();
