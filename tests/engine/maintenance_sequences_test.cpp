@@ -21,14 +21,6 @@
 
 namespace {
 
-// The stand-ins of the maintenance tests: a recording tool, a driver library.
-std::wstring HelperExe(const wchar_t* name) { return BuildDir() + L"\\tests\\maintenance\\" + name; }
-
-void SetToolCommand(const std::wstring& command)
-{
-    wcsncpy(ToolUninstallCommand(g_setup), command.c_str(), kToolCommandChars - 1);
-}
-
 // Waits until the recorder has written a line; what it wrote.
 std::string WaitForRecord(const std::wstring& log, DWORD timeoutMs = 15000)
 {
@@ -39,34 +31,6 @@ std::string WaitForRecord(const std::wstring& log, DWORD timeoutMs = 15000)
     }
     return text;
 }
-
-// Where the recorder writes, and how long it works before it does.
-class RecorderLog {
-public:
-    explicit RecorderLog(DWORD delayMs = 0) : path_(folder_ / L"calls.log")
-    {
-        SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_LOG", path_.c_str());
-        SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_DELAY", delayMs ? std::to_wstring(delayMs).c_str() : nullptr);
-    }
-    ~RecorderLog()
-    {
-        SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_LOG", nullptr);
-        SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_DELAY", nullptr);
-    }
-    const std::wstring& Path() const { return path_; }
-    // The recorder's working folder, without the line end.
-    std::string WorkingFolder() const
-    {
-        std::string text;
-        ReadFileBytes(path_ + L".cwd", &text);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\\')) text.pop_back();
-        return text;
-    }
-
-private:
-    ScratchFolder folder_{L"rec"};
-    std::wstring path_;
-};
 
 // The current folder for the lifetime of the object.
 class CurrentFolder {

@@ -15,33 +15,6 @@
 
 namespace {
 
-std::wstring HelperExe(const wchar_t* name) { return BuildDir() + L"\\tests\\maintenance\\" + name; }
-
-void SetToolCommand(const std::wstring& command)
-{
-    wcsncpy(ToolUninstallCommand(g_setup), command.c_str(), kToolCommandChars - 1);
-}
-
-// The recorder writes there after working for delayMs.
-class RecorderLog {
-public:
-    explicit RecorderLog(DWORD delayMs = 0) : path_(folder_ / L"calls.log")
-    {
-        SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_LOG", path_.c_str());
-        SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_DELAY", delayMs ? std::to_wstring(delayMs).c_str() : nullptr);
-    }
-    ~RecorderLog()
-    {
-        SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_LOG", nullptr);
-        SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_DELAY", nullptr);
-    }
-    const std::wstring& Path() const { return path_; }
-
-private:
-    ScratchFolder folder_{L"rec"};
-    std::wstring path_;
-};
-
 struct DialogOutcome {
     std::wstring titleBefore, buttonBefore;
     std::wstring buttonAfter, log;

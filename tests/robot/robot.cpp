@@ -26,7 +26,9 @@
 //                         working folder)
 //   --probe               send WM_NULL to every visible window of the setup
 //                         processes all the run long and print the longest
-//                         stretch one went unanswered ("probe: ...")
+//                         stretch one went unanswered ("probe: ..."); the
+//                         setup's windows are left unmanaged meanwhile (see
+//                         responsiveness_probe.h)
 //
 // Prints one line per event ("window:", "message:", "log:") in UTF-8.
 // Exit codes: 0 finished and the program ended; 3 the wizard came back to its
