@@ -8,6 +8,7 @@
 #include "base/bounded_string.h"
 #include "base/setup_context.h"
 #include "files/version_info.h"
+#include "platform/dialog_worker.h"
 #include "platform/registry.h"
 #include "resources/resource.h"
 
@@ -240,9 +241,26 @@ void CZD_IMELoadStatus::FillRows()
     }
 }
 
-void CZD_IMELoadStatus::OnRetry()
+namespace {
+
+// Enumerating every process and its modules may take a while on a busy
+// machine, and ending holders waits a second: both run off the window's thread.
+void CollectHolders(void* dialog) { static_cast<CZD_IMELoadStatus*>(dialog)->CollectModuleHolders(); }
+
+void EndHoldersAndCollect(void* dialog)
 {
-    CollectModuleHolders();
+    auto* d = static_cast<CZD_IMELoadStatus*>(dialog);
+    for (DWORD id : d->m_processIds) TerminateProcessById(id);
+    Sleep(1000);
+    d->CollectModuleHolders();
+}
+
+}  // namespace
+
+void CZD_IMELoadStatus::CollectServingMessages(HWND busy) { RunServingMessages(busy, &CollectHolders, this); }
+
+void CZD_IMELoadStatus::ShowHolders()
+{
     if (m_processIds.empty()) {
         OnOK();
         return;
@@ -251,11 +269,16 @@ void CZD_IMELoadStatus::OnRetry()
     FillRows();
 }
 
+void CZD_IMELoadStatus::OnRetry()
+{
+    CollectServingMessages(m_hWnd);
+    ShowHolders();
+}
+
 void CZD_IMELoadStatus::OnForceEnd()
 {
-    for (DWORD id : m_processIds) TerminateProcessById(id);
-    Sleep(1000);
-    OnRetry();
+    RunServingMessages(m_hWnd, &EndHoldersAndCollect, this);
+    ShowHolders();
 }
 
 INT_PTR ShowLoadStatus(HWND parent, const wchar_t* path, int modules32)
@@ -263,7 +286,7 @@ INT_PTR ShowLoadStatus(HWND parent, const wchar_t* path, int modules32)
     CZD_IMELoadStatus dialog(parent);
     BoundedCopy(dialog.m_szModulePath, MAX_PATH, path);
     dialog.m_bModules32 = modules32;
-    dialog.CollectModuleHolders();
+    dialog.CollectServingMessages(parent);
     return dialog.DoModal();
 }
 
@@ -285,10 +308,10 @@ int ConfirmImeNotLoaded(HWND parent)
     CZD_IMELoadStatus dialog(parent);
     BoundedCopy(dialog.m_szModulePath, MAX_PATH, imeFile);
     dialog.m_bModules32 = 0;
-    dialog.CollectModuleHolders();
+    dialog.CollectServingMessages(parent);
     if (dialog.DoModal() != IDOK) return 1;
     dialog.m_bModules32 = 1;
-    dialog.CollectModuleHolders();
+    dialog.CollectServingMessages(parent);
     if (dialog.DoModal() != IDOK) return 1;
     return 0;
 }

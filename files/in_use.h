@@ -33,6 +33,9 @@ public:
 
     // 0 when the processes cannot be enumerated at all.
     int CollectModuleHolders();
+    // The same on a thread of its own while this thread keeps serving its
+    // windows; `busy` (may be null) takes no input meanwhile.
+    void CollectServingMessages(HWND busy);
     void OnForceEnd();
     void OnRetry();
 
@@ -40,6 +43,8 @@ protected:
     BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange* pDX) override;
     void FillRows();
+    // Closes the dialog with OK when no holder is left, else lists them anew.
+    void ShowHolders();
     DECLARE_COMMAND_MAP()
 };
 

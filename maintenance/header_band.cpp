@@ -51,38 +51,6 @@ void DrawMaintenanceHeader(const DRAWITEMSTRUCT* item, int iconId, const wchar_t
     SelectObject(dc, previous);
 }
 
-void RepaintNow(HWND control)
-{
-    if (!control) return;
-    InvalidateRect(control, nullptr, TRUE);
-    UpdateWindow(control);
-}
-
-void RunMaintenanceAction(CDialog& dialog, const MaintenanceControls& controls, int& state,
-                          const wchar_t* actionText, bool (*sequence)())
-{
-    wchar_t text[21];
-    controls.action.GetWindowText(text, 21);
-    if (wcscmp(text, actionText) == 0) {
-        // Unattended runs replace held files instead of asking to end programs.
-        if (!IsUnattendedRun() && ConfirmImeNotLoaded(dialog.m_hWnd) != 0) return;
-        controls.progress.ShowWindow(SW_SHOW);
-        g_setup.progressBar = controls.progress.m_hWnd;
-        g_setup.logBox = controls.log.m_hWnd;
-        state = 1;
-        RepaintNow(controls.header.m_hWnd);
-        bool done = sequence();
-        SetRunResult(done ? kExitSuccess : kExitFailure);
-        state = 2;
-        RepaintNow(controls.header.m_hWnd);
-        controls.progress.ShowWindow(SW_HIDE);
-        controls.action.SetWindowText(maint_text::kFinishButton);
-        if (IsPassiveRun()) ::PostMessageW(dialog.m_hWnd, WM_COMMAND, IDOK, 0);
-    } else if (wcscmp(text, maint_text::kFinishButton) == 0) {
-        dialog.OnOK();
-    }
-}
-
 void CMaintenanceDialog::DoDataExchange(CDataExchange* pDX)
 {
     DDX_Control(pDX, IDOK, m_action);
@@ -114,7 +82,67 @@ END_COMMAND_MAP()
 
 void CMaintenanceDialog::OnAction()
 {
-    RunMaintenanceAction(*this, {m_action, m_progress, m_log, m_header}, m_state, ActionText(), Sequence());
+    wchar_t text[21];
+    m_action.GetWindowText(text, 21);
+    if (wcscmp(text, ActionText()) == 0) {
+        if (m_busy) return;
+        // Unattended runs replace held files instead of asking to end programs.
+        if (!IsUnattendedRun() && ConfirmImeNotLoaded(m_hWnd) != 0) return;
+        StartSequence();
+    } else if (wcscmp(text, maint_text::kFinishButton) == 0) {
+        OnOK();
+    }
+}
+
+void CMaintenanceDialog::OnOK()
+{
+    if (m_busy) return;
+    CDialog::OnOK();
+}
+
+void CMaintenanceDialog::OnCancel()
+{
+    if (m_busy) return;
+    CDialog::OnCancel();
+}
+
+bool CMaintenanceDialog::RunSequence(void* dialog)
+{
+    return static_cast<CMaintenanceDialog*>(dialog)->m_running();
+}
+
+void CMaintenanceDialog::StartSequence()
+{
+    m_progress.ShowWindow(SW_SHOW);
+    g_setup.progressBar = m_progress.m_hWnd;
+    g_setup.logBox = m_log.m_hWnd;
+    m_state = 1;
+    m_busy = true;
+    m_header.Invalidate();
+    // Pressed once: it becomes Finish when the sequence has ended.
+    m_action.EnableWindow(FALSE);
+    m_running = Sequence();
+    if (!m_worker.Start(m_hWnd, &CMaintenanceDialog::RunSequence, this)) EndSequence(m_running());
+}
+
+void CMaintenanceDialog::EndSequence(bool done)
+{
+    SetRunResult(done ? kExitSuccess : kExitFailure);
+    m_busy = false;
+    m_state = 2;
+    m_header.Invalidate();
+    m_progress.ShowWindow(SW_HIDE);
+    m_action.SetWindowText(maint_text::kFinishButton);
+    m_action.EnableWindow(TRUE);
+    if (IsPassiveRun()) ::PostMessageW(m_hWnd, WM_COMMAND, IDOK, 0);
+}
+
+bool CMaintenanceDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result)
+{
+    if (message != kWorkEndedMessage) return false;
+    EndSequence(wParam != 0);
+    result = 0;
+    return true;
 }
 
 bool CMaintenanceDialog::OnDrawItem(int controlId, DRAWITEMSTRUCT* item)

@@ -5,36 +5,22 @@
 #pragma once
 #include <windows.h>
 
+#include "platform/dialog_worker.h"
 #include "platform/window.h"
 
 // Face "ALKATIP", height 19, weight 400.
 void CreateMaintenanceLogFont(CFont& font);
 void DrawMaintenanceHeader(const DRAWITEMSTRUCT* item, int iconId, const wchar_t* text);
-// Repaints a control at once: the sequences run without returning to the
-// message loop.
-void RepaintNow(HWND control);
-
 using SequenceFunction = bool (*)();
 
-struct MaintenanceControls {
-    CButton& action;
-    CProgressCtrl& progress;
-    CEdit& log;
-    CButton& header;
-};
-
-// The action button's click: with actionText on it, checks that the input
-// method is not loaded, runs the sequence with the bar and log attached and
-// turns the button into Finish; with Finish on it, closes the dialog.
-void RunMaintenanceAction(CDialog& dialog, const MaintenanceControls& controls, int& state,
-                          const wchar_t* actionText, bool (*sequence)());
-
 // The repair (140) and uninstall (141) dialogs: action button 1, log 1006,
-// progress bar 1008, header band 1032.
+// progress bar 1008, header band 1032. The sequence runs on a worker thread
+// while the dialog keeps answering; it cannot be closed meanwhile.
 class CMaintenanceDialog : public CDialog {
 public:
     explicit CMaintenanceDialog(UINT templateId) : CDialog(templateId, static_cast<HWND>(nullptr)) {}
     int m_state = 0;  // 0 ready, 1 running, 2 finished
+    bool m_busy = false;  // the sequence runs
     HICON m_hIcon = nullptr;
     CFont m_logFont;
 
@@ -43,8 +29,12 @@ public:
     CEdit m_log;               // 1006
     CButton m_header;          // 1032
 
-    // The action button's click: runs the dialog's sequence once, then Finish.
+    // The action button's click: with the action text on it, checks that the
+    // input method is not loaded and starts the sequence; with Finish on it,
+    // closes the dialog.
     void OnAction();
+    void OnOK() override;
+    void OnCancel() override;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -59,5 +49,14 @@ protected:
     bool OnDrawItem(int controlId, DRAWITEMSTRUCT* item) override;
     virtual int HeaderIcon() const = 0;
     virtual void FormatHeaderLine(wchar_t* out /* MAX_PATH */) const = 0;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
     DECLARE_COMMAND_MAP()
+
+private:
+    void StartSequence();
+    // The sequence's end, on the dialog's thread: state 2 and the Finish button.
+    void EndSequence(bool done);
+    static bool RunSequence(void* dialog);
+    SequenceFunction m_running = nullptr;
+    DialogWorker m_worker;
 };

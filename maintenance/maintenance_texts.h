@@ -1,6 +1,7 @@
-// The texts the repair and uninstall dialogs show: captions, buttons, headers,
-// log lines, and the names of the shortcuts the uninstaller removes.
+// The texts the repair and uninstall dialogs show: captions, buttons and
+// headers; the log lines are their sequences'.
 #pragma once
+#include "engine/maintenance_lines.h"
 
 namespace maint_text {
 constexpr const wchar_t* kRepairFinishButton = L"تامام(&O)";
@@ -11,33 +12,9 @@ constexpr const wchar_t* kRepairTitleSuffix = L" - پىروگرامما ئوڭش
 constexpr const wchar_t* kRepairHeaderReady = L"ئوڭشاش كۇنۇپكىسىنى بېسىپ، پىروگراممىنى دەسلەپ قاچىلانغان ھالەتكە قايتۇرۇڭ";
 constexpr const wchar_t* kRepairHeaderRunning = L"ئوڭشاۋاتىدۇ %s ，تەخىر قىلىڭ";
 constexpr const wchar_t* kRepairHeaderDone = L"تامام كۇنۇپكىسىنى بېسىپ، پىروگرامما ئوڭشاش ھالىتىدىن چىكىنىڭ";
-constexpr const wchar_t* kRepairStart = L"بىرئازدىن كىيىن ئوڭشاش تاماملىنىدۇ...\r\n";
-constexpr const wchar_t* kComFailure = L"COMدەسلەپكى ھالەتكە كەلتۈرۈشتە خاتالىق كۆرۈلدى";
-constexpr const wchar_t* kRepairStep1 = L"  1.ئىشلەتكۈچى ئۇچۇرلىرى زاپاسلاندى...";
-constexpr const wchar_t* kRepairStep2 = L"  2.ھۆججەت سېستىمىسى ئوڭشالدى...";
-constexpr const wchar_t* kRepairStep3 = L"  3.دېتال ئىجرا بولۇش مۇھىتى ئوڭشالدى...";
-constexpr const wchar_t* kRepairStep4 = L"  4.ئۈستەل ۋە باشلاش ستونى تېزىملىكى ئوڭشالدى";
-constexpr const wchar_t* kRepairStep5 = L"  5.قاچىلاش پىروگراممىسى ۋاقىتلىق ھۆججەتلىرى تازىلاندى...";
-constexpr const wchar_t* kRepairStep6 = L"  6.ئوڭشاش تاماملاندى.\r\n";
-constexpr const wchar_t* kRepairFailure = L"ئوڭشاش پىروگراممىسىدا خاتالىق كۆرۈلدى";
 constexpr const wchar_t* kUninstallTitleSuffix = L" - پىروگرامما يۇيۇش";
 constexpr const wchar_t* kUninstallButton = L"يۇيۇش(&U)";
 constexpr const wchar_t* kFinishButton = L"تامام(&O)";
 constexpr const wchar_t* kUninstallHeaderReady = L"يۇيۇش كۇنۇپكىسىنى بېسىپ كومپيۇتېردىن ئۆچۈرۈڭ %s .";
 constexpr const wchar_t* kUninstallHeaderDone = L"تامام كۇنۇپكىسىنى بېسىپ، يۇيۇش پىروگراممىسىدىن چىكىنىڭ";
-constexpr const wchar_t* kUninstallStart = L"يۇيۇۋېتىش ھازىر تاماملىنىدۇ...\r\n";
-constexpr const wchar_t* kUninstallStep1 = L"  1.كىرگۈزۈش ئېغىزى يۇيۇلدى...";
-constexpr const wchar_t* kUninstallStep2 = L"  2.تىل-يېزىق مۇندەرىجىسىدىن يۇيۇلدى...";
-constexpr const wchar_t* kUninstallStep3 = L"  3.ھۆججەتلەر يۇيۇلدى...";
-constexpr const wchar_t* kUninstallStep4 = L"  4.قولاي تىزىملىكتىن يۇيۇلدى...";
-constexpr const wchar_t* kUninstallStep5 = L" 5.خەت نۇسخىلىرى يۇيۇلدى...";
-constexpr const wchar_t* kUninstallFamily = L"      بارلىق مۇناسىۋەتلىك ھۆججەتلەر تۇلۇق يۇيۇلىۋاتىدۇ...";
-constexpr const wchar_t* kUninstallStep7 = L"  7.كىرگۈزگۈچ ئۇچۇرى يۇيۇلدى...";
-constexpr const wchar_t* kUninstallStep8 = L"  8.يۇيۇش تاماملاندى.\r\n";
-constexpr const wchar_t* kShortcutSettings = L"%s设置%s.lnk";
-constexpr const wchar_t* kShortcutUpdate = L"%s更新%s.lnk";
-constexpr const wchar_t* kShortcutRepair = L"%s修复%s.lnk";
-constexpr const wchar_t* kShortcutUninstall = L"%s卸载%s.lnk";
-constexpr const wchar_t* kShortcutKeys = L"%s%s按键功能设定.lnk";
-constexpr const wchar_t* kShortcutHelp = L"%s%s帮助文档.lnk";
 }  // namespace maint_text

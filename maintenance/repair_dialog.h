@@ -1,9 +1,8 @@
-// The repair dialog (140) and its sequence.
+// The repair dialog (140): shows the repair sequence at work.
 #pragma once
+#include "engine/repair_sequence.h"
 #include "maintenance/header_band.h"
 #include "resources/resource.h"
-
-bool RunRepairSequence();
 
 // How the dialog ends the process when the backup archive is missing. The
 // standard exit by default; a test puts its own function here (when that

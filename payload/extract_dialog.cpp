@@ -1,5 +1,6 @@
-// The extraction dialog: the whole extraction runs inside its first timer tick
-// after it has become visible, then it closes itself with OK or Cancel.
+// The extraction dialog: the whole extraction starts at its first timer tick
+// after it has become visible and runs on a worker thread, so that the dialog
+// keeps answering; then the dialog closes itself with OK or Cancel.
 #include "payload/extract_dialog.h"
 
 #include "base/bounded_string.h"
@@ -24,9 +25,6 @@ void ShowExtractProgress(const wchar_t* text, int32_t done, int32_t total)
     dialog->m_text.SetWindowText(text);
     int position = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * 100 / total) : done;
     dialog->m_progress.SendMessage(PBM_SETPOS, position);
-    // Nothing else is pumped during the tick: paint the two controls now.
-    dialog->m_text.UpdateWindow();
-    dialog->m_progress.UpdateWindow();
     Sleep(10);
 }
 
@@ -35,7 +33,6 @@ void ShowExtractStatus(const wchar_t* text)
     CZD_Extract* dialog = g_runningExtract;
     if (!dialog) return;
     dialog->m_text.SetWindowText(text);
-    dialog->m_text.UpdateWindow();
 }
 
 }  // namespace
@@ -63,14 +60,35 @@ bool CZD_Extract::OnTimer(UINT_PTR timerId)
     m_progress.SendMessage(PBM_SETPOS, 0);
     g_runningExtract = this;
     m_text.SetWindowText(L"Unpacking...");
-    m_text.UpdateWindow();
-    Sleep(50);
-
-    bool ok = Run(g_setup);
-    g_runningExtract = nullptr;
-    if (ok) OnOK();
-    else OnCancel();
+    m_working = true;
+    if (!m_worker.Start(m_hWnd, &CZD_Extract::Run, this)) Finish(Run(this));
     return true;
+}
+
+bool CZD_Extract::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result)
+{
+    if (message != kWorkEndedMessage) return false;
+    Finish(wParam != 0);
+    result = 0;
+    return true;
+}
+
+void CZD_Extract::Finish(bool extracted)
+{
+    g_runningExtract = nullptr;
+    m_working = false;
+    if (extracted) OnOK();
+    else OnCancel();
+}
+
+void CZD_Extract::OnOK()
+{
+    if (!m_working) CDialog::OnOK();
+}
+
+void CZD_Extract::OnCancel()
+{
+    if (!m_working) CDialog::OnCancel();
 }
 
 bool ExtractPayload(SetupContext& ctx, ExtractProgress progress, void (*status)(const wchar_t* text))
@@ -86,4 +104,8 @@ bool ExtractPayload(SetupContext& ctx, ExtractProgress progress, void (*status)(
     return true;
 }
 
-bool CZD_Extract::Run(SetupContext& ctx) { return ExtractPayload(ctx, &ShowExtractProgress, &ShowExtractStatus); }
+bool CZD_Extract::Run(void*)
+{
+    Sleep(50);
+    return ExtractPayload(g_setup, &ShowExtractProgress, &ShowExtractStatus);
+}

@@ -103,7 +103,17 @@ size_t ComposeInstallFolder(const wchar_t* parent, const wchar_t* folderName, wc
 
 CinstkitDlg::~CinstkitDlg()
 {
+    // The worker may still be finishing with this object after Finish or Cancel.
+    JoinWorker();
     if (m_headerIcon) DestroyIcon(m_headerIcon);
+}
+
+void CinstkitDlg::JoinWorker()
+{
+    if (!m_worker) return;
+    WaitForSingleObject(m_worker, INFINITE);
+    CloseHandle(m_worker);
+    m_worker = nullptr;
 }
 
 void CinstkitDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
@@ -317,8 +327,12 @@ void CinstkitDlg::OnInstallOrFinish()
     if (wcscmp(text, kInstallText) == 0 && ::IsWindowEnabled(button)) {
         // Unattended runs replace held files instead of asking to end programs.
         if (!IsUnattendedRun() && ConfirmImeNotLoaded(m_hWnd) != 0) return;
-        HANDLE thread = CreateThread(nullptr, 0, InstallWorker, this, 0, nullptr);
-        if (thread) CloseHandle(thread);
+        // No second worker from a click queued meanwhile.
+        ::EnableWindow(button, FALSE);
+        // A worker sent back to the folder page has left nothing but a repaint to do.
+        JoinWorker();
+        m_worker = CreateThread(nullptr, 0, InstallWorker, this, 0, nullptr);
+        if (!m_worker) ::EnableWindow(button, TRUE);
         return;
     }
     // Never end the dialog under a running worker: it still uses the controls.

@@ -54,5 +54,9 @@ protected:
     DECLARE_COMMAND_MAP()
 
 private:
+    // Waits for the install worker to be gone (no window of this dialog left
+    // to serve it, or it has ended).
+    void JoinWorker();
     HICON m_headerIcon = nullptr;  // icon 101 at 48 x 48 for the header band
+    HANDLE m_worker = nullptr;
 };

@@ -1,6 +1,7 @@
 // Stand-in for the companion tool: accepts /do=install, /do=unstall and
 // /do=zixun and appends one line per call, with its arguments, to
-// %ALLUSERSPROFILE%\VarekInputTool\calls.log so that a test can see the calls.
+// %ALLUSERSPROFILE%\VarekInputTool\calls.log, and its working folder to
+// folders.log beside it, so that a test can see the calls.
 #include <windows.h>
 
 #include <cwchar>
@@ -53,6 +54,10 @@ void AppendLine(const wchar_t* folderName, const wchar_t* fileName, const wchar_
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     const wchar_t* args = Arguments(GetCommandLineW());
+    wchar_t folder[MAX_PATH] = L"";
+    DWORD n = GetCurrentDirectoryW(MAX_PATH, folder);
+    if (n == 0 || n >= MAX_PATH) folder[0] = L'\0';
+    AppendLine(L"VarekInputTool", L"folders.log", folder);
     AppendLine(L"VarekInputTool", L"calls.log", args);
     if (wcsstr(args, L"/do=install") || wcsstr(args, L"/do=unstall") || wcsstr(args, L"/do=zixun")) return 0;
     return 1;

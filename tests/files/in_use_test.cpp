@@ -238,6 +238,8 @@ TEST(ProcessListDialog, ListsHoldersNewestFirstWithNameIdAndDescription)
     EXPECT_FALSE(a.WaitEnded(0) || b.WaitEnded(0) || c.WaitEnded(0));
 }
 
+// Force End waits a second for the ended programs to go; meanwhile the
+// dialog takes no input but keeps answering (asked from another thread).
 TEST(ProcessListDialog, ForceEndEndsTheHoldersAndCloses)
 {
     ScratchFolder dir;
@@ -245,11 +247,45 @@ TEST(ProcessListDialog, ForceEndEndsTheHoldersAndCloses)
     ASSERT_TRUE(CopyFixture(L"v1000.dll", held));
     HolderProcess a(HolderProgram(), held), b(HolderProgram(), held);
     ASSERT_TRUE(a.Ready() && b.Ready());
-    ScriptedDialogs dialogs([](CDialog& d) { ClickButton(d.m_hWnd, IDC_FORCE_END); });
+    struct Asker {
+        HWND dialog = nullptr;
+        volatile LONG stop = 0;
+        DWORD longestWhileWaiting = 0;
+        int askedWhileWaiting = 0;
+    } asker;
+    ScriptedDialogs dialogs([&](CDialog& d) {
+        asker.dialog = d.m_hWnd;
+        HANDLE thread = CreateThread(
+            nullptr, 0,
+            [](void* p) -> DWORD {
+                auto* a = static_cast<Asker*>(p);
+                while (!a->stop) {
+                    bool waiting = !IsWindowEnabled(a->dialog);
+                    DWORD sent = GetTickCount();
+                    DWORD_PTR answer = 0;
+                    SendMessageTimeoutW(a->dialog, WM_NULL, 0, 0, SMTO_NORMAL, 3000, &answer);
+                    // Asked and answered within the wait: the dialog's end
+                    // (hiding it) is not the wait.
+                    if (waiting && !IsWindowEnabled(a->dialog)) {
+                        ++a->askedWhileWaiting;
+                        a->longestWhileWaiting = std::max<DWORD>(a->longestWhileWaiting, GetTickCount() - sent);
+                    }
+                    Sleep(20);
+                }
+                return 0;
+            },
+            &asker, 0, nullptr);
+        ClickButton(d.m_hWnd, IDC_FORCE_END);
+        asker.stop = 1;
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+    });
     EXPECT_EQ(IDOK, ShowLoadStatus(nullptr, held.c_str(), 0));
     EXPECT_EQ(1, dialogs.Opened());
     EXPECT_TRUE(a.WaitEnded(2000));
     EXPECT_TRUE(b.WaitEnded(2000));
+    EXPECT_GT(asker.askedWhileWaiting, 5) << "the dialog takes no input while it waits";
+    EXPECT_LT(asker.longestWhileWaiting, 500u);
 }
 
 TEST(ProcessListDialog, RetryClosesOnceTheUserHasClosedTheHolder)

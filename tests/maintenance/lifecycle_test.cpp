@@ -303,18 +303,26 @@ public:
 
     void Install(const Product& p, const wchar_t* shots)
     {
-        RobotRun run = RunRobot({L"install", p.setup, p.installFolder, L"--no-extras", L"--screens", screens + shots});
+        RobotRun run = RunRobot(
+            {L"install", p.setup, p.installFolder, L"--no-extras", L"--probe", L"--screens", screens + shots});
         ASSERT_EQ(run.code, 0) << "installation through the windows failed";
+        robot_test::ExpectRobotSawAnswers(run.output);
         ASSERT_TRUE(DirExists(p.installFolder));
     }
 
-    RobotRun Uninstall(const Product& p, const wchar_t* shots, const std::wstring& log = L"")
+    // runLog: the setup's own log of the run (its "/log=").
+    RobotRun Uninstall(const Product& p, const wchar_t* shots, const std::wstring& log = L"",
+                       const std::wstring& runLog = L"")
     {
         std::wstring command = RegString(HKEY_LOCAL_MACHINE, p.UninstallKey(), L"UninstallString");
         EXPECT_FALSE(command.empty()) << "no uninstall entry";
-        std::vector<std::wstring> args = {L"uninstall", command, L"--screens", screens + shots, L"--timeout", L"120"};
+        if (!runLog.empty()) command += L" \"/log=" + runLog + L"\"";
+        std::vector<std::wstring> args = {L"uninstall", command, L"--probe", L"--screens", screens + shots,
+                                          L"--timeout", L"120"};
         if (!log.empty()) args.insert(args.end(), {L"--log", log});
-        return RunRobot(args);
+        RobotRun run = RunRobot(args);
+        robot_test::ExpectRobotSawAnswers(run.output);
+        return run;
     }
 
     RobotRun RepairFromShortcut(const Product& p, const wchar_t* shots, const std::wstring& log = L"")
@@ -322,10 +330,12 @@ public:
         ShellLinkInfo link = ReadShellLink(p.GroupFolder() + cycle_text::kRepairShortcut);
         EXPECT_TRUE(link.loaded) << "repair shortcut missing";
         std::vector<std::wstring> args = {L"repair", L"\"" + link.path + L"\" " + link.arguments,
-                                          L"--cwd", link.workingFolder, L"--screens", screens + shots,
+                                          L"--cwd", link.workingFolder, L"--probe", L"--screens", screens + shots,
                                           L"--timeout", L"120"};
         if (!log.empty()) args.insert(args.end(), {L"--log", log});
-        return RunRobot(args);
+        RobotRun run = RunRobot(args);
+        robot_test::ExpectRobotSawAnswers(run.output);
+        return run;
     }
 
     void StartHolder(const std::wstring& library)
@@ -390,7 +400,11 @@ TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
     // The uninstaller as the list of installed programs starts it.
     const std::vector<std::wstring> workBefore = SetupWorkFolders();
     const std::wstring uninstallLog = TempFolder() + L"zt_cycle_uninstall.log";
-    RobotRun uninstall = Uninstall(demo, L"_uninstall", uninstallLog);
+    const std::wstring runLog = TempFolder() + L"zt_cycle_uninstall_run.log";
+    DeleteFileW(runLog.c_str());
+    const std::wstring foldersLog = EnvString(L"ALLUSERSPROFILE") + L"\\VarekInputTool\\folders.log";
+    DeleteFileW(foldersLog.c_str());
+    RobotRun uninstall = Uninstall(demo, L"_uninstall", uninstallLog, runLog);
     ASSERT_EQ(uninstall.code, 0);
     EXPECT_EQ(FromUtf8(ReadUtf8(uninstallLog)),
               JoinLog({expect::kUninstallStart, expect::kUninstallStep1, expect::kUninstallStep2,
@@ -400,10 +414,17 @@ TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZerdaIME3"));
     for (const std::wstring& f : fonts) EXPECT_TRUE(FileExists(fontsFolder + f)) << "fonts stay: " << Narrow(f);
 
-    std::string calls;
-    for (int i = 0; i < 50 && ReadUtf8(callsLog).find("/do=unstall") == std::string::npos; ++i) Sleep(100);
-    calls = ReadUtf8(callsLog);
+    // The companion tool ran in the install folder and had ended before the
+    // folder went: its call is there as soon as the uninstall is over.
+    std::string calls = ReadUtf8(callsLog);
     EXPECT_NE(calls.find("/do=unstall"), std::string::npos) << calls;
+    const std::wstring folderWithoutSlash = demo.installFolder.substr(0, demo.installFolder.size() - 1);
+    EXPECT_EQ(Lower(FromUtf8(ReadUtf8(foldersLog))), Lower(folderWithoutSlash) + L"\r\n") << ReadUtf8(foldersLog);
+    // Within step 1, long before the files go in step 3 and the folder in step 7.
+    const std::wstring log = FromUtf8(ReadUtf8(runLog));
+    size_t ended = log.find(L"The companion tool's uninstall command ended with code 0");
+    EXPECT_NE(ended, std::wstring::npos) << Narrow(log);
+    EXPECT_LT(ended, log.find(expect::kUninstallStep2.text)) << Narrow(log);
 
     // The copy's work folder is gone, and so is the copy in its starter's:
     // the starter deleted it once it had ended. What is left there is the
@@ -541,8 +562,8 @@ TEST_F(LifeCycle, CompanionCommandWithoutSwitchesOrEmpty)
         DeleteFileW(callsLog.c_str());
         ASSERT_EQ(Uninstall(p, (std::wstring(L"_") + c.variant + L"_uninstall").c_str()).code, 0);
         EXPECT_EQ(Joined(LeftoversAfterSettling(p)), L"");
-        std::string calls;
-        for (int i = 0; i < 30 && (calls = ReadUtf8(callsLog)).empty(); ++i) Sleep(100);
+        // Waited for: the call is there when the uninstall is over.
+        std::string calls = ReadUtf8(callsLog);
         if (c.started) EXPECT_EQ(calls, "\r\n") << "started once, without parameters";
         else EXPECT_EQ(calls, "") << "an empty command starts nothing";
     }

@@ -232,6 +232,33 @@ ProgressWindows::~ProgressWindows()
 std::wstring ProgressWindows::LogText() const { return WindowText(log_); }
 int ProgressWindows::BarPosition() const { return static_cast<int>(SendMessageW(bar_, PBM_GETPOS, 0, 0)); }
 
+std::wstring HelperExe(const wchar_t* name) { return BuildDir() + L"\\tests\\maintenance\\" + name; }
+
+void SetToolCommand(const std::wstring& command)
+{
+    wcsncpy(ToolUninstallCommand(g_setup), command.c_str(), kToolCommandChars - 1);
+}
+
+RecorderLog::RecorderLog(DWORD delayMs) : path_(folder_ / L"calls.log")
+{
+    SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_LOG", path_.c_str());
+    SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_DELAY", delayMs ? std::to_wstring(delayMs).c_str() : nullptr);
+}
+
+RecorderLog::~RecorderLog()
+{
+    SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_LOG", nullptr);
+    SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_DELAY", nullptr);
+}
+
+std::string RecorderLog::WorkingFolder() const
+{
+    std::string text;
+    ReadFileBytes(path_ + L".cwd", &text);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\\')) text.pop_back();
+    return text;
+}
+
 std::wstring WindowText(HWND window)
 {
     int n = GetWindowTextLengthW(window);
@@ -239,6 +266,21 @@ std::wstring WindowText(HWND window)
     n = GetWindowTextW(window, &text[0], n + 1);
     text.resize(static_cast<size_t>(n > 0 ? n : 0));
     return text;
+}
+
+bool PumpUntilButton(HWND dialog, const wchar_t* text, DWORD timeoutMs)
+{
+    HWND button = GetDlgItem(dialog, IDOK);
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs;) {
+        if (WindowText(button) == text && IsWindowEnabled(button)) return true;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(10);
+    }
+    return false;
 }
 
 std::wstring JoinLog(const std::vector<ExpectedLine>& lines)

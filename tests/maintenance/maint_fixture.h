@@ -67,7 +67,31 @@ private:
     HWND bar_ = nullptr;
 };
 
+// The stand-ins built with these tests: maint_recorder.exe (a companion tool
+// that records its calls), maint_holder.exe, maint_fake_ime.dll.
+std::wstring HelperExe(const wchar_t* name);
+// The companion tool's uninstall command of the setup context.
+void SetToolCommand(const std::wstring& command);
+
+// Where the recorder writes its command line (its working folder goes to the
+// same name with ".cwd"), and how long it works before it does.
+class RecorderLog {
+public:
+    explicit RecorderLog(DWORD delayMs = 0);
+    ~RecorderLog();
+    const std::wstring& Path() const { return path_; }
+    // The recorder's working folder, without a trailing backslash.
+    std::string WorkingFolder() const;
+
+private:
+    ScratchFolder folder_{L"rec"};
+    std::wstring path_;
+};
+
 std::wstring WindowText(HWND window);
+// Serves this thread's messages until the dialog's action button reads
+// `text` and is enabled (its sequence has ended); false when time ran out.
+bool PumpUntilButton(HWND dialog, const wchar_t* text, DWORD timeoutMs = 120000);
 // Joins report lines the way the log box shows them.
 struct ExpectedLine;
 std::wstring JoinLog(const std::vector<ExpectedLine>& lines);

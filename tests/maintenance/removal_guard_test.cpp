@@ -7,7 +7,7 @@
 
 #include "common/test_support.h"
 #include "maint_fixture.h"
-#include "maintenance/removal_guard.h"
+#include "engine/removal_guard.h"
 
 namespace {
 std::wstring ShellDir(int csidl)

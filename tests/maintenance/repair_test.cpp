@@ -8,12 +8,9 @@
 #include "expected_texts.h"
 #include "maint_fixture.h"
 #include "maintenance/repair_dialog.h"
-#include "maintenance/uninstall_dialog.h"
 #include "resources/resource.h"
 
 namespace {
-
-std::wstring HelperExe(const wchar_t* name) { return BuildDir() + L"\\tests\\maintenance\\" + name; }
 
 int g_exitCode = -1;
 int g_exitCalls = 0;
@@ -110,6 +107,7 @@ TEST(RepairDialog, FailedPlacementStopsTheSequence)
 
     std::wstring title, buttonBefore, buttonAfter, log;
     int bar = -1, state = -1;
+    bool finished = false;
     WatchedRepair dialog;
     ScriptedDialogs script([&](CDialog& d) {
         if (d.TemplateId() != IDD_REPAIR) return;
@@ -118,6 +116,7 @@ TEST(RepairDialog, FailedPlacementStopsTheSequence)
         buttonBefore = WindowText(GetDlgItem(h, IDOK));
         SaveWindowShot(h, L"repair_ready");
         ClickButton(h, IDOK);
+        finished = PumpUntilButton(h, expect::kFinishButton);
         buttonAfter = WindowText(GetDlgItem(h, IDOK));
         log = WindowText(GetDlgItem(h, IDC_LOG));
         bar = static_cast<int>(SendDlgItemMessageW(h, IDC_PROGRESS, PBM_GETPOS, 0, 0));
@@ -127,6 +126,7 @@ TEST(RepairDialog, FailedPlacementStopsTheSequence)
     });
     INT_PTR result = dialog.DoModal();
 
+    ASSERT_TRUE(finished);
     EXPECT_EQ(title, std::wstring(L"Zt Repair") + expect::kRepairTitleSuffix);
     EXPECT_EQ(buttonBefore, expect::kRepairButton);
     EXPECT_EQ(log, JoinLog({expect::kRepairStart, expect::kRepairStep1, expect::kRepairStep2, expect::kPlacementErr1,
@@ -135,101 +135,4 @@ TEST(RepairDialog, FailedPlacementStopsTheSequence)
     EXPECT_EQ(state, 2);
     EXPECT_EQ(buttonAfter, expect::kFinishButton);
     EXPECT_EQ(result, IDOK) << "the finish button closes the dialog";
-}
-
-// A payload with both drivers and a program file: everything is put back,
-// registered and the shortcut group is made again.
-TEST(RepairSequence, PutsTheInstallationBack)
-{
-    FamilyFolderAside aside;
-    FakeProduct product(L"rep");
-    product.Install();
-    // The damage a repair mends: files and the group gone.
-    DeleteFileW(product.SystemDriver().c_str());
-    DeleteFileW((product.installFolder + L"config.exe").c_str());
-    DeleteTree(product.groupFolder.substr(0, product.groupFolder.size() - 1));
-
-    ScratchFolder payload(L"rpay");
-    std::wstring fakeDriver = HelperExe(L"maint_fake_ime.dll");
-    CreateDirectoryW((payload / L"x86").c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW(fakeDriver.c_str(), (payload / L"zerdaIME.ime").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(fakeDriver.c_str(), (payload / L"x86\\zerdaIME.ime").c_str(), FALSE));
-    ASSERT_TRUE(WriteFileText(payload / L"config.exe", "program"));
-
-    LoadProduct(product.guid, product.displayName, product.imeName, product.installFolder, product.dataFolder,
-                payload.Path());
-    SetEngineFlags(g_setup, 0x20000000 | 0x1000 | 0x800);
-    SetImeOptionWord(g_setup, 0x1000);
-
-    bool ok;
-    std::wstring log;
-    int bar;
-    {
-        ProgressWindows windows;
-        ok = RunRepairSequence();
-        log = windows.LogText();
-        bar = windows.BarPosition();
-    }
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(log, JoinLog({expect::kRepairStart, expect::kRepairStep1, expect::kRepairStep2, expect::kRepairStep3,
-                            expect::kRepairStep4, expect::kRepairStep5, expect::kRepairStep6}));
-    EXPECT_EQ(bar, 100);
-    EXPECT_TRUE(FileExists(product.SystemDriver()));
-    EXPECT_TRUE(FileExists(product.installFolder + L"config.exe"));
-    EXPECT_TRUE(DirExists(product.groupFolder));
-    EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, product.ProductKey(), L"InstallLocation"), product.installFolder);
-
-    // Clean up through the uninstaller, which also drops the registration.
-    {
-        ProgressWindows windows;
-        RunUninstallSequence();
-    }
-    product.Erase();
-}
-
-// A thread already in the multi-threaded apartment cannot enter a
-// single-threaded one: both sequences stop at once with the COM line.
-TEST(MaintenanceSequences, ComThatCannotStartStopsBothBeforeAnyChange)
-{
-    FakeProduct product(L"com");
-    product.Install();
-    product.LoadIntoSetup();
-    struct Outcome {
-        bool repaired = true, uninstalled = true;
-        std::wstring repairLog, uninstallLog;
-        int repairBar = -1, uninstallBar = -1;
-    } out;
-    HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](void* p) -> DWORD {
-            auto* o = static_cast<Outcome*>(p);
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            {
-                ProgressWindows windows;
-                o->repaired = RunRepairSequence();
-                o->repairLog = windows.LogText();
-                o->repairBar = windows.BarPosition();
-            }
-            {
-                ProgressWindows windows;
-                o->uninstalled = RunUninstallSequence();
-                o->uninstallLog = windows.LogText();
-                o->uninstallBar = windows.BarPosition();
-            }
-            CoUninitialize();
-            return 0;
-        },
-        &out, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    WaitForSingleObject(thread, 60000);
-    CloseHandle(thread);
-
-    EXPECT_FALSE(out.repaired);
-    EXPECT_EQ(out.repairLog, JoinLog({expect::kRepairStart, expect::kComFailure}));
-    EXPECT_EQ(out.repairBar, 0);
-    EXPECT_FALSE(out.uninstalled);
-    EXPECT_EQ(out.uninstallLog, JoinLog({expect::kUninstallStart, expect::kUninstallComFailure}));
-    EXPECT_EQ(out.uninstallBar, 0);
-    EXPECT_EQ(product.MissingTraces().size(), 0u) << "nothing may be removed";
-    product.Erase();
 }

@@ -1,4 +1,5 @@
-// The uninstall dialog and its sequence on prepared installations.
+// The uninstall dialog on prepared installations: it shows its sequence at
+// work while staying open to messages.
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
@@ -14,35 +15,6 @@
 
 namespace {
 
-std::wstring HelperExe(const wchar_t* name) { return BuildDir() + L"\\tests\\maintenance\\" + name; }
-
-void SetToolCommand(const std::wstring& command)
-{
-    wcsncpy(ToolUninstallCommand(g_setup), command.c_str(), kToolCommandChars - 1);
-}
-
-// Waits until the recorder has written a line (the shell starts it on its own).
-std::string WaitForRecord(const std::wstring& log, DWORD timeoutMs = 15000)
-{
-    std::string text;
-    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
-        if (ReadFileBytes(log, &text) && !text.empty() && text.back() == '\n') return text;
-        Sleep(100);
-    }
-    return text;
-}
-
-class RecorderLog {
-public:
-    RecorderLog() : path_(folder_ / L"calls.log") { SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_LOG", path_.c_str()); }
-    ~RecorderLog() { SetEnvironmentVariableW(L"ZT_MAINT_RECORDER_LOG", nullptr); }
-    const std::wstring& Path() const { return path_; }
-
-private:
-    ScratchFolder folder_{L"rec"};
-    std::wstring path_;
-};
-
 struct DialogOutcome {
     std::wstring titleBefore, buttonBefore;
     std::wstring buttonAfter, log;
@@ -50,10 +22,14 @@ struct DialogOutcome {
     int bar = -1;
     bool barVisible = true;
     INT_PTR result = 0;
+    // Right after the press: the sequence runs, the button waits, closing is refused.
+    int stateWhileRunning = -1;
+    bool buttonEnabledWhileRunning = true, closedWhileRunning = true, finished = false;
 };
 
-// Runs the uninstall dialog, presses the uninstall button once, reads what it
-// shows, then presses the finish button.
+// Runs the uninstall dialog, presses the uninstall button once, tries to
+// close it while the sequence runs, reads what it shows at the end, then
+// presses the finish button.
 DialogOutcome RunUninstallDialog(const wchar_t* shotName = nullptr)
 {
     DialogOutcome out;
@@ -66,6 +42,12 @@ DialogOutcome RunUninstallDialog(const wchar_t* shotName = nullptr)
         out.buttonBefore = WindowText(GetDlgItem(h, IDOK));
         if (shotName) SaveWindowShot(h, (std::wstring(shotName) + L"_ready").c_str());
         ClickButton(h, IDOK);
+        out.stateWhileRunning = dialog.m_state;
+        out.buttonEnabledWhileRunning = IsWindowEnabled(GetDlgItem(h, IDOK)) != FALSE;
+        ClickButton(h, IDCANCEL);
+        SendMessageW(h, WM_CLOSE, 0, 0);
+        out.closedWhileRunning = !IsWindow(h) || dialog.m_state != 1 || !dialog.m_busy;
+        out.finished = PumpUntilButton(h, expect::kFinishButton);
         out.buttonAfter = WindowText(GetDlgItem(h, IDOK));
         out.log = WindowText(GetDlgItem(h, IDC_LOG));
         out.bar = static_cast<int>(SendDlgItemMessageW(h, IDC_PROGRESS, PBM_GETPOS, 0, 0));
@@ -87,13 +69,6 @@ std::wstring Joined(const std::vector<std::wstring>& items)
     return s;
 }
 
-std::string Narrow(const std::wstring& w)
-{
-    std::string s;
-    for (wchar_t c : w) s += static_cast<char>(c < 128 ? c : '?');
-    return s;
-}
-
 }  // namespace
 
 // A lone product: every trace goes, the family keys go with it, and an
@@ -108,11 +83,19 @@ TEST(UninstallDialog, RemovesTheWholeProductAndTheFamilyWhenItWasTheLast)
     DeleteTree(bystander.dataFolder.substr(0, bystander.dataFolder.size() - 1));
     ASSERT_EQ(Joined(product.MissingTraces()), L"") << "preparation failed";
 
-    RecorderLog recorder;
+    // The tool of the install folder, taking a moment as a real one would.
+    ASSERT_TRUE(CopyFileW(HelperExe(L"maint_recorder.exe").c_str(),
+                          (product.installFolder + L"tools\\varekinputtool.exe").c_str(), FALSE));
+    RecorderLog recorder(1000);
     product.LoadIntoSetup();
-    SetToolCommand(HelperExe(L"maint_recorder.exe") + L" /do=unstall");
+    SetToolCommand(L"{appPath}\\tools\\varekinputtool.exe /do=unstall");
 
     DialogOutcome out = RunUninstallDialog(L"uninstall");
+
+    EXPECT_EQ(out.stateWhileRunning, 1);
+    EXPECT_FALSE(out.buttonEnabledWhileRunning) << "one press only";
+    EXPECT_FALSE(out.closedWhileRunning) << "the dialog cannot be closed while the sequence runs";
+    ASSERT_TRUE(out.finished);
 
     EXPECT_EQ(out.titleBefore, product.displayName + expect::kUninstallTitleSuffix);
     EXPECT_EQ(out.buttonBefore, expect::kUninstallButton);
@@ -138,9 +121,9 @@ TEST(UninstallDialog, RemovesTheWholeProductAndTheFamilyWhenItWasTheLast)
     EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, bystander.UninstallKey()));
     EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + bystander.guid));
 
-    std::string record = WaitForRecord(recorder.Path());
-    EXPECT_NE(record.find("maint_recorder.exe"), std::string::npos) << record;
-    EXPECT_NE(record.find(" /do=unstall\n"), std::string::npos) << record;
+    std::string record;
+    ReadFileBytes(recorder.Path(), &record);
+    EXPECT_NE(record.find("varekinputtool.exe\" /do=unstall\n"), std::string::npos) << "ended before its folder went";
 
     product.Erase();
     bystander.Erase();
@@ -172,201 +155,6 @@ TEST(UninstallDialog, KeepsTheFamilyWhileAnotherProductKeepsData)
 
     product.Erase();
     other.Erase();
-}
-
-TEST(UninstallSequence, ProductKeyWithoutInstallLocationRemovesTheRest)
-{
-    FamilyFolderAside aside;
-    FakeProduct product(L"noloc");
-    product.Install(/*withInstallLocation=*/false);
-    product.LoadIntoSetup();
-    {
-        ProgressWindows windows;
-        EXPECT_TRUE(RunUninstallSequence());
-        EXPECT_EQ(windows.BarPosition(), 100);
-        EXPECT_NE(windows.LogText().find(expect::kUninstallStep8.text), std::wstring::npos);
-    }
-    // Nothing names the install folder, so it stays; everything else goes.
-    EXPECT_TRUE(FileExists(product.installFolder + L"config.exe"));
-    std::vector<std::wstring> left = product.PresentTraces();
-    ASSERT_EQ(left.size(), 1u) << Narrow(Joined(left));
-    EXPECT_EQ(left[0].find(L"install folder"), 0u);
-    product.Erase();
-}
-
-TEST(UninstallSequence, EmptyFamilyFolderAbsentStillRunsTheFamilyCleanUp)
-{
-    FamilyFolderAside aside;
-    DeleteTree(FamilyFolder());
-    EXPECT_TRUE(IsEngineFamilyFolderEmpty());
-
-    CreateDirectoryW(FamilyFolder().c_str(), nullptr);
-    EXPECT_TRUE(IsEngineFamilyFolderEmpty());
-    WriteFileText(FamilyFolder() + L"\\stray.txt", "x");
-    EXPECT_FALSE(IsEngineFamilyFolderEmpty()) << "a file counts as data";
-    DeleteFileW((FamilyFolder() + L"\\stray.txt").c_str());
-    CreateDirectoryW((FamilyFolder() + L"\\other").c_str(), nullptr);
-    EXPECT_FALSE(IsEngineFamilyFolderEmpty());
-    DeleteTree(FamilyFolder());
-}
-
-// --- the companion tool's uninstall command ---
-
-TEST(ToolUninstallCommand, IsExpandedAndSplitAtTheFirstBlankSlash)
-{
-    wchar_t file[MAX_PATH], params[MAX_PATH];
-    struct Case {
-        const wchar_t* command;
-        bool started;
-        const wchar_t* file;
-        const wchar_t* params;
-    } cases[] = {
-        {L"{appPath}\\tools\\varekinputtool.exe /do=unstall", true, L"C:\\Apps\\Ime\\tools\\varekinputtool.exe",
-         L"/do=unstall"},
-        {L"{appPath}\\a.exe /x {appPath}\\b /y", true, L"C:\\Apps\\Ime\\a.exe", L"/x C:\\Apps\\Ime\\b /y"},
-        {L"{appPath}\\tools\\tool.exe", true, L"C:\\Apps\\Ime\\tools\\tool.exe", L""},
-        {L" /do=unstall", true, L" /do=unstall", L""},
-        {L"{APPPATH}\\t.exe /q", true, L"{APPPATH}\\t.exe", L"/q"},
-        {L"", false, L"", L""},
-    };
-    for (const Case& c : cases) {
-        bool started = SplitToolUninstallCommand(c.command, L"C:\\Apps\\Ime\\", file, MAX_PATH, params, MAX_PATH);
-        EXPECT_EQ(started, c.started) << Narrow(c.command);
-        EXPECT_STREQ(file, c.file) << Narrow(c.command);
-        EXPECT_STREQ(params, c.params) << Narrow(c.command);
-    }
-}
-
-TEST(ToolUninstallCommand, StartsTheToolFromTheInstallFolder)
-{
-    ScratchFolder install(L"tool");
-    CreateDirectoryW((install / L"tools").c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW(HelperExe(L"maint_recorder.exe").c_str(), (install / L"tools\\rec.exe").c_str(), FALSE));
-    std::memset(&g_setup, 0, sizeof g_setup);
-    wcsncpy(g_setup.installFolder, (install.Path() + L"\\").c_str(), kPathChars - 1);
-
-    {
-        RecorderLog recorder;
-        SetToolCommand(L"{appPath}\\tools\\rec.exe /do=unstall /quiet");
-        RunToolUninstallCommand();
-        std::string record = WaitForRecord(recorder.Path());
-        EXPECT_NE(record.find("tools\\rec.exe"), std::string::npos) << record;
-        EXPECT_NE(record.find(" /do=unstall /quiet\n"), std::string::npos) << record;
-    }
-    {
-        RecorderLog recorder;
-        SetToolCommand(L"{appPath}\\tools\\rec.exe");
-        RunToolUninstallCommand();
-        std::string record = WaitForRecord(recorder.Path());
-        ASSERT_FALSE(record.empty());
-        EXPECT_EQ(record.find('/'), std::string::npos) << "no parameters expected: " << record;
-    }
-    {
-        // Relative to the install folder, wherever the uninstaller was started from.
-        RecorderLog recorder;
-        ScratchFolder elsewhere(L"cwd");
-        wchar_t previous[MAX_PATH];
-        GetCurrentDirectoryW(MAX_PATH, previous);
-        SetCurrentDirectoryW(elsewhere.Path().c_str());
-        SetToolCommand(L"tools\\rec.exe /do=unstall");
-        RunToolUninstallCommand();
-        SetCurrentDirectoryW(previous);
-        std::string record = WaitForRecord(recorder.Path());
-        EXPECT_NE(record.find("tools\\rec.exe"), std::string::npos) << record;
-        EXPECT_NE(record.find(" /do=unstall\n"), std::string::npos) << record;
-    }
-    {
-        RecorderLog recorder;
-        SetToolCommand(L"");
-        RunToolUninstallCommand();
-        std::string record = WaitForRecord(recorder.Path(), 2000);
-        EXPECT_TRUE(record.empty()) << "an empty command starts nothing";
-    }
-    Sleep(300);  // let the last recorder end before its folder goes
-}
-
-// --- damaged registry values ---
-
-TEST(RemoveProductFiles, RefusesFoldersThatHoldFarMoreThanTheProduct)
-{
-    FamilyFolderAside aside;
-    FakeProduct product(L"bad");
-    FakeProduct neighbour(L"nb");
-    product.Install();
-    neighbour.Install();
-
-    wchar_t desktop[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, nullptr, 0, desktop);
-    std::wstring canary = std::wstring(desktop) + L"\\zt_maint_canary.txt";
-    ASSERT_TRUE(WriteFileText(canary, "keep me"));
-
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, product.ProductKey().c_str(), 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-    std::wstring install = desktop;  // no trailing backslash: the reader adds it
-    std::wstring data = FamilyFolder() + L"\\";
-    RegSetValueExW(key, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(install.c_str()),
-                   static_cast<DWORD>((install.size() + 1) * 2));
-    RegSetValueExW(key, L"DataLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                   static_cast<DWORD>((data.size() + 1) * 2));
-    RegCloseKey(key);
-
-    RemoveProductFiles(product.guid.c_str());
-
-    EXPECT_TRUE(FileExists(canary)) << "the desktop folder must survive";
-    EXPECT_TRUE(FileExists(neighbour.dataFolder + L"config.dsc")) << "the family folder must survive";
-    // The step goes on past the refused folders.
-    EXPECT_FALSE(FileExists(product.SystemDriver()));
-    EXPECT_FALSE(FileExists(product.Wow64Driver()));
-
-    DeleteFileW(canary.c_str());
-    product.Erase();
-    neighbour.Erase();
-}
-
-TEST(RemoveProductFiles, DriverNameWithAFolderPartDeletesNothingOutsideTheSystemFolders)
-{
-    FakeProduct product(L"drv");
-    product.Install();
-    // An IME name that climbs out of the system folder to a file at the root.
-    wchar_t leaf[40];
-    swprintf(leaf, 40, L"zt_victim_%lx", GetCurrentProcessId());
-    std::wstring victim = std::wstring(L"C:\\") + leaf + L".ime";
-    ASSERT_TRUE(WriteFileText(victim, "x"));
-    std::wstring name = std::wstring(L"..\\..\\") + leaf;
-    wchar_t system[MAX_PATH];
-    GetSystemDirectoryW(system, MAX_PATH);
-    ASSERT_TRUE(FileExists(std::wstring(system) + L"\\" + name + L".ime")) << "the crafted name must reach the victim";
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, product.ProductKey().c_str(), 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-    RegSetValueExW(key, L"IMEName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
-                   static_cast<DWORD>((name.size() + 1) * 2));
-    RegCloseKey(key);
-
-    RemoveProductFiles(product.guid.c_str());
-    EXPECT_TRUE(FileExists(victim));
-    EXPECT_FALSE(DirExists(product.dataFolder)) << "the data folder still goes";
-    // The install folder goes later, with the product's keys.
-    EXPECT_TRUE(DirExists(product.installFolder));
-    DeleteFileW(victim.c_str());
-    product.Erase();
-}
-
-TEST(RemoveProductShortcuts, GroupNameThatClimbsOutOfProgramsIsNotRemoved)
-{
-    std::wstring startMenu = CommonPrograms().substr(0, CommonPrograms().rfind(L'\\'));
-    std::wstring canary = startMenu + L"\\zt_maint_canary.txt";
-    ASSERT_TRUE(WriteFileText(canary, "keep me"));
-    RemoveProductShortcuts(L"..");
-    EXPECT_TRUE(FileExists(canary));
-    EXPECT_TRUE(DirExists(CommonPrograms()));
-    DeleteFileW(canary.c_str());
-
-    // Empty display name: nothing at all is touched.
-    std::wstring programsCanary = CommonPrograms() + L"\\zt_maint_canary.txt";
-    ASSERT_TRUE(WriteFileText(programsCanary, "keep me"));
-    RemoveProductShortcuts(L"");
-    EXPECT_TRUE(FileExists(programsCanary));
-    DeleteFileW(programsCanary.c_str());
 }
 
 // --- the input method still loaded somewhere ---

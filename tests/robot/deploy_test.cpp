@@ -6,6 +6,8 @@
 
 #include <tlhelp32.h>
 
+#include "responsiveness_probe.h"
+
 #include <atomic>
 #include <functional>
 #include <initializer_list>
@@ -222,13 +224,23 @@ public:
         CreateDirectoryW(L"C:\\ZerdaRobot", nullptr);
     }
 
-    // Runs a command line, watching the display; the 32-bit exit code.
+    // Runs a command line, watching the display and probing every window
+    // the setup shows; the 32-bit exit code.
     int Run(const std::wstring& commandLine, DWORD timeoutMs = 180000)
     {
         watch.Start();
+        answers.Start();
         int code = RunAndWait(commandLine, timeoutMs);
+        answers.Stop();
         windows = watch.Stop();
         return code;
+    }
+
+    void ExpectAnsweredThroughout(const char* what)
+    {
+        ExpectAnswering(static_cast<long>(answers.Longest()), static_cast<long>(answers.ReferenceLongest()),
+                        FromUtf8(what) + L": " + answers.Summary());
+        EXPECT_GT(answers.Probes(), 0u) << what << ": no window was probed";
     }
 
     std::wstring Setup() const { return Quoted(setup); }
@@ -262,6 +274,13 @@ public:
         std::wstring folder = RegString(HKEY_LOCAL_MACHINE, UninstallKey(), L"InstallLocation");
         EXPECT_EQ(expected, Run(command));
         EXPECT_TRUE(windows.empty()) << Join(windows);
+        ExpectGone(folder);
+    }
+
+    // Nothing of the product is left once the command has returned (the
+    // copies go within 15 s).
+    void ExpectGone(const std::wstring& folder)
+    {
         EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKey()));
         EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"Software\\ZerdaIME3\\" + guid));
         const std::wstring ime = Lower(imeName) + L".ime";
@@ -276,6 +295,9 @@ public:
     }
 
     WindowWatch watch;
+    // The programs this test starts itself (the robot sees to its own).
+    probe::UnmanagedWindows unmanaged{{L"ZerdaIME3_Setup.exe", L"installer.exe"}};
+    probe::ResponsivenessProbe answers;
     std::set<std::wstring> windows;
     std::wstring copy, quietFolder;
 };
@@ -443,14 +465,16 @@ void RunDeployment(Deploy& t)
     // Passive: the progress view only, closing itself; a value with forward
     // slashes ending in "/u" is a folder, not the uninstall switch. A scanner
     // holds each freshly unpacked driver for half a second: the setup waits,
-    // nothing is taken for a held file. Install, repair and uninstall run with
-    // the account's temporary folder named through "%Z%", and Z a command that
+    // nothing is taken for a held file. Install, repair and uninstall run
+    // passive (their dialogs work by themselves and keep answering) with the
+    // account's temporary folder named through "%Z%", and Z a command that
     // starts a planted program in any command line that lets cmd read it:
     // nothing planted runs.
     const std::wstring scanLog = TempFolder() + L"deploy scanner.log", passiveLog = TempFolder() + L"deploy passive.log";
     DeleteFileW(scanLog.c_str());
     DeleteFileW(passiveLog.c_str());
     const std::wstring accountTemp = TempFolder();
+    const std::wstring passiveFolder = L"C:\\ZerdaRobot\\fonts\\u\\";
     {
         HostileTemp hostile;
         ASSERT_TRUE(hostile.Ready());
@@ -464,15 +488,25 @@ void RunDeployment(Deploy& t)
             EXPECT_EQ(0, t.Run(t.Setup() + L" /passive /dir=C:/ZerdaRobot/fonts/u \"/log=" + passiveLog + L"\""));
         }
         EXPECT_FALSE(t.windows.empty()) << "the passive run showed nothing";
+        t.ExpectAnsweredThroughout("passive install");
         const std::wstring scanned = Lower(FromUtf8(Bytes(scanLog)));
         EXPECT_NE(std::wstring::npos, scanned.find(L"\\zerdaime.")) << "the scanner held no driver: " << Narrow(scanned);
         log = ReadLog(passiveLog);
         EXPECT_EQ(std::wstring::npos, log.find(L"In use by")) << Narrow(log);
         EXPECT_EQ(std::wstring::npos, log.find(L"FAILED")) << Narrow(log);
-        t.ExpectInstalledIn(L"C:\\ZerdaRobot\\fonts\\u\\");
-        EXPECT_EQ(0, t.Run(L"\"C:\\ZerdaRobot\\fonts\\u\\installer.exe\" /n " + t.guid + L" /r /quiet"));
-        t.ExpectInstalledIn(L"C:\\ZerdaRobot\\fonts\\u\\");
-        t.UninstallQuietly(0);
+        t.ExpectInstalledIn(passiveFolder);
+
+        const std::wstring uninstallCommand = RegString(HKEY_LOCAL_MACHINE, t.UninstallKey(), L"UninstallString");
+        EXPECT_EQ(0, t.Run(Quoted(passiveFolder + L"installer.exe") + L" /n " + t.guid + L" /r /passive"));
+        EXPECT_NE(std::string::npos, Join(t.windows).find(Narrow(L" - پىروگرامما ئوڭشاش"))) << Join(t.windows);
+        t.ExpectAnsweredThroughout("passive repair");
+        t.ExpectInstalledIn(passiveFolder);
+        ASSERT_FALSE(uninstallCommand.empty());
+        EXPECT_EQ(0, t.Run(uninstallCommand + L" /passive"));
+        EXPECT_FALSE(t.windows.empty()) << "the passive uninstall showed nothing";
+        t.ExpectAnsweredThroughout("passive uninstall");
+        t.ExpectGone(passiveFolder);
+
         std::set<std::wstring> programs = started.Stop();
         EXPECT_FALSE(hostile.PlantedRan()) << "a command line read the temporary folder's %Z%";
         // The watch sees what starts: the relaunched copies, for one.

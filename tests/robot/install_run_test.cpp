@@ -1,6 +1,6 @@
 // The packed demo setup, installed by the robot the way a person would, then
 // the machine is read back: files, registry, shortcuts, the companion tool's
-// call, the log box and the work folder.
+// call, the log box and the work folder; every window answered throughout.
 #include "robot_test_support.h"
 
 using namespace robot_test;
@@ -12,6 +12,9 @@ void CheckInstallation(InstallRun& t, const wchar_t* prefixName)
     if (::testing::Test::HasFatalFailure()) return;
     const std::wstring& folder = t.installFolder;
     const std::wstring payload = BuildDir() + L"\\demo\\payload\\";
+
+    // The extraction, the wizard and its message boxes kept answering.
+    ExpectRobotSawAnswers(t.robotOutput);
 
     // The overwrite question was a real message box, answered Yes.
     EXPECT_NE(std::wstring::npos, t.robotOutput.find(L"message: داۋاملىق قاچىلامسىز؟ | "));

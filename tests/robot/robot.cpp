@@ -24,6 +24,11 @@
 //   --timeout <seconds>   give up after this long (default 300)
 //   --cwd <dir>           start the command line in this folder (a shortcut's
 //                         working folder)
+//   --probe               send WM_NULL to every visible window of the setup
+//                         processes all the run long and print the longest
+//                         stretch one went unanswered ("probe: ..."); the
+//                         setup's windows are left unmanaged meanwhile (see
+//                         responsiveness_probe.h)
 //
 // Prints one line per event ("window:", "message:", "log:") in UTF-8, and the
 // started program's exit code ("exit code:") once it has ended.
@@ -43,6 +48,7 @@
 #include <vector>
 
 #include "common/screenshot.h"
+#include "robot/responsiveness_probe.h"
 
 namespace {
 const wchar_t kWizardSuffix[] = L" قاچىلاش يېتەكچىسى";
@@ -59,7 +65,7 @@ constexpr int kFolderEdit = 1022, kAgree = 1001, kLog = 1006, kHomePage = 1007, 
 struct Options {
     std::wstring mode, target, folder, screens, logFile, workingFolder;
     std::map<std::wstring, std::wstring> answers;
-    bool noExtras = false, declineLicence = false;
+    bool noExtras = false, declineLicence = false, probe = false;
     DWORD timeoutMs = 300000;
 };
 
@@ -268,8 +274,10 @@ private:
             return;
         }
         // Back to ready after an answered check (the process list cancelled):
-        // the dialog is enabled again and keeps its action text.
-        if (phase_ == 1 && button != kFinishText && messages_ > messagesAtPress_ && IsWindowEnabled(h)) {
+        // the dialog and its action button are enabled again and keep the
+        // action text (while the sequence runs the button waits, disabled).
+        if (phase_ == 1 && button != kFinishText && messages_ > messagesAtPress_ && IsWindowEnabled(h) &&
+            Enabled(h, IDOK)) {
             if (!readySince_) readySince_ = GetTickCount();
             if (GetTickCount() - readySince_ > 1500) {
                 Print(L"maintenance: still ready after the check");
@@ -303,6 +311,11 @@ private:
 int Robot::Run()
 {
     if (!o_.screens.empty()) CreateDirectoryW(o_.screens.c_str(), nullptr);
+    std::vector<std::wstring> programs = {L"installer.exe"};
+    if (o_.mode == L"install") programs.push_back(o_.target.substr(o_.target.find_last_of(L"\\/") + 1));
+    probe::UnmanagedWindows unmanaged(o_.probe ? programs : std::vector<std::wstring>{});
+    probe::ResponsivenessProbe responsiveness;
+    if (o_.probe) responsiveness.Start();
     std::wstring command = o_.mode == L"install" ? L"\"" + o_.target + L"\"" : o_.target;
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -378,6 +391,10 @@ int Robot::Run()
             CloseHandle(f);
         }
     }
+    if (o_.probe) {
+        responsiveness.Stop();
+        Print(responsiveness.Summary());
+    }
     Print(L"messages answered: " + std::to_wstring(messages_));
     // The started program's own exit code (a repair or uninstall waits for
     // its relaunched copy and returns that one's).
@@ -420,6 +437,7 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--cwd" && hasValue) o.workingFolder = argv[++i];
         else if (a == L"--timeout" && hasValue) o.timeoutMs = static_cast<DWORD>(_wtoi(argv[++i])) * 1000;
         else if (a == L"--no-extras") o.noExtras = true;
+        else if (a == L"--probe") o.probe = true;
         else if (a == L"--decline-licence") o.declineLicence = true;
         else if (a == L"--answer" && hasValue) {
             std::wstring rule = argv[++i];

@@ -188,6 +188,35 @@ inline bool IsTextServiceRoad()
     return v.dwMajorVersion > 6 || (v.dwMajorVersion == 6 && v.dwMinorVersion >= 2);
 }
 
+// Every window of the setup answers a message within half a second. The
+// probe's own window, served by a thread that does nothing else, shows what
+// the machine's load alone cost a window in the same stretch; that much more
+// is allowed, so that a busy machine does not pass for a busy window.
+constexpr long kAnswerWithinMs = 500;
+
+inline void ExpectAnswering(long longest, long reference, const std::wstring& what)
+{
+    EXPECT_GE(longest, 0) << "no probe result: " << Narrow(what);
+    EXPECT_LE(longest, kAnswerWithinMs + reference) << Narrow(what);
+}
+
+// The robot's "probe: longest unanswered N ms (caption), reference M ms" line.
+inline void ExpectRobotSawAnswers(const std::wstring& robotOutput)
+{
+    size_t at = robotOutput.find(L"probe: longest unanswered ");
+    if (at == std::wstring::npos) {
+        ADD_FAILURE() << "the robot printed no probe line";
+        return;
+    }
+    size_t end = robotOutput.find(L'\n', at);
+    std::wstring line = robotOutput.substr(at, end == std::wstring::npos ? std::wstring::npos : end - at);
+    long longest = wcstol(line.c_str() + wcslen(L"probe: longest unanswered "), nullptr, 10);
+    size_t ref = line.rfind(L"), reference ");
+    long reference = ref == std::wstring::npos ? -1 : wcstol(line.c_str() + ref + wcslen(L"), reference "), nullptr, 10);
+    EXPECT_GE(reference, 0) << Narrow(line);
+    ExpectAnswering(longest, reference < 0 ? 0 : reference, line);
+}
+
 const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run";
 const wchar_t kStartPageKey[] = L"Software\\Microsoft\\Internet Explorer\\Main";
 
@@ -273,7 +302,7 @@ public:
         // The robot's own output goes to a file through the command interpreter.
         std::wstring command = L"cmd /c \"\"" + robot + L"\" install \"" + setup + L"\" \"" + installFolder +
                                // The closing backslash doubled, or it would escape the quotation mark.
-                               L"\\\" --screens \"" + screens + L"\" --log \"" + logFile + L"\" " + extraArguments +
+                               L"\\\" --probe --screens \"" + screens + L"\" --log \"" + logFile + L"\" " + extraArguments +
                                L" > \"" + outFile + L"\"\"";
         int code = RunAndWait(command, 330000);
         std::string out;

@@ -1,4 +1,4 @@
-#include "maintenance/removal_guard.h"
+#include "engine/removal_guard.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -1,4 +1,4 @@
-#include "maintenance/install_folder_removal.h"
+#include "engine/install_folder_removal.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include "base/run_log.h"
 #include "base/shared_routines.h"
 #include "engine/registration_removal.h"
-#include "maintenance/removal_guard.h"
+#include "engine/removal_guard.h"
 
 namespace {
 

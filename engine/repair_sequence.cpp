@@ -1,0 +1,49 @@
+#include "engine/repair_sequence.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include "base/link_checks.h"
+#include "base/setup_context.h"
+#include "base/shared_routines.h"
+#include "engine/driver_files.h"
+#include "engine/maintenance_lines.h"
+#include "engine/progress.h"
+#include "engine/registration.h"
+#include "engine/shortcuts.h"
+
+namespace {
+bool FailRepair()
+{
+    ReportProgress(0, maint_text::kRepairFailure);
+    return false;
+}
+}  // namespace
+
+bool RunRepairSequence()
+{
+    ReportProgress(0, maint_text::kRepairStart);
+    if (FAILED(CoInitialize(nullptr))) {
+        ReportProgress(0, maint_text::kComFailure);
+        return false;
+    }
+
+    ReportProgress(10, maint_text::kRepairStep1);
+    wchar_t userFile[MAX_PATH];
+    if (JoinTempPath(L"_temp_userci_.txt", userFile) && userFile[0]) DeleteFileDirectly(userFile);
+
+    ReportProgress(20, maint_text::kRepairStep2);
+    if (!PlaceImeDriverFiles(g_setup)) return FailRepair();
+
+    ReportProgress(40, maint_text::kRepairStep3);
+    if (!RegisterInputMethod()) return FailRepair();
+
+    ReportProgress(70, maint_text::kRepairStep4);
+    if (!CreateShortcuts()) return FailRepair();
+
+    ReportProgress(85, maint_text::kRepairStep5);
+    Sleep(100);
+
+    ReportProgress(100, maint_text::kRepairStep6);
+    return true;
+}

@@ -1,0 +1,204 @@
+#include "engine/uninstall_sequence.h"
+
+#include <windows.h>
+#include <msctf.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cwchar>
+
+#include "base/bounded_string.h"
+#include "base/run_log.h"
+#include "base/setup_context.h"
+#include "base/shared_routines.h"
+#include "engine/install_folder_removal.h"
+#include "engine/maintenance_lines.h"
+#include "engine/progress.h"
+#include "engine/registration.h"
+#include "engine/registration_removal.h"
+#include "engine/removal_guard.h"
+#include "engine/tool_command.h"
+#include "files/held_file.h"
+
+namespace {
+
+// {33C53A50-F456-4884-B049-85FD643ECFED}
+const CLSID kProfilesClass = {0x33C53A50, 0xF456, 0x4884, {0xB0, 0x49, 0x85, 0xFD, 0x64, 0x3E, 0xCF, 0xED}};
+// {1F02B6C5-7842-4EE6-8A0B-9A24183A95CA}
+const IID kProfilesInterface = {0x1F02B6C5, 0x7842, 0x4EE6, {0x8A, 0x0B, 0x9A, 0x24, 0x18, 0x3A, 0x95, 0xCA}};
+
+ITfInputProcessorProfiles* CreateProfiles()
+{
+    ITfInputProcessorProfiles* profiles = nullptr;
+    HRESULT hr = CoCreateInstance(kProfilesClass, nullptr, CLSCTX_INPROC_SERVER, kProfilesInterface,
+                                  reinterpret_cast<void**>(&profiles));
+    return SUCCEEDED(hr) ? profiles : nullptr;
+}
+
+// A driver name is a bare file name; anything else would reach outside the
+// system folders.
+bool IsPlainFileName(const wchar_t* name)
+{
+    if (!name || !name[0]) return false;
+    if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) return false;
+    return wcspbrk(name, L"\\/:") == nullptr;
+}
+
+void RemoveLanguageAndTextService(const wchar_t* imeName)
+{
+    GUID productGuid;
+    if (SUCCEEDED(IIDFromString(g_setup.name, &productGuid))) {
+        WORD language = ReadLangId(g_setup.name);
+        if (ITfInputProcessorProfiles* profiles = CreateProfiles()) {
+            profiles->RemoveLanguageProfile(productGuid, language, productGuid);
+            profiles->Release();
+        }
+    }
+
+    RemoveKeyboardLayout(imeName, true);
+
+    GUID textService = TextServiceGuid(g_setup);
+    if (ITfInputProcessorProfiles* profiles = CreateProfiles()) {
+        profiles->Unregister(textService);
+        profiles->Release();
+        UnregisterTipCategories(textService, textService);
+    }
+
+    RemoveTextServiceClassKeys(g_setup.name);
+}
+
+void RemoveFamilyKey(const wchar_t* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyW(HKEY_LOCAL_MACHINE, path, &key) == ERROR_SUCCESS &&
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, key) == ERROR_SUCCESS)
+        RunLog(L"Registry key removed: HKEY_LOCAL_MACHINE\\%s", path);
+}
+
+}  // namespace
+
+// The install folder is not removed here: it holds the setup that the
+// uninstall entry runs, and goes only after the product's keys.
+void RemoveProductFiles(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH];
+    if (ReadDataLocation(name, folder)) RemoveProductFolder(folder);
+
+    ClearVirtualizedCopies();
+
+    wchar_t imeName[40] = L"";
+    ReadImeNameValue(name, imeName, 40);
+    if (!IsPlainFileName(imeName)) return;
+    wchar_t driver[MAX_PATH];
+    if (GetWow64ImePath(imeName, driver)) RemoveFileOrSchedule(driver, 1);
+    if (GetSystemImePath(imeName, driver)) RemoveFileOrSchedule(driver, 0);
+}
+
+void RemoveProductShortcuts(const wchar_t* displayName)
+{
+    if (!displayName || !displayName[0]) return;
+    wchar_t programs[MAX_PATH] = L"";
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                programs)))
+        programs[0] = L'\0';
+    AppendBackslashIfMissing(programs, MAX_PATH);
+
+    wchar_t group[MAX_PATH];
+    BoundedFormat(group, MAX_PATH, L"%s%s\\", programs, displayName);
+
+    const wchar_t* const formats[] = {
+        maint_text::kShortcutSettings, maint_text::kShortcutUpdate, maint_text::kShortcutRepair,
+        maint_text::kShortcutUninstall, maint_text::kShortcutKeys,   maint_text::kShortcutHelp,
+    };
+    wchar_t shortcut[MAX_PATH];
+    for (const wchar_t* format : formats) {
+        BoundedFormat(shortcut, MAX_PATH, format, group, displayName);
+        DeleteFileW(shortcut);
+    }
+
+    RemoveDirectoryW(group);
+    // The group is a folder of its own below Programs; a display name such as
+    // ".." must not turn it into the Start menu.
+    if (programs[0] && IsFolderSafeToRemove(group)) RemoveFolderTree(group);
+
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH, group, nullptr);
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH, programs, nullptr);
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH, programs, nullptr);
+}
+
+bool IsEngineFamilyFolderEmpty()
+{
+    wchar_t folder[MAX_PATH] = L"";
+    // Without the folder's location nobody can tell whether others keep data
+    // there; keeping the family keys is the safe answer.
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                folder)))
+        return false;
+    ComposeDataFolder(folder, L"");
+    wchar_t pattern[MAX_PATH];
+    BoundedFormat(pattern, MAX_PATH, L"%s*", folder);
+
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    bool empty = true;
+    // The first entry is the folder's own ".".
+    while (FindNextFileW(search, &entry)) {
+        bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!isFolder || entry.cFileName[0] != L'.') {
+            empty = false;
+            break;
+        }
+    }
+    FindClose(search);
+    return empty;
+}
+
+bool RunUninstallSequence()
+{
+    ReportProgress(0, maint_text::kUninstallStart);
+    if (FAILED(CoInitialize(nullptr))) {
+        ReportProgress(0, maint_text::kComFailure);
+        return false;
+    }
+    wchar_t displayName[40] = L"";
+    ReadProductValue(g_setup.name, L"DisplayName", displayName, 40);
+    wchar_t imeName[40] = L"";
+    ReadImeNameValue(g_setup.name, imeName, 40);
+    // Read now: the family clean-up may take the product key with it.
+    wchar_t installFolder[MAX_PATH] = L"";
+    bool hasInstallFolder = ReadInstallLocation(g_setup.name, installFolder);
+
+    ReportProgress(5, maint_text::kUninstallStep1);
+    RunToolUninstallCommand();
+
+    ReportProgress(20, maint_text::kUninstallStep2);
+    RemoveLanguageAndTextService(imeName);
+
+    ReportProgress(40, maint_text::kUninstallStep3);
+    RemoveProductFiles(g_setup.name);
+
+    ReportProgress(60, maint_text::kUninstallStep4);
+    RemoveProductShortcuts(displayName);
+
+    // Fonts stay installed: other programs may use them.
+    ReportProgress(70, maint_text::kUninstallStep5);
+
+    // This product's data folder is gone already, so an empty family folder
+    // means no other product of the family is left.
+    if (IsEngineFamilyFolderEmpty()) {
+        ReportProgress(80, maint_text::kUninstallFamily);
+        RemoveProductFolder(g_setup.dataFolder);
+        RemoveFamilyKey(L"SOFTWARE\\ZerdaIME3");
+        RemoveFamilyKey(L"SOFTWARE\\Wow6432Node\\ZerdaIME3");
+    }
+
+    ReportProgress(90, maint_text::kUninstallStep7);
+    // Keys, then folder and entry: an uninstall ended anywhere before the
+    // entry goes is finished by running the entry again.
+    RemoveOwnProductKeys(g_setup.name);
+    RemoveInstallFolderAndEntry(g_setup.name, hasInstallFolder ? installFolder : L"");
+
+    ReportProgress(100, maint_text::kUninstallStep8);
+    return true;
+}

@@ -1,0 +1,11 @@
+// The uninstall: registrations, files, shortcuts and keys of the product go,
+// in eight numbered steps.
+#pragma once
+
+// True when all steps ran; false only when COM cannot start. Reports through
+// ReportProgress.
+bool RunUninstallSequence();
+void RemoveProductFiles(const wchar_t* name);
+void RemoveProductShortcuts(const wchar_t* displayName);
+// True when no product of the engine family keeps data in the family folder.
+bool IsEngineFamilyFolderEmpty();
