@@ -235,7 +235,7 @@ TEST(ToolUninstallCommand, AToolThatDoesNotEndIsEndedAfterTheBound)
     wcsncpy(g_setup.installFolder, (install.Path() + L"\\").c_str(), kPathChars - 1);
     SetToolCommand(L"zt_slow_tool.exe /do=unstall");
     const std::wstring logPath = logs / L"run.log";
-    OpenRunLog(logPath.c_str(), false);
+    OpenRunLog(logPath.c_str());
 
     RecorderLog recorder(30000);
     DWORD start = GetTickCount();
