@@ -113,8 +113,8 @@ inline std::vector<std::wstring> MachineState(const Product& p)
     DumpKey(HKEY_LOCAL_MACHINE, L"Software\\ZerdaIME3\\" + p.guid, L"[product]", out);
     DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\ZerdaIME3\\" + p.guid, L"[product32]", out);
     DumpKey(HKEY_LOCAL_MACHINE, p.UninstallKey(), L"[entry]", out);
-    DumpKey(HKEY_CLASSES_ROOT, L"CLSID\\" + p.guid, L"[clsid]", out);
-    DumpKey(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID\\" + p.guid, L"[clsid32]", out);
+    DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\" + p.guid, L"[clsid]", out);
+    DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Wow6432Node\\CLSID\\" + p.guid, L"[clsid32]", out);
     DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\CTF\\TIP\\" + p.guid, L"[tip]", out);
     for (const std::wstring& layout : OurLayouts(Lower(p.imeName) + L".ime")) out.push_back(L"[layout] " + layout);
     return out;
@@ -144,9 +144,9 @@ inline std::string DanglingRegistrations(const Product& p)
 {
     std::string found;
     for (bool wow64 : {false, true}) {
-        std::wstring key = std::wstring(wow64 ? L"Wow6432Node\\" : L"") + L"CLSID\\" + p.guid + L"\\InProcServer32";
-        if (!RegKeyExists(HKEY_CLASSES_ROOT, key)) continue;
-        std::wstring server = RegString(HKEY_CLASSES_ROOT, key, nullptr);
+        std::wstring key = std::wstring(L"Software\\Classes\\") + (wow64 ? L"Wow6432Node\\" : L"") + L"CLSID\\" + p.guid + L"\\InProcServer32";
+        if (!RegKeyExists(HKEY_LOCAL_MACHINE, key)) continue;
+        std::wstring server = RegString(HKEY_LOCAL_MACHINE, key, nullptr);
         if (server.empty() || !FileExists(server)) found += "class key names a missing server: " + Narrow(server) + "\n";
     }
     for (const std::wstring& layout : OurLayouts(Lower(p.imeName) + L".ime")) {
