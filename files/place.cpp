@@ -6,9 +6,11 @@
 #include "base/shared_routines.h"
 #include "base/run_log.h"
 #include "base/run_options.h"
+#include "base/setup_context.h"
 #include "files/access_grant.h"
 #include "files/held_file.h"
 #include "files/in_use.h"
+#include "files/secure_folder.h"
 #include "files/version_info.h"
 #include "platform/prompt.h"
 #include "platform/window.h"
@@ -51,6 +53,11 @@ bool MayReplaceVersion(const wchar_t* source, const wchar_t* destination)
     uint64_t present = GetFileVersionNumber(destination);
     uint64_t incoming = GetFileVersionNumber(source);
     if (present <= incoming) return true;
+    // Someone else could write where it lies: its version number proves nothing.
+    if (IsDistrustedDestination(destination)) {
+        RunLog(L"Replaced: %s (a newer version found in a folder others could write)", destination);
+        return true;
+    }
     wchar_t text[kPromptChars];
     BoundedFormat(text, kPromptChars, kNewerExistsText, destination);
     if (ShowMessageBox(GetMainWindowHandle(), text, kConflictCaption, MB_YESNO | MB_ICONQUESTION) == IDYES) return true;
@@ -58,12 +65,24 @@ bool MayReplaceVersion(const wchar_t* source, const wchar_t* destination)
     return false;
 }
 
-// Opens a placed file to every user and app container. Programs and
-// libraries get read and execute only: a driver or program that any user
-// could replace would run with the rights of whoever loads it next.
-int GrantPlacedFile(const wchar_t* destination, const FileKind& kind)
+// The data folder's files, which the input method and its configuration
+// program change as the user; nothing else of the product.
+bool IsUserDataFile(const wchar_t* destination)
 {
-    DWORD rights = kind.versioned ? (GENERIC_READ | GENERIC_EXECUTE) : GENERIC_ALL;
+    const wchar_t* data = g_setup.dataFolder;
+    size_t n = std::wcslen(data);
+    return n > 3 && data[1] == L':' && EndsWithBackslash(data) && std::wcslen(destination) > n &&
+           CompareStringOrdinal(destination, static_cast<int>(n), data, static_cast<int>(n), TRUE) == CSTR_EQUAL;
+}
+
+// Opens a placed file to every user and app container: the data files with
+// full access, everything else (programs, libraries, the backup, the help
+// file, the licence page, skins) for reading and running only. A file any
+// user could replace would reach whoever opens or loads it next, the
+// elevated repair and uninstall included.
+int GrantPlacedFile(const wchar_t* destination)
+{
+    DWORD rights = IsUserDataFile(destination) ? GENERIC_ALL : (GENERIC_READ | GENERIC_EXECUTE);
     GrantFileAccess(destination, L"ALL APPLICATION PACKAGES", rights);
     return GrantFileAccess(destination, L"Everyone", rights);
 }
@@ -166,7 +185,7 @@ int CopyIntoPlace(const wchar_t* source, const wchar_t* destination, const FileK
     for (;;) {
         if (CopyOver(source, destination)) {
             RunLog(L"Placed: %s", destination);
-            return GrantPlacedFile(destination, kind);
+            return GrantPlacedFile(destination);
         }
         DWORD error = GetLastError();
         if (IsUnattendedRun()) {
@@ -179,7 +198,7 @@ int CopyIntoPlace(const wchar_t* source, const wchar_t* destination, const FileK
             if (exists && !readOnly && IsHeldError(error)) {
                 if (ReplaceHeldFile(source, destination, includeModules32)) {
                     RunLog(L"Placed: %s", destination);
-                    return GrantPlacedFile(destination, kind);
+                    return GrantPlacedFile(destination);
                 }
                 error = GetLastError();
             }
