@@ -203,27 +203,41 @@ bool JoinChild(wchar_t* out, const wchar_t* folder, const wchar_t* name)
 
 bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
 
+// Hands every entry of the folder but "." and ".." to visit(path,
+// attributes) while it returns true. False when the folder cannot be listed
+// (an empty one can) or a path would not fit.
+template <typename Visit>
+bool ForEachChild(const wchar_t* folder, Visit visit)
+{
+    wchar_t pattern[MAX_PATH];
+    if (!JoinChild(pattern, folder, L"*")) return false;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    bool listed = true;
+    do {
+        entry.cFileName[MAX_PATH - 1] = L'\0';
+        if (IsDotEntry(entry.cFileName)) continue;
+        wchar_t path[MAX_PATH];
+        if (!JoinChild(path, folder, entry.cFileName)) {
+            listed = false;
+            break;
+        }
+        if (!visit(path, entry.dwFileAttributes)) break;
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return listed;
+}
+
 // Nothing in the folder is a link or a second name of a file, and (below
 // the family folder, where other products keep their data) nothing is
 // owned by or open to others; data files are everyone's by design.
 bool IsContentTrusted(const wchar_t* folder, ProductFolder use, int depth)
 {
     if (depth > kMaxDepth) return false;
-    wchar_t pattern[MAX_PATH];
-    if (!JoinChild(pattern, folder, L"*")) return false;
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     bool trusted = true;
-    do {
-        entry.cFileName[MAX_PATH - 1] = L'\0';
-        if (IsDotEntry(entry.cFileName)) continue;
-        wchar_t path[MAX_PATH];
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !JoinChild(path, folder, entry.cFileName)) {
-            trusted = false;
-            break;
-        }
-        HANDLE item = OpenItem(path, false);
+    bool listed = ForEachChild(folder, [&](const wchar_t* path, DWORD listedAttributes) {
+        HANDLE item = (listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? INVALID_HANDLE_VALUE : OpenItem(path, false);
         BY_HANDLE_FILE_INFORMATION info{};
         bool readable = item != INVALID_HANDLE_VALUE && GetFileInformationByHandle(item, &info);
         bool isFolder = readable && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -233,9 +247,9 @@ bool IsContentTrusted(const wchar_t* folder, ProductFolder use, int depth)
                    (!isFolder && use == ProductFolder::Data));
         if (item != INVALID_HANDLE_VALUE) CloseHandle(item);
         if (trusted && isFolder && use != ProductFolder::Family) trusted = IsContentTrusted(path, use, depth + 1);
-    } while (trusted && FindNextFileW(listing, &entry));
-    FindClose(listing);
-    return trusted;
+        return trusted;
+    });
+    return listed && trusted;
 }
 
 struct Descriptors {
@@ -243,67 +257,58 @@ struct Descriptors {
     bool Valid() const { return folder.get() && childFolder.get() && childFile.get(); }
 };
 
-// Links and second names go; every other item gets the list its folder
-// passes on (the family folder's other products' folders stay as they are).
+// One entry of a folder taken over: a link or a second name goes, anything
+// else gets the list its folder passes on (the family folder's other
+// products' folders stay as they are). False when it could not be done.
+bool TakeOverItem(const wchar_t* path, DWORD listedAttributes, ProductFolder use, const Descriptors& sds, int depth);
+
 bool TakeOverContent(const wchar_t* folder, ProductFolder use, const Descriptors& sds, int depth)
 {
     if (depth > kMaxDepth) return false;
-    wchar_t pattern[MAX_PATH];
-    if (!JoinChild(pattern, folder, L"*")) return false;
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     bool ok = true;
-    do {
-        entry.cFileName[MAX_PATH - 1] = L'\0';
-        if (IsDotEntry(entry.cFileName)) continue;
-        wchar_t path[MAX_PATH];
-        if (!JoinChild(path, folder, entry.cFileName)) {
-            ok = false;
-            continue;
-        }
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            ok = RemoveLink(path) && ok;
-            continue;
-        }
-        HANDLE item = OpenItem(path, true);
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (item == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(item, &info)) {
-            RunLogFailure(L"Not taken over", path, GetLastError());
-            if (item != INVALID_HANDLE_VALUE) CloseHandle(item);
-            ok = false;
-            continue;
-        }
-        bool isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            CloseHandle(item);
-            ok = RemoveLink(path) && ok;
-            continue;
-        }
-        if (!isFolder && info.nNumberOfLinks > 1) {
-            // Writing this name would write the other file.
-            bool removed = DeleteThroughHandle(item);
-            CloseHandle(item);
-            if (removed) RunLog(L"Removed (a second name of another file): %s", path);
-            else RunLogFailure(L"A second name of another file could not be removed", path, GetLastError());
-            ok = removed && ok;
-            continue;
-        }
-        if (use == ProductFolder::Family) {
-            CloseHandle(item);
-            continue;
-        }
-        bool written = WriteSecurity(item, isFolder ? sds.childFolder.get() : sds.childFile.get());
+    bool listed = ForEachChild(folder, [&](const wchar_t* path, DWORD listedAttributes) {
+        ok = TakeOverItem(path, listedAttributes, use, sds, depth) && ok;
+        return true;
+    });
+    return listed && ok;
+}
+
+bool TakeOverItem(const wchar_t* path, DWORD listedAttributes, ProductFolder use, const Descriptors& sds, int depth)
+{
+    if (listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(path);
+    HANDLE item = OpenItem(path, true);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (item == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(item, &info)) {
+        RunLogFailure(L"Not taken over", path, GetLastError());
+        if (item != INVALID_HANDLE_VALUE) CloseHandle(item);
+        return false;
+    }
+    bool isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         CloseHandle(item);
-        if (!written) {
-            RunLogFailure(L"Not taken over", path, GetLastError());
-            ok = false;
-            continue;
-        }
-        if (isFolder) ok = TakeOverContent(path, use, sds, depth + 1) && ok;
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
-    return ok;
+        return RemoveLink(path);
+    }
+    if (!isFolder && info.nNumberOfLinks > 1) {
+        // Writing this name would write the other file.
+        bool removed = DeleteThroughHandle(item);
+        DWORD error = GetLastError();
+        CloseHandle(item);
+        if (removed) RunLog(L"Removed (a second name of another file): %s", path);
+        else RunLogFailure(L"A second name of another file could not be removed", path, error);
+        return removed;
+    }
+    if (use == ProductFolder::Family) {
+        CloseHandle(item);
+        return true;
+    }
+    bool written = WriteSecurity(item, isFolder ? sds.childFolder.get() : sds.childFile.get());
+    DWORD error = GetLastError();
+    CloseHandle(item);
+    if (!written) {
+        RunLogFailure(L"Not taken over", path, error);
+        return false;
+    }
+    return !isFolder || TakeOverContent(path, use, sds, depth + 1);
 }
 
 // Folders taken over in this run, each "<path>\".

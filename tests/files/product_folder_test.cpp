@@ -29,35 +29,11 @@ std::string Narrow(const std::wstring& w)
     return s;
 }
 
-const DWORD kWriteBits = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
-                         GENERIC_ALL;
-
-// What others than SYSTEM and the Administrators may change, one line each.
-std::string WritableByOthers(const std::wstring& path)
-{
-    std::string found;
-    for (const AceInfo& e : ReadFileDacl(path))
-        if (e.type == ACCESS_ALLOWED_ACE_TYPE && (e.mask & kWriteBits) &&
-            (e.sid == kEveryoneSid || e.sid == kUsersSid || e.sid == kAppPackagesSid))
-            found += std::string(e.sid.begin(), e.sid.end()) + " may write; ";
-    return found;
-}
-
 bool EveryoneHasAnEntry(const std::wstring& path)
 {
     for (const AceInfo& e : ReadFileDacl(path))
         if (e.sid == kEveryoneSid && e.type == ACCESS_ALLOWED_ACE_TYPE && e.mask) return true;
     return false;
-}
-
-void OpenToEveryone(const std::wstring& path)
-{
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &sd,
-                                                                     nullptr));
-    EXPECT_TRUE(SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd));
-    LocalFree(sd);
-    ASSERT_NE("", WritableByOthers(path)) << "the test could not open the folder to everyone";
 }
 
 int PlaceAs(const std::wstring& source, const std::wstring& destination)
@@ -100,7 +76,8 @@ TEST(ProductFolder, FolderOpenToOthersIsTakenOverBeforeAnythingIsPlaced)
     const std::wstring victim = dir / L"victim.dll";
     ASSERT_TRUE(WriteFileText(victim, "somebody else's file"));
     ASSERT_TRUE(CreateHardLinkW((folder + L"\\main.chm.zerda-part").c_str(), victim.c_str(), nullptr));
-    for (const std::wstring& path : {folder, skins, skins + L"\\default.icc"}) OpenToEveryone(path);
+    for (const std::wstring& path : {folder, skins, skins + L"\\default.icc"})
+        ASSERT_TRUE(OpenToEveryone(path)) << Narrow(path);
 
     ASSERT_TRUE(SecureProductFolder((folder + L"\\").c_str(), ProductFolder::Install));
     for (const std::wstring& path : {folder, skins, skins + L"\\default.icc", folder + L"\\config.exe"})
@@ -135,8 +112,7 @@ TEST(ProductFolder, LinkInsideNeverLeadsTheTakeOverElsewhere)
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
     ASSERT_TRUE(WriteFileText(target + L"\\keep.txt", "kept"));
-    OpenToEveryone(target);
-    OpenToEveryone(folder);
+    ASSERT_TRUE(OpenToEveryone(target) && OpenToEveryone(folder));
     if (!MakeFolderLink(folder + L"\\skins", target)) {
         GTEST_SKIP() << "no folder link can be made here";
     }
@@ -181,8 +157,7 @@ TEST(ProductFolder, FamilyAndDataFoldersAreTakenOver)
     CreateDirectoryW(family.c_str(), nullptr);
     ASSERT_TRUE(CreateDirectoryW(data.c_str(), nullptr));
     ASSERT_TRUE(WriteFileText(data + L"\\config.dsc", "planted"));
-    OpenToEveryone(family);
-    OpenToEveryone(data);
+    ASSERT_TRUE(OpenToEveryone(family) && OpenToEveryone(data));
 
     EXPECT_TRUE(SecureProductFolder(family.c_str(), ProductFolder::Family));
     EXPECT_TRUE(SecureProductFolder((data + L"\\").c_str(), ProductFolder::Data));
