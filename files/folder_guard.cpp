@@ -81,15 +81,22 @@ const int kGuardedFolders[] = {
     CSIDL_COMMON_DOCUMENTS, CSIDL_PERSONAL,         CSIDL_FONTS,
 };
 
-// The final path of an existing folder, "\\?\" and "\\?\UNC\" taken off.
 bool FinalPathOf(const wchar_t* existing, wchar_t* out /* MAX_PATH */)
 {
     HANDLE folder = CreateFileW(existing, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (folder == INVALID_HANDLE_VALUE) return false;
-    wchar_t final[MAX_PATH + 8];
-    DWORD n = GetFinalPathNameByHandleW(folder, final, MAX_PATH + 8, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    bool found = FinalPathOfHandle(folder, out);
     CloseHandle(folder);
+    return found;
+}
+
+}  // namespace
+
+bool FinalPathOfHandle(HANDLE item, wchar_t* out)
+{
+    wchar_t final[MAX_PATH + 8];
+    DWORD n = GetFinalPathNameByHandleW(item, final, MAX_PATH + 8, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (n == 0 || n >= MAX_PATH + 8) return false;
     if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0) BoundedFormat(out, MAX_PATH, L"\\\\%s", final + 8);
     else if (wcsncmp(final, L"\\\\?\\", 4) == 0) BoundedCopy(out, MAX_PATH, final + 4);
@@ -97,8 +104,6 @@ bool FinalPathOf(const wchar_t* existing, wchar_t* out /* MAX_PATH */)
     TrimTrailingBackslashes(out);
     return out[0] != L'\0';
 }
-
-}  // namespace
 
 bool NormalizeFolderPath(const wchar_t* path, wchar_t* out)
 {
@@ -160,11 +165,10 @@ bool LiesStrictlyBelow(const wchar_t* inner, const wchar_t* outer)
 
 bool IsOrLiesBelowLink(const wchar_t* path)
 {
-    wchar_t text[MAX_PATH], resolved[MAX_PATH];
-    if (!NormalizeFolderPath(path, text) || !ResolveFolderPath(text, resolved)) return true;
-    if (!SameText(text, resolved, -1)) return true;
-    // Each existing part on its own: a link whose target happens to carry
-    // the same name is still a link.
+    wchar_t text[MAX_PATH];
+    if (!NormalizeFolderPath(path, text)) return true;
+    // Each existing part on its own. (Its resolved path is no test: a
+    // substituted or mapped drive resolves to another name without a link.)
     for (size_t i = RootLength(text) + 1; i <= wcslen(text); ++i) {
         if (text[i] != L'\\' && text[i] != L'\0') continue;
         wchar_t part[MAX_PATH];

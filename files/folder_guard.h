@@ -17,8 +17,11 @@ bool IsSameFolder(const wchar_t* a, const wchar_t* b);
 bool LiesStrictlyBelow(const wchar_t* inner, const wchar_t* outer);
 
 // True when the folder, or a folder above it, is a junction, a symbolic link
-// or another reparse point, or resolves to another path than its own.
+// or another reparse point.
 bool IsOrLiesBelowLink(const wchar_t* path);
+// The final path of an open file or folder, in the form of
+// NormalizeFolderPath ("\\?\" taken off).
+bool FinalPathOfHandle(HANDLE item, wchar_t* out /* MAX_PATH */);
 
 // True for a volume root, the Windows folder and everything below it, a
 // folder of the system or of the users (program files, application data,

@@ -165,20 +165,26 @@ bool WriteSecurity(HANDLE item, PSECURITY_DESCRIPTOR sd)
     return GetLastError() == ERROR_INVALID_OWNER && SetKernelObjectSecurity(item, DACL_SECURITY_INFORMATION, sd);
 }
 
-bool SameResolvedPath(HANDLE item, const wchar_t* path)
+// The handle is the folder itself, not what a link put in its place after
+// the path was checked: its final path is its parent's, resolved, followed
+// by its own name.
+// The folder above a normalized folder; the root keeps its backslash ("C:"
+// alone would name a current folder). Null when there is none.
+const wchar_t* ParentFolder(const wchar_t* folder, wchar_t* parent /* MAX_PATH */)
 {
-    wchar_t final[MAX_PATH + 8];
-    DWORD n = GetFinalPathNameByHandleW(item, final, MAX_PATH + 8, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0 || n >= MAX_PATH + 8) return false;
-    const wchar_t* plain = final;
-    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0) plain = final + 6;  // "\\server" keeps its two backslashes
-    else if (wcsncmp(final, L"\\\\?\\", 4) == 0) plain = final + 4;
-    wchar_t resolved[MAX_PATH];
-    BoundedCopy(resolved, MAX_PATH, plain);
-    if (plain == final + 6) resolved[0] = L'\\';
-    size_t length = wcslen(resolved);
-    while (length > 0 && resolved[length - 1] == L'\\') resolved[--length] = L'\0';
-    return CompareStringOrdinal(resolved, -1, path, -1, TRUE) == CSTR_EQUAL;
+    const wchar_t* name = wcsrchr(folder, L'\\');
+    if (!name || !name[1] || name == folder) return nullptr;
+    BoundedCopyN(parent, MAX_PATH, folder, static_cast<size_t>(name - folder) + (name[-1] == L':' ? 1 : 0));
+    return name;
+}
+
+bool IsOpenedAsItself(HANDLE item, const wchar_t* folder)
+{
+    wchar_t parent[MAX_PATH], expected[MAX_PATH], actual[MAX_PATH];
+    const wchar_t* name = ParentFolder(folder, parent);
+    if (!name || !ResolveFolderPath(parent, expected) || !FinalPathOfHandle(item, actual)) return false;
+    BoundedAppend(expected, MAX_PATH, name);
+    return CompareStringOrdinal(actual, -1, expected, -1, TRUE) == CSTR_EQUAL;
 }
 
 // A link opened as itself shows its reparse mark; one that was followed
@@ -368,9 +374,7 @@ bool SecureProductFolder(const wchar_t* path, ProductFolder use)
         RunLog(L"Refused as a folder of the product: %s", path ? path : L"");
         return false;
     }
-    BoundedCopy(parent, MAX_PATH, folder);
-    if (wchar_t* last = wcsrchr(parent, L'\\')) *last = L'\0';
-    if (IsOrLiesBelowLink(parent)) {
+    if (!ParentFolder(folder, parent) || IsOrLiesBelowLink(parent)) {
         RunLog(L"Refused: a folder above %s is a link", folder);
         return false;
     }
@@ -411,7 +415,7 @@ bool SecureProductFolder(const wchar_t* path, ProductFolder use)
     BY_HANDLE_FILE_INFORMATION info{};
     if (item == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(item, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        !SameResolvedPath(item, folder)) {
+        !IsOpenedAsItself(item, folder)) {
         RunLogFailure(L"Refused: not opened as a folder of its own", folder, GetLastError());
         if (item != INVALID_HANDLE_VALUE) CloseHandle(item);
         return false;

@@ -133,22 +133,6 @@ TEST(ProductFolder, LinkInsideNeverLeadsTheTakeOverElsewhere)
     EXPECT_TRUE(RemoveFolderLink(dir / L"Linked"));
 }
 
-// The system's folders are refused as they are; data folders only below
-// the family's folder.
-TEST(ProductFolder, GuardedFoldersAreRefusedAndKeepTheirLists)
-{
-    const std::wstring drivers = SystemFolder() + L"drivers";
-    CreateDirectoryW(drivers.c_str(), nullptr);
-    const std::string before = Describe(ReadFileDacl(drivers));
-    EXPECT_FALSE(SecureProductFolder(drivers.c_str(), ProductFolder::Install));
-    EXPECT_FALSE(SecureProductFolder(SystemFolder().c_str(), ProductFolder::Data));
-    EXPECT_EQ(before, Describe(ReadFileDacl(drivers)));
-
-    ScratchFolder dir(L"pfdata");
-    EXPECT_FALSE(SecureProductFolder((dir / L"ZerdaIME3\\Ime").c_str(), ProductFolder::Data));
-    EXPECT_FALSE(DirExists(dir / L"ZerdaIME3"));
-}
-
 // The family's folder any user may create first, and a data folder in it.
 TEST(ProductFolder, FamilyAndDataFoldersAreTakenOver)
 {
