@@ -26,6 +26,7 @@
 #include "engine/removal_guard.h"
 #include "engine/repair_sequence.h"
 #include "engine/uninstall_sequence.h"
+#include "files/folder_guard.h"
 #include "files/signature.h"
 #include "files/version_info.h"
 #include "maintenance/repair_dialog.h"
@@ -93,10 +94,20 @@ void StartRunLog(const wchar_t* commandLine)
     if (GetSystemVersion(&major, &minor)) RunLog(L"Windows %lu.%lu", major, minor);
 }
 
-// A folder that the uninstall could never remove again is no install folder.
-bool IsUsableInstallFolder()
+// The folder this program runs from, with a trailing backslash; empty when unknown.
+const wchar_t* OwnImageFolder(wchar_t* out /* MAX_PATH */)
 {
-    if (!g_run.installFolder[0] || IsFolderSafeToRemove(g_run.installFolder)) return true;
+    DWORD n = GetModuleFileNameW(nullptr, out, MAX_PATH);
+    wchar_t* last = n > 0 && n < MAX_PATH ? wcsrchr(out, L'\\') : nullptr;
+    if (last) last[1] = L'\0';
+    else out[0] = L'\0';
+    return out;
+}
+
+// A folder of the system or of the users, or one reached through a link, is no install folder.
+bool IsCommandLineFolderUsable()
+{
+    if (!g_run.installFolder[0] || IsUsableInstallFolder(g_run.installFolder)) return true;
     g_run.badFolder = true;
     BoundedFormat(g_run.reason, kRunReasonChars, L"/dir=: not a folder to install into: %s", g_run.installFolder);
     return false;
@@ -164,7 +175,7 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     }
     // Interactive runs read unknown switches as they always did; a bad
     // install folder is refused in every run.
-    if (g_run.badFolder || (g_run.unknownSwitch && IsUnattendedRun()) || !IsUsableInstallFolder()) {
+    if (g_run.badFolder || (g_run.unknownSwitch && IsUnattendedRun()) || !IsCommandLineFolderUsable()) {
         RunLog(L"Bad command line: %s", g_run.reason);
         wchar_t text[2048];
         BoundedFormat(text, 2048, L"%s\r\n\r\n%s", g_run.reason, kRunSwitchHelp);
@@ -322,7 +333,11 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
                        !ReadUninstallEntryLocation(g_setup.name, stillInstalled);
         // Removed before the guard goes with this process: a setup started
         // right after must not see its new folder taken by a late removal.
-        if (removed && PathExists(g_setup.installFolder) && IsFolderSafeToRemove(g_setup.installFolder)) {
+        // Only the folder this program runs from, when it is the install
+        // folder the product recorded.
+        wchar_t ownFolder[MAX_PATH];
+        if (removed && g_setup.installFolder[0] && PathExists(g_setup.installFolder) &&
+            IsProductFolderToRemove(g_setup.installFolder, OwnImageFolder(ownFolder))) {
             if (RemoveFolderOfRunningImage(g_setup.installFolder, g_setup.workFolder))
                 RunLog(L"Removed: %s", g_setup.installFolder);
             else if (ScheduleRemovalAtRestart(g_setup.installFolder))

@@ -11,7 +11,9 @@
 #include "base/shared_routines.h"
 #include "engine/progress.h"
 #include "files/brief_hold.h"
+#include "files/folder_guard.h"
 #include "files/place.h"
+#include "files/secure_folder.h"
 #include "files/signature.h"
 #include "files/version_info.h"
 #include "platform/system_info.h"
@@ -72,10 +74,24 @@ void ResetTempData(const wchar_t* dataFolder)
     CloseMappedFile(file, 0);
 }
 
+// Before anything is placed, the folders files go to are the product's
+// alone: the family's data folder, the data folder and the install folder.
+bool SecureDestinationFolders(const SetupContext& ctx)
+{
+    if (ctx.dataFolder[0] && ctx.dataFolder[1] == L':') {
+        wchar_t family[MAX_PATH];
+        if (!FamilyDataFolder(family) || !SecureProductFolder(family, ProductFolder::Family) ||
+            !SecureProductFolder(ctx.dataFolder, ProductFolder::Data))
+            return false;
+    }
+    return SecureProductFolder(ctx.installFolder, ProductFolder::Install);
+}
+
 }  // namespace
 
 bool PlaceImeDriverFiles(SetupContext& ctx)
 {
+    if (!SecureDestinationFolders(ctx)) return false;
     const WORD language = DriverLanguage();
 
     wchar_t imeName[kImeNameChars];

@@ -40,11 +40,11 @@ void RemoveAllButSetup(const wchar_t* folder)
 
 }  // namespace
 
-void RemoveProductFolder(const wchar_t* folder)
+void RemoveProductFolder(const wchar_t* folder, const wchar_t* installFolder)
 {
     if (!PathExists(folder)) return;
     // A damaged value must not take the system or other programs with it.
-    if (!IsFolderSafeToRemove(folder)) {
+    if (!IsProductFolderToRemove(folder, installFolder)) {
         RunLog(L"Not removed (not a folder of the product alone): %s", folder);
         return;
     }
@@ -62,7 +62,7 @@ void RemoveInstallFolderAndEntry(const wchar_t* name, const wchar_t* folder)
     }
     // The entry's command runs the setup in this folder: it stays until the
     // entry is gone, so that the entry works for as long as it is listed.
-    if (base[0] && PathExists(base) && IsFolderSafeToRemove(base)) RemoveAllButSetup(base);
+    if (base[0] && PathExists(base) && IsProductFolderToRemove(base, base)) RemoveAllButSetup(base);
     RemoveUninstallEntry(name);
-    if (base[0]) RemoveProductFolder(base);
+    if (base[0]) RemoveProductFolder(base, base);
 }

@@ -9,4 +9,6 @@
 void RemoveInstallFolderAndEntry(const wchar_t* name, const wchar_t* folder);
 // Removes a folder of the product with everything below it, unless it is
 // missing or not the product's alone (a damaged registry value); logged.
-void RemoveProductFolder(const wchar_t* folder);
+// installFolder: the install folder recorded for the product, or null for a
+// folder of its data.
+void RemoveProductFolder(const wchar_t* folder, const wchar_t* installFolder = nullptr);

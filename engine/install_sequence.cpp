@@ -17,6 +17,8 @@
 #include "engine/registration.h"
 #include "engine/shortcuts.h"
 #include "engine/uninstall_entry.h"
+#include "files/folder_guard.h"
+#include "files/secure_folder.h"
 #include "platform/prompt.h"
 #include "platform/registry.h"
 #include "resources/resource.h"
@@ -81,7 +83,13 @@ InstallFolderState PrepareInstallFolder(HWND owner, const wchar_t* folderText)
 
     ClearVirtualizedCopies();
 
-    if (GetFileAttributesW(folderText) != INVALID_FILE_ATTRIBUTES) {
+    // A folder of the system or of the users, or one reached through a link,
+    // is nobody's install folder: it is refused as it is, never taken over.
+    bool usable = IsUsableInstallFolder(folderText);
+    if (!usable) RunLog(L"Refused as the install folder: %s", folderText);
+
+    bool existed = usable && GetFileAttributesW(folderText) != INVALID_FILE_ATTRIBUTES;
+    if (existed) {
         // Unattended runs use an existing folder without asking.
         if (IsUnattendedRun()) {
             RunLog(L"The install folder exists and is used: %s", folderText);
@@ -92,12 +100,12 @@ InstallFolderState PrepareInstallFolder(HWND owner, const wchar_t* folderText)
                 L"داۋاملىق قاچىلامسىز؟", MB_YESNO | MB_ICONQUESTION);
             if (answer != IDYES) return InstallFolderState::Declined;
         }
-        ClearPreviousInstallation(folderText);
     }
 
-    CreateFolderPath(folderText);
-    if (!FolderExists(folderText)) {
-        RunLogFailure(L"The install folder could not be created", folderText, GetLastError());
+    // Created, or taken over from whoever else owns it or may write in it,
+    // before anything of the earlier installation is cleared or placed.
+    if (!usable || !SecureProductFolder(folderText, ProductFolder::Install) || !FolderExists(folderText)) {
+        if (usable) RunLogFailure(L"The install folder could not be created", folderText, GetLastError());
         wchar_t text[1024];
         BoundedFormat(text, 1024,
                       L"تاللىغان مۇندەرىجىڭىز:\r\n%s\r\nقۇرۇلمىدى، سىزنىڭ بۇ مۇندەرىجىنى زىيارەت قىلىش ياكى يېزىش ھوقۇقىڭىز بارمۇ يوق؟ تەكشۈرۈپ كۆرۈڭ",
@@ -105,6 +113,7 @@ InstallFolderState PrepareInstallFolder(HWND owner, const wchar_t* folderText)
         ShowMessageBox(owner, text, L"قاچىلاش خاتالىقى؟", MB_OK | MB_ICONERROR);
         return InstallFolderState::Failed;
     }
+    if (existed) ClearPreviousInstallation(folderText);
     return InstallFolderState::Ready;
 }
 

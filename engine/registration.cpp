@@ -123,10 +123,13 @@ void WriteProductKeys()
 bool RegisterTextServiceClass(const wchar_t* name, const wchar_t* serverPath, bool wow64View)
 {
     if (!ParseProductKeyName(name, nullptr)) return false;
+    // The machine's classes, never the merged HKEY_CLASSES_ROOT: where the
+    // user has made the key under HKEY_CURRENT_USER, that view writes there.
     wchar_t keyPath[128];
-    BoundedFormat(keyPath, 128, wow64View ? L"Wow6432Node\\CLSID\\%s" : L"CLSID\\%s", name);
+    BoundedFormat(keyPath, 128,
+                  wow64View ? L"Software\\Classes\\Wow6432Node\\CLSID\\%s" : L"Software\\Classes\\CLSID\\%s", name);
     HKEY classKey = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &classKey, nullptr) !=
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &classKey, nullptr) !=
         ERROR_SUCCESS)
         return false;
     bool ok = RegWriteString(classKey, nullptr, L"zerdaTSF") == ERROR_SUCCESS;
@@ -140,8 +143,8 @@ bool RegisterTextServiceClass(const wchar_t* name, const wchar_t* serverPath, bo
         ok = false;
     }
     RegCloseKey(classKey);
-    if (ok) RunLog(L"Registry key written: HKEY_CLASSES_ROOT\\%s", keyPath);
-    else RunLog(L"FAILED: Registry key not written completely: HKEY_CLASSES_ROOT\\%s", keyPath);
+    if (ok) RunLog(L"Registry key written: HKEY_LOCAL_MACHINE\\%s", keyPath);
+    else RunLog(L"FAILED: Registry key not written completely: HKEY_LOCAL_MACHINE\\%s", keyPath);
     return ok;
 }
 

@@ -163,9 +163,7 @@ LONG DeleteTreeAt(HKEY root, const wchar_t* path)
     LONG rc = RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS, &handle);
     if (rc != ERROR_SUCCESS) return rc;
     rc = DeleteRegistryTree(root, path, handle);
-    const wchar_t* rootName = root == HKEY_CLASSES_ROOT ? L"HKEY_CLASSES_ROOT"
-                              : root == HKEY_CURRENT_USER ? L"HKEY_CURRENT_USER"
-                                                          : L"HKEY_LOCAL_MACHINE";
+    const wchar_t* rootName = root == HKEY_CURRENT_USER ? L"HKEY_CURRENT_USER" : L"HKEY_LOCAL_MACHINE";
     if (rc == ERROR_SUCCESS) RunLog(L"Registry key removed: %s\\%s", rootName, path);
     else RunLogFailure(L"Registry key not removed", path, static_cast<DWORD>(rc));
     return rc;
@@ -279,8 +277,8 @@ LONG DeleteProductNamedKeys(HKEY root, const wchar_t* name, const wchar_t* const
 
 LONG RemoveTextServiceClassKeys(const wchar_t* name)
 {
-    static const wchar_t* const kKeys[] = {L"CLSID\\%s", L"Wow6432Node\\CLSID\\%s"};
-    return DeleteProductNamedKeys(HKEY_CLASSES_ROOT, name, kKeys);
+    static const wchar_t* const kKeys[] = {L"Software\\Classes\\CLSID\\%s", L"Software\\Classes\\Wow6432Node\\CLSID\\%s"};
+    return DeleteProductNamedKeys(HKEY_LOCAL_MACHINE, name, kKeys);
 }
 
 LONG RemoveOwnProductKeys(const wchar_t* name)

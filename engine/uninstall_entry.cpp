@@ -5,11 +5,14 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <initializer_list>
 
 #include "base/bounded_string.h"
+#include "base/file_digest.h"
 #include "base/run_log.h"
 #include "base/shared_routines.h"
 #include "base/setup_context.h"
+#include "engine/registration_common.h"
 #include "files/place.h"
 #include "platform/registry.h"
 
@@ -139,12 +142,49 @@ void WriteEstimatedSize()
     RegCloseKey(entry);
 }
 
+namespace {
+// Both views, as every value of the product key.
+bool WriteBackupDigest(const wchar_t* name, const wchar_t* digest)
+{
+    bool written = ParseProductKeyName(name, nullptr);
+    for (const wchar_t* format : {L"Software\\ZerdaIME3\\%s", L"Software\\Wow6432Node\\ZerdaIME3\\%s"}) {
+        wchar_t path[128];
+        BoundedFormat(path, 128, format, name);
+        HKEY key = nullptr;
+        LONG rc = written ? RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &key) : ERROR_INVALID_PARAMETER;
+        if (rc == ERROR_SUCCESS) {
+            rc = RegWriteString(key, kBackupDigestValue, digest);
+            RegCloseKey(key);
+        }
+        if (rc != ERROR_SUCCESS) {
+            RunLogFailure(L"The backup's digest was not written", path, static_cast<DWORD>(rc));
+            written = false;
+        }
+    }
+    return written;
+}
+}  // namespace
+
 bool BackUpInstallation()
 {
     SetupContext& c = g_setup;
     wchar_t backup[MAX_PATH];
     BoundedFormat(backup, MAX_PATH, L"%s_backup_.dat", c.installFolder);
-    if (!PlaceFile(c.archivePath, backup, 1, 0)) return false;
+    // Held while it is copied, so that the digest is that of the bytes placed.
+    HANDLE source = OpenFileHeldForReading(c.archivePath);
+    wchar_t digest[kDigestTextChars];
+    bool hashed = DigestOfFile(source, digest);
+    DWORD hashError = GetLastError();
+    bool placed = PlaceFile(c.archivePath, backup, 1, 0);
+    if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
+    if (!placed) return false;
+    // A backup without its digest could never be used: repair and uninstall
+    // refuse it.
+    if (!hashed) {
+        RunLogFailure(L"The payload archive could not be read for its digest", c.archivePath, hashError);
+        return false;
+    }
+    if (!WriteBackupDigest(c.name, digest)) return false;
     DeleteFileW(c.archivePath);
     return true;
 }

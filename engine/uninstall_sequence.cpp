@@ -119,7 +119,7 @@ void RemoveProductShortcuts(const wchar_t* displayName)
     RemoveDirectoryW(group);
     // The group is a folder of its own below Programs; a display name such as
     // ".." must not turn it into the Start menu.
-    if (programs[0] && IsFolderSafeToRemove(group)) RemoveFolderTree(group);
+    if (programs[0] && IsShortcutGroupToRemove(group, programs)) RemoveFolderTree(group);
 
     SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH, group, nullptr);
     SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH, programs, nullptr);

@@ -11,6 +11,7 @@
 #include "files/brief_hold.h"
 #include "files/held_file.h"
 #include "files/in_use.h"
+#include "files/secure_folder.h"
 #include "files/version_info.h"
 #include "platform/prompt.h"
 #include "platform/window.h"
@@ -53,6 +54,11 @@ bool MayReplaceVersion(const wchar_t* source, const wchar_t* destination)
     uint64_t present = GetFileVersionNumber(destination);
     uint64_t incoming = GetFileVersionNumber(source);
     if (present <= incoming) return true;
+    // Someone else could write where it lies: its version number proves nothing.
+    if (IsDistrustedDestination(destination)) {
+        RunLog(L"Replaced: %s (a newer version found in a folder others could write)", destination);
+        return true;
+    }
     wchar_t text[kPromptChars];
     BoundedFormat(text, kPromptChars, kNewerExistsText, destination);
     if (ShowMessageBox(GetMainWindowHandle(), text, kConflictCaption, MB_YESNO | MB_ICONQUESTION) == IDYES) return true;
@@ -60,12 +66,24 @@ bool MayReplaceVersion(const wchar_t* source, const wchar_t* destination)
     return false;
 }
 
-// Opens a placed file to every user and app container. Programs and
-// libraries get read and execute only: a driver or program that any user
-// could replace would run with the rights of whoever loads it next.
-int GrantPlacedFile(const wchar_t* destination, const FileKind& kind)
+// The data folder's files, which the input method and its configuration
+// program change as the user; nothing else of the product.
+bool IsUserDataFile(const wchar_t* destination)
 {
-    DWORD rights = kind.versioned ? (GENERIC_READ | GENERIC_EXECUTE) : GENERIC_ALL;
+    const wchar_t* data = g_setup.dataFolder;
+    size_t n = std::wcslen(data);
+    return n > 3 && data[1] == L':' && EndsWithBackslash(data) && std::wcslen(destination) > n &&
+           CompareStringOrdinal(destination, static_cast<int>(n), data, static_cast<int>(n), TRUE) == CSTR_EQUAL;
+}
+
+// Opens a placed file to every user and app container: the data files with
+// full access, everything else (programs, libraries, the backup, the help
+// file, the licence page, skins) for reading and running only. A file any
+// user could replace would reach whoever opens or loads it next, the
+// elevated repair and uninstall included.
+int GrantPlacedFile(const wchar_t* destination)
+{
+    DWORD rights = IsUserDataFile(destination) ? GENERIC_ALL : (GENERIC_READ | GENERIC_EXECUTE);
     GrantFileAccess(destination, WellKnownAccount::kAllApplicationPackages, rights);
     return GrantFileAccess(destination, WellKnownAccount::kEveryone, rights);
 }
@@ -168,8 +186,7 @@ bool IsHeldError(DWORD error)
 // logged and the run ends with 3010. 1: placed and opened to everyone. A
 // missing or read-only destination, or a copy that failed for another
 // reason, is no held file: 0.
-int PlaceOverHeldFile(const wchar_t* source, const wchar_t* destination, const FileKind& kind, int includeModules32,
-                      DWORD error)
+int PlaceOverHeldFile(const wchar_t* source, const wchar_t* destination, int includeModules32, DWORD error)
 {
     DWORD attributes = GetFileAttributesW(destination);
     bool exists = attributes != INVALID_FILE_ATTRIBUTES;
@@ -177,7 +194,7 @@ int PlaceOverHeldFile(const wchar_t* source, const wchar_t* destination, const F
     if (exists && !readOnly && IsHeldError(error)) {
         if (ReplaceHeldFile(source, destination, includeModules32)) {
             RunLog(L"Placed: %s", destination);
-            return GrantPlacedFile(destination, kind);
+            return GrantPlacedFile(destination);
         }
         error = GetLastError();
     }
@@ -194,11 +211,11 @@ int CopyIntoPlace(const wchar_t* source, const wchar_t* destination, const FileK
     for (;;) {
         if (CopyOver(source, destination)) {
             RunLog(L"Placed: %s", destination);
-            return GrantPlacedFile(destination, kind);
+            return GrantPlacedFile(destination);
         }
         DWORD error = GetLastError();
         // Nobody is asked and no program is ended.
-        if (IsUnattendedRun()) return PlaceOverHeldFile(source, destination, kind, includeModules32, error);
+        if (IsUnattendedRun()) return PlaceOverHeldFile(source, destination, includeModules32, error);
 
         if (kind.companion && companionRounds < kCompanionRounds) {
             // End the running tool without asking and try again. When no tool
@@ -219,14 +236,14 @@ int CopyIntoPlace(const wchar_t* source, const wchar_t* destination, const FileK
             // one more copy. A file still held after the list (its holders
             // not ended, one come back, or one the list cannot see) goes in
             // as in a quiet run, at the next restart.
-            if (listShown) return PlaceOverHeldFile(source, destination, kind, includeModules32, error);
+            if (listShown) return PlaceOverHeldFile(source, destination, includeModules32, error);
             INT_PTR answer = ShowLoadStatus(GetMainWindowHandle(), destination, includeModules32);
             listShown = true;
             if (answer == IDOK && g_bRetryAfterLoadStatus) {
                 g_bRetryAfterLoadStatus = 0;
                 continue;
             }
-            return PlaceOverHeldFile(source, destination, kind, includeModules32, error);
+            return PlaceOverHeldFile(source, destination, includeModules32, error);
         }
         if (!AskRetry(kFileInUseText, destination)) return 0;
     }

@@ -6,8 +6,8 @@
 // Copies one file into place; 1 handled (copied and opened to everyone, or
 // nothing to do, or a newer file kept at the user's word), 0 failed.
 // destination: a writable buffer of MAX_PATH characters, lower-cased in place.
-// Programs and libraries (".exe", ".dll", ".ime") are opened to everyone for
-// reading and running only; other files with full access.
+// Files below the data folder of the setup context are opened to everyone
+// with full access; every other file for reading and running only.
 int PlaceFile(const wchar_t* source, wchar_t* destination, int compareVersions, int includeModules32);
 // Places every file of the source tree below the destination folder (folders
 // whose names begin with "." are skipped); keepSources 0 deletes each source

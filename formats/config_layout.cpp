@@ -1,5 +1,8 @@
 #include "formats/config_layout.h"
 
+#include <cstring>
+#include <initializer_list>
+
 namespace formats {
 namespace config {
 namespace {
@@ -15,6 +18,26 @@ bool NameEquals(const uint8_t* record, const char16_t* wanted)
         if (stored == 0) return true;
     }
     return false;
+}
+
+bool IsRefusedInFileName(char16_t c) { return c < 0x20 || (c < 0x80 && std::strchr("<>:\"/\\|?*", c)); }
+
+char16_t LowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9: "<name>.ime" would open a device.
+bool IsDeviceName(const char16_t* name, size_t length)
+{
+    if (length < 3 || length > 4) return false;
+    char base[5] = {};
+    for (size_t i = 0; i < length; ++i) {
+        char16_t c = LowerAscii(name[i]);
+        if (c >= 0x80) return false;
+        base[i] = static_cast<char>(c);
+    }
+    for (const char* device : {"con", "prn", "aux", "nul"})
+        if (std::strcmp(base, device) == 0) return true;
+    return length == 4 && (std::strncmp(base, "com", 3) == 0 || std::strncmp(base, "lpt", 3) == 0) &&
+           base[3] >= '1' && base[3] <= '9';
 }
 
 }  // namespace
@@ -60,11 +83,31 @@ const char* LoadProblem(ByteSpan image)
     // The drivers and the data folder are named after the IME name.
     using namespace product_field;
     if (product.size < kImeName + 2 * kImeNameChars) return "the product record ends before the IME name";
-    const uint8_t* imeName = image.data + product.offset + kImeName;
-    if (GetLe16(imeName) == 0) return "the IME name is empty";
-    for (size_t i = 0; i < kImeNameChars; ++i)
-        if (GetLe16(imeName + 2 * i) == 0) return nullptr;
-    return "the IME name has no terminator in its slot";
+    return ImeNameProblem(image.data + product.offset + kImeName, kImeNameChars);
+}
+
+const char* ImeNameProblem(const uint8_t* slot, size_t chars)
+{
+    if (!slot || chars == 0) return "the IME name is empty";
+    char16_t name[product_field::kImeNameChars] = {};
+    size_t length = 0;
+    while (length < chars && length < product_field::kImeNameChars && GetLe16(slot + 2 * length) != 0) {
+        name[length] = GetLe16(slot + 2 * length);
+        ++length;
+    }
+    if (length == 0) return "the IME name is empty";
+    if (length == chars || length == product_field::kImeNameChars) return "the IME name has no terminator in its slot";
+    for (size_t i = 0; i < length; ++i) {
+        if (IsRefusedInFileName(name[i]))
+            return "the IME name holds a separator or a character Windows does not allow in a file name";
+        if (name[i] == u'.' && i + 1 < length && name[i + 1] == u'.') return "the IME name holds \"..\"";
+    }
+    for (char16_t end : {name[0], name[length - 1]})
+        if (end == u'.' || end == u' ') return "the IME name begins or ends with a dot or blank";
+    size_t base = 0;
+    while (base < length && name[base] != u'.') ++base;
+    if (IsDeviceName(name, base)) return "the IME name is a Windows device name";
+    return nullptr;
 }
 
 }  // namespace config

@@ -90,8 +90,16 @@ struct Record {
 Record FindRecord(ByteSpan image, const char16_t* name);
 
 // Why the setup would fail with this file as its configuration, or null: it
-// would not load it, or would run without the product or the IME record.
+// would not load it, would run without the product or the IME record, or
+// would refuse its IME name.
 const char* LoadProblem(ByteSpan image);
+
+// Why an IME name (UTF-16LE, a slot of `chars` units) cannot name the driver
+// file and the data folder, or null. It must be a plain file name: not
+// empty, terminated within its slot, no separator, colon or other character
+// Windows refuses in a file name, no "..", no dot or blank at either end, no
+// device name.
+const char* ImeNameProblem(const uint8_t* slot, size_t chars);
 
 }  // namespace config
 }  // namespace formats

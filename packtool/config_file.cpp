@@ -139,6 +139,11 @@ void PutField(const Field& f, const std::string& value, unsigned char* record)
             throw Failure(std::string(f.key) + ": text too long (" + std::to_string(text.size()) +
                           " UTF-16 units, at most " + std::to_string(f.chars - 1) + ")");
         for (size_t i = 0; i < text.size(); ++i) PutLe16(p + 2 * i, text[i]);
+        PutLe16(p + 2 * text.size(), 0);
+        // The setup refuses an IME name that is no plain file name.
+        if (f.record == kSoftRecord && f.offset == pf::kImeName)
+            if (const char* problem = formats::config::ImeNameProblem(p, f.chars))
+                throw Failure(std::string(f.key) + ": " + problem);
         break;
     }
     case FieldType::Guid: ParseGuid(value, p); break;

@@ -4,8 +4,10 @@
 #include "payload/extract_dialog.h"
 
 #include "base/bounded_string.h"
+#include "base/run_log.h"
 #include "base/setup_context.h"
 #include "payload/archive.h"
+#include "payload/backup_check.h"
 #include "payload/config_data.h"
 #include "payload/fonts.h"
 #include "resources/resource.h"
@@ -94,9 +96,21 @@ void CZD_Extract::OnCancel()
 bool ExtractPayload(SetupContext& ctx, ExtractProgress progress, void (*status)(const wchar_t* text))
 {
     if (!SplitOwnFile(ctx)) return false;
+    // A relaunched repair or uninstall unpacks the install folder's backup:
+    // only a held copy that matches the installation's digest.
+    CheckedBackup backup;
+    if (ctx.relaunched && !backup.Take(ctx)) return false;
     BoundedFormat(ctx.payloadFolder, kPathChars, L"%s\\zipdatas", ctx.workFolder);
     if (!UnpackArchive(ctx.archivePath, ctx.payloadFolder, progress)) return false;
+    backup.Release();
     if (!LoadPayloadConfig(ctx)) return false;
+    // The IME name names the drivers in the system folders and the data
+    // folder that an uninstall removes: a plain file name or nothing.
+    if (const char* problem =
+            formats::config::ImeNameProblem(ctx.productRecord + product_field::kImeName, kImeNameChars)) {
+        RunLog(L"The payload's configuration is refused: %hs", problem);
+        return false;
+    }
     if (ctx.modeCode != 'u' && ctx.modeCode != 'g') {
         if (status) status(L"InstallFonts...");
         InstallPayloadFonts(ctx);

@@ -1,6 +1,7 @@
 #include "common/test_support.h"
 
 #include <objbase.h>
+#include <wincrypt.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -112,10 +113,70 @@ bool DirExists(const std::wstring& path)
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+namespace {
+// The Unix path Wine keeps for a Windows path; empty outside Wine.
+std::string UnixPath(const std::wstring& path)
+{
+    using Fn = char*(CDECL*)(LPCWSTR);
+    auto unixName = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name) return "";
+    std::string out = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return out;
+}
+
+// Runs a Unix program of the machine below Wine with plain arguments, and
+// waits until `done` holds: Wine does not wait for a Unix program's end.
+bool RunUnix(const wchar_t* program, const std::vector<std::string>& args, const std::function<bool()>& done)
+{
+    std::wstring command = program;
+    for (const std::string& a : args) command += L" \"" + std::wstring(a.begin(), a.end()) + L"\"";
+    RunAndWait(command, 10000);
+    for (int i = 0; i < 100 && !done(); ++i) Sleep(50);
+    return done();
+}
+}  // namespace
+
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target)
+{
+    std::string unixTarget = UnixPath(target);
+    size_t cut = link.find_last_of(L'\\');
+    std::string unixParent = cut == std::wstring::npos ? "" : UnixPath(link.substr(0, cut));
+    if (unixTarget.empty() || unixParent.empty()) return false;
+    std::wstring name = link.substr(cut + 1);
+    return RunUnix(L"Z:\\bin\\ln", {"-s", "-n", "--", unixTarget, unixParent + "/" + std::string(name.begin(), name.end())},
+                   [&] {
+                       DWORD a = GetFileAttributesW(link.c_str());
+                       return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+                   });
+}
+
+bool RemoveFolderLink(const std::wstring& link)
+{
+    DWORD a = GetFileAttributesW(link.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return true;
+    if (!(a & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    size_t cut = link.find_last_of(L'\\');
+    std::string unixParent = cut == std::wstring::npos ? "" : UnixPath(link.substr(0, cut));
+    std::wstring name = link.substr(cut + 1);
+    auto gone = [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; };
+    if (!unixParent.empty())
+        return RunUnix(L"Z:\\bin\\rm", {"-f", "--", unixParent + "/" + std::string(name.begin(), name.end())}, gone);
+    if (!RemoveDirectoryW(link.c_str())) DeleteFileW(link.c_str());
+    return gone();
+}
+
 void DeleteTree(const std::wstring& path)
 {
     DWORD a = GetFileAttributesW(path.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return;
+    // A link goes as itself: Wine follows it in every other call.
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
+        RemoveFolderLink(path);
+        return;
+    }
     if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path.c_str());
@@ -416,4 +477,26 @@ void FileHolder::End()
     CloseHandle(pi_.hThread);
     CloseHandle(pi_.hProcess);
     pi_ = PROCESS_INFORMATION{};
+}
+
+std::wstring Sha256Text(const std::string& bytes)
+{
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return L"";
+    HCRYPTHASH hash = 0;
+    std::wstring text;
+    BYTE digest[32];
+    DWORD length = sizeof digest;
+    if (CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) &&
+        CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0) &&
+        CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0) && length == sizeof digest) {
+        static const wchar_t kDigits[] = L"0123456789ABCDEF";
+        for (BYTE b : digest) {
+            text += kDigits[b >> 4];
+            text += kDigits[b & 15];
+        }
+    }
+    if (hash) CryptDestroyHash(hash);
+    CryptReleaseContext(provider, 0);
+    return text;
 }

@@ -75,7 +75,14 @@ bool WriteFileText(const std::wstring& path, const std::string& text);
 bool ReadFileBytes(const std::wstring& path, std::string* out);
 bool FileExists(const std::wstring& path);
 bool DirExists(const std::wstring& path);
-void DeleteTree(const std::wstring& path);  // recursive, in-process
+void DeleteTree(const std::wstring& path);  // recursive, in-process; links go as themselves
+
+// A symbolic link to a folder, as a user could plant one. Under Wine a Unix
+// link (made with the machine's ln; Wine makes no junctions) shows as a
+// reparse point and is followed by every call: remove it only with
+// RemoveFolderLink. False where it cannot be made.
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
+bool RemoveFolderLink(const std::wstring& link);
 
 // Runs a program and waits; returns its exit code, or -1 when it did not start.
 int RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 60000);
@@ -107,6 +114,10 @@ private:
     bool ready_ = false;
 };
 
+
+// The SHA-256 of the bytes as 64 upper-case hexadecimal digits, from the
+// system's own implementation; empty when it is not available.
+std::wstring Sha256Text(const std::string& bytes);
 
 // A fresh braced GUID text, unique per call: a product key of its own.
 std::wstring NewGuidText();

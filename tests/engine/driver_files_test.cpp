@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <cstring>
 #include <string>
 
@@ -24,7 +26,8 @@ protected:
         SetProductField(product_field::kImeName, kImeNameChars, ime_);
         payload_ = scratch_ / L"zipdatas";
         install_ = scratch_ / L"inst\\";
-        data_ = scratch_ / L"data\\ZerdaIME3\\" + ime_ + L"\\";
+        // The data folder lies where every product of the family keeps its data.
+        data_ = CommonFolder(CSIDL_COMMON_APPDATA) + L"ZerdaIME3\\" + ime_ + L"\\";
         plain_ = scratch_ / L"installer.exe";
         windowsFile_ = L"zt_win_" + ime_ + L".txt";
         BoundedCopy(g_setup.payloadFolder, MAX_PATH, payload_.c_str());
@@ -51,6 +54,7 @@ protected:
         wchar_t windows[MAX_PATH];
         GetWindowsDirectoryW(windows, MAX_PATH);
         DeleteFileW((WithBackslash(windows) + windowsFile_).c_str());
+        DeleteTree(data_);
     }
 
     ScratchFolder scratch_{L"drv"};
@@ -194,4 +198,19 @@ TEST_F(DriverFiles, InstallerCopyGivenUpIsReported)
     // Everything before the installer copy is in place.
     EXPECT_TRUE(FileExists(install_ + L"config.exe"));
     EXPECT_TRUE(FileExists(Wow64Folder() + ime_ + L".ime"));
+}
+
+// The folders are made the product's before the first file goes anywhere: a
+// data folder outside the family's folder or a system folder as the install
+// folder stops the step with nothing placed.
+TEST_F(DriverFiles, NothingIsPlacedWhenAFolderCannotBeTheProducts)
+{
+    BoundedCopy(g_setup.dataFolder, MAX_PATH, (scratch_ / L"ZerdaIME3\\" + ime_ + L"\\").c_str());
+    EXPECT_FALSE(PlaceImeDriverFiles(g_setup));
+    BoundedCopy(g_setup.dataFolder, MAX_PATH, data_.c_str());
+    BoundedCopy(g_setup.installFolder, MAX_PATH, (SystemFolder() + L"drivers\\").c_str());
+    EXPECT_FALSE(PlaceImeDriverFiles(g_setup));
+    EXPECT_FALSE(FileExists(SystemFolder() + ime_ + L".ime"));
+    EXPECT_FALSE(FileExists(SystemFolder() + L"drivers\\config.exe"));
+    EXPECT_TRUE(FileExists(payload_ + L"\\zerdaIME.ime"));
 }

@@ -82,8 +82,8 @@ TEST_F(RegistrationTest, ImmSystemGetsOneLayoutAndNoTextService)
         EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
         EXPECT_EQ(0x0804u, RegDword(HKEY_LOCAL_MACHINE, key, L"LANGID"));
     }
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, p.ClassKey()));
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, p.Wow64ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, p.ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, p.Wow64ClassKey()));
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\CTF\\TIP\\" + p.guid));
     EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, L"Keyboard Layout\\Substitutes", L"00000480"));
     EXPECT_EQ(0u, ImeOptionWord(g_setup)) << "the option bit belongs to the text-service road";

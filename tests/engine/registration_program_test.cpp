@@ -56,7 +56,7 @@ TEST_F(RegistrationTest, ProgramReregistersFromTheProductKey)
     p.Fill();
     ASSERT_TRUE(RegisterInputMethod());
     RemoveTextService(p.guid.c_str());
-    ASSERT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, p.ClassKey()));
+    ASSERT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, p.ClassKey()));
     ASSERT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, TipKey(p)));
 
     RunResult run = RunInstaller(L"/EMMODE=2 /GUID=" + p.guid);
@@ -77,8 +77,8 @@ TEST_F(RegistrationTest, ProgramRemovesTheTextServiceOnly)
     RunResult run = RunInstaller(L"/GUID=" + gone.guid);
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_EQ(0, run.visibleWindows);
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, gone.ClassKey()));
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, gone.Wow64ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, gone.ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, gone.Wow64ClassKey()));
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, TipKey(gone)));
     EXPECT_EQ(gone.ime, RegString(HKEY_LOCAL_MACHINE, gone.ProductKey(), L"IMEName"));
     ExpectFullRegistration(stays);

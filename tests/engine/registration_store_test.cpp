@@ -187,6 +187,6 @@ TEST_F(RegistrationTest, NamesThatAreNoGuidAreRefused)
         << "an empty name must not write into the vendor key";
     EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, other.ProductKey()));
     EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, other.Wow64ProductKey()));
-    EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, other.ClassKey()));
-    EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, other.ClassKey()));
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID"));
 }

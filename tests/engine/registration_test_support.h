@@ -122,8 +122,8 @@ public:
     }
     std::wstring ProductKey() const { return L"Software\\ZerdaIME3\\" + guid; }
     std::wstring Wow64ProductKey() const { return L"Software\\Wow6432Node\\ZerdaIME3\\" + guid; }
-    std::wstring ClassKey() const { return L"CLSID\\" + guid; }
-    std::wstring Wow64ClassKey() const { return L"Wow6432Node\\CLSID\\" + guid; }
+    std::wstring ClassKey() const { return L"Software\\Classes\\CLSID\\" + guid; }
+    std::wstring Wow64ClassKey() const { return L"Software\\Classes\\Wow6432Node\\CLSID\\" + guid; }
     std::wstring DriverFile() const { return ime + L".ime"; }
 
     std::wstring guid;
@@ -162,15 +162,15 @@ inline void ExpectFullRegistration(const Product& p)
         EXPECT_EQ(L"Uyghur Test Layout", RegString(HKEY_LOCAL_MACHINE, key, L"LanguageName"));
         EXPECT_EQ(0x0804u, RegDword(HKEY_LOCAL_MACHINE, key, L"LANGID"));
     }
-    EXPECT_EQ(L"zerdaTSF", RegString(HKEY_CLASSES_ROOT, p.ClassKey(), nullptr));
+    EXPECT_EQ(L"zerdaTSF", RegString(HKEY_LOCAL_MACHINE, p.ClassKey(), nullptr));
     EXPECT_EQ(SystemFolder() + p.DriverFile(),
-              RegString(HKEY_CLASSES_ROOT, p.ClassKey() + L"\\InProcServer32", nullptr));
-    EXPECT_EQ(L"Apartment", RegString(HKEY_CLASSES_ROOT, p.ClassKey() + L"\\InProcServer32", L"ThreadingModel"));
-    EXPECT_EQ(L"zerdaTSF", RegString(HKEY_CLASSES_ROOT, p.Wow64ClassKey(), nullptr));
+              RegString(HKEY_LOCAL_MACHINE, p.ClassKey() + L"\\InProcServer32", nullptr));
+    EXPECT_EQ(L"Apartment", RegString(HKEY_LOCAL_MACHINE, p.ClassKey() + L"\\InProcServer32", L"ThreadingModel"));
+    EXPECT_EQ(L"zerdaTSF", RegString(HKEY_LOCAL_MACHINE, p.Wow64ClassKey(), nullptr));
     EXPECT_EQ(Wow64Folder() + p.DriverFile(),
-              RegString(HKEY_CLASSES_ROOT, p.Wow64ClassKey() + L"\\InProcServer32", nullptr));
+              RegString(HKEY_LOCAL_MACHINE, p.Wow64ClassKey() + L"\\InProcServer32", nullptr));
     EXPECT_EQ(L"Apartment",
-              RegString(HKEY_CLASSES_ROOT, p.Wow64ClassKey() + L"\\InProcServer32", L"ThreadingModel"));
+              RegString(HKEY_LOCAL_MACHINE, p.Wow64ClassKey() + L"\\InProcServer32", L"ThreadingModel"));
 
     EXPECT_EQ(L"Uyghur Test Layout", RegString(HKEY_LOCAL_MACHINE, ProfileKey(p), L"Description"));
     EXPECT_EQ(Wow64Folder() + p.DriverFile(), RegString(HKEY_LOCAL_MACHINE, ProfileKey(p), L"IconFile"));

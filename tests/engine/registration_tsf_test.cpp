@@ -82,7 +82,7 @@ TEST_F(RegistrationTest, WithoutThePermissionBitItFailsAfterKeysAndRemoval)
     Product p(L"F");
     p.Fill();
     ASSERT_TRUE(RegisterInputMethod());
-    ASSERT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, p.ClassKey()));
+    ASSERT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, p.ClassKey()));
 
     p.Fill();
     SetEngineFlags(g_setup, 0);
@@ -90,8 +90,8 @@ TEST_F(RegistrationTest, WithoutThePermissionBitItFailsAfterKeysAndRemoval)
     EXPECT_FALSE(RegisterInputMethod());
     EXPECT_EQ(L"2.1", RegString(HKEY_LOCAL_MACHINE, p.ProductKey(), L"DisplayVersion"));
     EXPECT_EQ(L"2.1", RegString(HKEY_LOCAL_MACHINE, p.Wow64ProductKey(), L"DisplayVersion"));
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, p.ClassKey()));
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, p.Wow64ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, p.ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, p.Wow64ClassKey()));
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, TipKey(p)));
 }
 
@@ -112,8 +112,8 @@ TEST_F(RegistrationTest, RemovalLeavesNothingAndSparesAnotherProduct)
     EXPECT_EQ(a.guid, g_setup.name);
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, TipKey(a)));
     EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, TipKey(a)));
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, a.ClassKey()));
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, a.Wow64ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, a.ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, a.Wow64ClassKey()));
     EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, a.ProductKey())) << "the service keeps the product key";
 
     EXPECT_EQ(ERROR_SUCCESS, RemoveProductKeys(a.guid.c_str()));
@@ -136,7 +136,7 @@ TEST_F(RegistrationTest, TextServiceRemovalWithoutLangIdUsesTheDefault)
     RemoveTextService(p.guid.c_str());
     EXPECT_EQ(2052u, LangId(g_setup));
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, TipKey(p)));
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, p.ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, p.ClassKey()));
 }
 
 TEST_F(RegistrationTest, ReregistrationReadsTheProductKey)
@@ -163,7 +163,7 @@ TEST_F(RegistrationTest, ReregistrationEndsAtAMissingOrMistypedValue)
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, p.ProductKey().c_str(), L"DisplayVersion");
     ZeroMemory(&g_setup, sizeof g_setup);
     ReregisterInputMethod(p.guid.c_str());
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, p.ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, p.ClassKey()));
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, TipKey(p)));
 
     p.Fill();
@@ -172,7 +172,7 @@ TEST_F(RegistrationTest, ReregistrationEndsAtAMissingOrMistypedValue)
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, p.ProductKey().c_str(), L"InstallLocation", REG_DWORD, &number, 4);
     ZeroMemory(&g_setup, sizeof g_setup);
     ReregisterInputMethod(p.guid.c_str());
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, p.ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, p.ClassKey()));
     EXPECT_EQ(0u, EngineFlags(g_setup));
 
     // A language name too long for its field does not fit: the run ends.
@@ -181,5 +181,5 @@ TEST_F(RegistrationTest, ReregistrationEndsAtAMissingOrMistypedValue)
     SetString(HKEY_LOCAL_MACHINE, p.ProductKey(), L"LanguageName", std::wstring(60, L'L'));
     ZeroMemory(&g_setup, sizeof g_setup);
     ReregisterInputMethod(p.guid.c_str());
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, p.ClassKey()));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, p.ClassKey()));
 }

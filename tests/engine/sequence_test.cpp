@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+
 #include <objbase.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <string>
@@ -129,7 +131,8 @@ TEST(InstallWorker, ExistingFolderAcceptedClearsTheOldInstallationFirst)
     for (const wchar_t* f : {L"config.exe", L"installer.exe", L"_backup_.dat", L"main.chm"})
         EXPECT_FALSE(FileExists(install + f)) << f;
     EXPECT_TRUE(FileExists(install + L"user.txt"));
-    EXPECT_FALSE(DirExists(run.dataFolder.substr(0, run.dataFolder.size() - 1)));
+    // The old data went; the step made the folder afresh before it failed.
+    EXPECT_FALSE(FileExists(run.dataFolder + L"old.dmg"));
 
     EXPECT_EQ(StartLine() + L"\r\n" + StepLine(1) + L"\r\n     错误: 无法创建IME驱动文件(err1)\r\n" + FailureLine() +
                   L"\r\n",
@@ -167,6 +170,41 @@ TEST(InstallWorker, FolderThatCannotBeCreatedReturnsToTheFolderPage)
     EXPECT_TRUE(o.buttonEnabled);
     EXPECT_TRUE(o.folderVisible);
     EXPECT_FALSE(o.logVisible);
+    EXPECT_FALSE(FileExists(SystemFolder() + run.ime + L".ime"));
+}
+
+// A folder of the system typed in the wizard is refused as it is: no
+// overwrite question, nothing placed, its access list unchanged.
+TEST(InstallWorker, SystemFolderTypedInTheWizardIsRefusedAsItIs)
+{
+    InstallRun run;
+    run.PreparePayload();
+    const std::wstring drivers = SystemFolder() + L"drivers\\";
+    CreateDirectoryW(drivers.c_str(), nullptr);
+    auto listOf = [](const std::wstring& path) {
+        BYTE sd[4096];
+        DWORD needed = 0;
+        LPWSTR text = nullptr;
+        if (!GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd, sizeof sd,
+                              &needed) ||
+            !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                sd, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
+            return std::wstring();
+        std::wstring list = text;
+        LocalFree(text);
+        return list;
+    };
+    const std::wstring before = listOf(drivers);
+    ASSERT_FALSE(before.empty());
+
+    ScriptedPrompts prompts(IDYES);
+    WizardOutcome o = run.RunWizard(drivers);
+    ASSERT_TRUE(o.finished);
+    ASSERT_EQ(1u, prompts.Shown().size());
+    EXPECT_EQ(CreateErrorText(drivers), prompts.Shown()[0].text);
+    EXPECT_EQ(0, o.stage);
+    EXPECT_EQ(before, listOf(drivers));
+    EXPECT_FALSE(FileExists(drivers + L"config.exe"));
     EXPECT_FALSE(FileExists(SystemFolder() + run.ime + L".ime"));
 }
 

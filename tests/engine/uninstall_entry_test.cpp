@@ -133,14 +133,27 @@ TEST_F(UninstallEntry, OverwritesAnEarlierEntry)
     EXPECT_EQ(L"\"D:\\Other\\installer.exe\" /n " + name_ + L" /u", Value(L"UninstallString"));
 }
 
-TEST(BackUpInstallation, CopiesTheArchiveAndRemovesTheWorkCopy)
+// The backup and its SHA-256 in both views of the product key, which repair
+// and uninstall compare before they unpack it.
+TEST(BackUpInstallation, CopiesTheArchiveRecordsItsDigestAndRemovesTheWorkCopy)
 {
     ScratchFolder scratch(L"bak");
     std::memset(&g_setup, 0, sizeof g_setup);
+    const std::wstring name = NewGuidText();
+    BoundedCopy(g_setup.name, kNameChars, name.c_str());
+    const std::wstring keys[] = {L"Software\\ZerdaIME3\\" + name, L"Software\\Wow6432Node\\ZerdaIME3\\" + name};
+    for (const std::wstring& key : keys) {
+        HKEY k;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &k, nullptr));
+        RegCloseKey(k);
+    }
     std::wstring install = scratch / L"inst\\";
     CreateDirectoryW(install.c_str(), nullptr);
     std::wstring archive = scratch / L"makedata.zip";
-    const std::string content("PK\x03\x04 archive bytes", 20);
+    // More than one block of the digest, and not a whole number of them.
+    std::string content("PK\x03\x04 archive bytes", 20);
+    for (int i = 0; i < 3000; ++i) content += static_cast<char>(i * 7);
     ASSERT_TRUE(WriteFileText(archive, content));
     BoundedCopy(g_setup.installFolder, MAX_PATH, install.c_str());
     BoundedCopy(g_setup.archivePath, MAX_PATH, archive.c_str());
@@ -150,6 +163,12 @@ TEST(BackUpInstallation, CopiesTheArchiveAndRemovesTheWorkCopy)
     ASSERT_TRUE(ReadFileBytes(install + L"_backup_.dat", &copied));
     EXPECT_EQ(content, copied);
     EXPECT_FALSE(FileExists(archive));
+    const std::wstring expected = Sha256Text(content);
+    ASSERT_EQ(64u, expected.size());
+    for (const std::wstring& key : keys) {
+        EXPECT_EQ(expected, RegString(HKEY_LOCAL_MACHINE, key, L"BackupSHA256")) << key.c_str();
+        DeleteRegistryKey(HKEY_LOCAL_MACHINE, key);
+    }
 }
 
 TEST(BackUpInstallation, FailsWhenTheCopyIsGivenUp)

@@ -305,3 +305,25 @@ std::vector<std::wstring> FilesMovedAside(const std::wstring& path)
     FindClose(listing);
     return found;
 }
+
+std::string WritableByOthers(const std::wstring& path)
+{
+    const DWORD write = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                        GENERIC_ALL;
+    std::string found;
+    for (const AceInfo& e : ReadFileDacl(path))
+        if (e.type == ACCESS_ALLOWED_ACE_TYPE && (e.mask & write) &&
+            (e.sid == kEveryoneSid || e.sid == kUsersSid || e.sid == kAppPackagesSid))
+            found += std::string(e.sid.begin(), e.sid.end()) + " may write; ";
+    return found;
+}
+
+bool OpenToEveryone(const std::wstring& path)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &sd, nullptr))
+        return false;
+    bool set = SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd) != FALSE;
+    LocalFree(sd);
+    return set && !WritableByOthers(path).empty();
+}

@@ -29,6 +29,13 @@ SECURITY_DESCRIPTOR_CONTROL ControlOf(const void* descriptor);
 std::vector<AceInfo> ReadFileDacl(const std::wstring& path);
 std::string Describe(const std::vector<AceInfo>& acl);
 
+// What others than SYSTEM and the Administrators (Everyone, Users, app
+// containers) may change of a file or folder, one note each; empty when
+// nothing. Under Wine "Everyone" stands for the other users' mode bits.
+std::string WritableByOthers(const std::wstring& path);
+// As another user could leave a file or folder: everyone may change it.
+bool OpenToEveryone(const std::wstring& path);
+
 // Well-known SIDs.
 extern const wchar_t kEveryoneSid[];
 extern const wchar_t kAppPackagesSid[];

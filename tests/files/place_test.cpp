@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/bounded_string.h"
+#include "base/setup_context.h"
 #include "common/test_support.h"
 #include "files/access_grant.h"
 #include "files/in_use.h"
@@ -147,35 +149,44 @@ TEST(PlaceFile, PromptsAreOwnedByTheMainWindow)
     EXPECT_EQ(main.m_hWnd, prompts.Shown()[0].owner);
 }
 
-TEST(PlaceFile, PlacedFilesOpenToEveryoneButProgramsOnlyForReadAndExecute)
+// Only the data folder's files are everyone's to change; the rest, skins
+// and help included, is for reading and running.
+TEST(PlaceFile, PlacedFilesReadAndRunOnlyButTheDataFilesOpenToEveryone)
 {
     ScratchFolder dir;
     MemorySecurityStore store;
     ScriptedPrompts prompts;
-    std::wstring data = dir / L"skin.icc", driver = dir / L"drv.ime", program = dir / L"tool.exe";
-    ASSERT_TRUE(WriteFileText(dir / L"src.icc", "skin"));
-    EXPECT_EQ(1, Place(dir / L"src.icc", data));
+    const std::wstring dataFolder = dir / L"data\\";
+    CreateDirectoryW(dataFolder.c_str(), nullptr);
+    CreateDirectoryW((dir / L"data other").c_str(), nullptr);
+    std::memset(&g_setup, 0, sizeof g_setup);
+    BoundedCopy(g_setup.dataFolder, kPathChars, dataFolder.c_str());
+    std::wstring dataFile = dataFolder + L"Main.dmg", skin = dir / L"skin.icc", help = dir / L"main.chm",
+                 nearMiss = dir / L"data other\\main.dmg", driver = dir / L"drv.ime", program = dir / L"tool.exe";
+    ASSERT_TRUE(WriteFileText(dir / L"src.dat", "data"));
+    for (const std::wstring& file : {dataFile, skin, help, nearMiss}) EXPECT_EQ(1, Place(dir / L"src.dat", file));
     EXPECT_EQ(1, Place(FixturePath(L"drv.ime"), driver));
     EXPECT_EQ(1, Place(FixturePath(L"holder.exe"), program));
 
     auto granted = [&](const std::wstring& file) {
-        std::vector<AceInfo> acl = DaclEntries(store.Get(file).data());
+        std::vector<AceInfo> acl = DaclEntries(store.Get(Lower(file)).data());
         std::vector<AceInfo> ours;
         for (const AceInfo& e : acl)
             if (e.sid == kAppPackagesSid || e.sid == kEveryoneSid) ours.push_back(e);
         return ours;
     };
-    std::vector<AceInfo> d = granted(data);
+    std::vector<AceInfo> d = granted(dataFile);
     ASSERT_EQ(2u, d.size()) << Describe(d);
     EXPECT_EQ(kAppPackagesSid, d[0].sid);
     EXPECT_EQ(kEveryoneSid, d[1].sid);
-    EXPECT_EQ(static_cast<DWORD>(GENERIC_ALL), d[1].mask);
-    for (const std::wstring& file : {driver, program}) {
+    for (const AceInfo& e : d) EXPECT_EQ(static_cast<DWORD>(GENERIC_ALL), e.mask);
+    for (const std::wstring& file : {skin, help, nearMiss, driver, program}) {
         std::vector<AceInfo> g = granted(file);
         ASSERT_EQ(2u, g.size()) << Describe(g);
         for (const AceInfo& e : g) EXPECT_EQ(static_cast<DWORD>(GENERIC_READ | GENERIC_EXECUTE), e.mask);
     }
     EXPECT_TRUE(prompts.Shown().empty());
+    std::memset(&g_setup, 0, sizeof g_setup);
 }
 
 TEST(PlaceFile, FailedCopyOfAnOtherFileOffersRetryWithTheLongText)

@@ -11,3 +11,7 @@ printf 'display_name = A\nime_name =\0\0\0\0 B\ntext_service_guid = {00000000-00
   > "$out/config/zero_in_ime_name"
 printf 'display_name = A\nime_name =\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' \
   > "$out/config/empty_ime_name"
+# config: a description whose IME name is no plain file name built a
+# config.dsc that the setup refuses.
+printf 'display_name = A\nime_name = ..\\B\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' \
+  > "$out/config/climbing_ime_name"

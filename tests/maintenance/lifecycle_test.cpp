@@ -145,6 +145,8 @@ struct Product {
     std::wstring ProductKey32() const { return L"Software\\Wow6432Node\\ZerdaIME3\\" + guid; }
     std::wstring UninstallKey() const { return UninstallKeyPath(guid); }
     std::wstring TipKey() const { return L"Software\\Microsoft\\CTF\\TIP\\" + guid; }
+    std::wstring ClassKey() const { return L"Software\\Classes\\CLSID\\" + guid; }
+    std::wstring ClassKey32() const { return L"Software\\Classes\\Wow6432Node\\CLSID\\" + guid; }
 
     // Files of the installation: install folder, data folder and drivers.
     Tree Files() const
@@ -171,8 +173,8 @@ struct Product {
                 if (v.rfind(source, 0) == 0) v = source + L"*" + v.substr(v.find(L'\\', source.size()));
                 all.push_back(key + L": " + v);
             }
-        for (const std::wstring& key : {L"CLSID\\" + guid, L"Wow6432Node\\CLSID\\" + guid})
-            for (const std::wstring& v : RegValues(HKEY_CLASSES_ROOT, key + L"\\InProcServer32"))
+        for (const std::wstring& key : {ClassKey(), ClassKey32()})
+            for (const std::wstring& v : RegValues(HKEY_LOCAL_MACHINE, key + L"\\InProcServer32"))
                 all.push_back(key + L": " + v);
         all.push_back(L"layouts=" + std::to_wstring(ImeLayouts(imeName)));
         all.push_back(std::wstring(L"tip=") + (RegKeyExists(HKEY_LOCAL_MACHINE, TipKey()) ? L"1" : L"0"));
@@ -206,8 +208,8 @@ struct Product {
         if (RegKeyExists(HKEY_LOCAL_MACHINE, ProductKey())) left.push_back(L"product key");
         if (RegKeyExists(HKEY_LOCAL_MACHINE, ProductKey32())) left.push_back(L"product key (32-bit view)");
         if (RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKey())) left.push_back(L"uninstall entry");
-        if (RegKeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + guid)) left.push_back(L"class key");
-        if (RegKeyExists(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID\\" + guid)) left.push_back(L"class key (32-bit)");
+        if (RegKeyExists(HKEY_LOCAL_MACHINE, ClassKey())) left.push_back(L"class key");
+        if (RegKeyExists(HKEY_LOCAL_MACHINE, ClassKey32())) left.push_back(L"class key (32-bit)");
         if (ImeLayouts(imeName) > 0) left.push_back(L"keyboard layout");
         if (RegKeyExists(HKEY_LOCAL_MACHINE, TipKey())) left.push_back(L"text-service profile");
         return left;
@@ -516,6 +518,20 @@ TEST_F(LifeCycle, BadInputLeavesTheInstallationAlone)
               std::wstring::npos);
     ASSERT_TRUE(CopyFileW(keptBackup.c_str(), backup.c_str(), FALSE));
     unchanged("uninstall with a damaged backup");
+
+    // The backup replaced by another product's valid payload: nothing of it
+    // is unpacked, placed or run.
+    std::string other;
+    ASSERT_TRUE(ReadFileBytes(second.setup, &other));
+    size_t offset = robot_test::PayloadOffset(other);
+    ASSERT_GT(offset, 0u);
+    ASSERT_TRUE(WriteFileBytes(backup, other.data() + offset, other.size() - offset));
+    run = RepairFromShortcut(demo, L"_other_backup");
+    EXPECT_NE(run.output.find(std::wstring(L"message: ") + cycle_text::kRepairCaption + environment),
+              std::wstring::npos);
+    ASSERT_TRUE(CopyFileW(keptBackup.c_str(), backup.c_str(), FALSE));
+    EXPECT_FALSE(DirExists(second.DataFolder()));
+    unchanged("repair with another product's backup");
 
     // The product key lost "InstallLocation".
     HKEY key;

@@ -52,11 +52,11 @@ void WriteProductValues(const FakeProduct& p, const std::wstring& path, bool wit
 
 void WriteClassKey(const std::wstring& path, const std::wstring& server)
 {
-    HKEY key = CreateKey(HKEY_CLASSES_ROOT, path);
+    HKEY key = CreateKey(HKEY_LOCAL_MACHINE, path);
     if (!key) return;
     SetString(key, nullptr, L"zerdaTSF");
     RegCloseKey(key);
-    key = CreateKey(HKEY_CLASSES_ROOT, path + L"\\InProcServer32");
+    key = CreateKey(HKEY_LOCAL_MACHINE, path + L"\\InProcServer32");
     if (!key) return;
     SetString(key, nullptr, server);
     SetString(key, L"ThreadingModel", L"Apartment");
@@ -122,8 +122,8 @@ void FakeProduct::Install(bool withInstallLocation)
         SetString(entry, L"InstallLocation", installFolder);
         RegCloseKey(entry);
     }
-    WriteClassKey(L"CLSID\\" + guid, SystemDriver());
-    WriteClassKey(L"Wow6432Node\\CLSID\\" + guid, Wow64Driver());
+    WriteClassKey(L"Software\\Classes\\CLSID\\" + guid, SystemDriver());
+    WriteClassKey(L"Software\\Classes\\Wow6432Node\\CLSID\\" + guid, Wow64Driver());
 }
 
 void FakeProduct::Erase()
@@ -136,8 +136,8 @@ void FakeProduct::Erase()
     DeleteKey(HKEY_LOCAL_MACHINE, ProductKey());
     DeleteKey(HKEY_LOCAL_MACHINE, ProductKey32());
     DeleteKey(HKEY_LOCAL_MACHINE, UninstallKey());
-    DeleteKey(HKEY_CLASSES_ROOT, L"CLSID\\" + guid);
-    DeleteKey(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID\\" + guid);
+    DeleteKey(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\" + guid);
+    DeleteKey(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Wow6432Node\\CLSID\\" + guid);
 }
 
 namespace {
@@ -157,8 +157,9 @@ std::vector<Trace> Traces(const FakeProduct& p)
         {L"key HKLM\\" + p.ProductKey(), RegKeyExists(HKEY_LOCAL_MACHINE, p.ProductKey())},
         {L"key HKLM\\" + p.ProductKey32(), RegKeyExists(HKEY_LOCAL_MACHINE, p.ProductKey32())},
         {L"key HKLM\\" + p.UninstallKey(), RegKeyExists(HKEY_LOCAL_MACHINE, p.UninstallKey())},
-        {L"key HKCR\\CLSID\\" + p.guid, RegKeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + p.guid)},
-        {L"key HKCR\\Wow6432Node\\CLSID\\" + p.guid, RegKeyExists(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID\\" + p.guid)},
+        {L"key HKLM\\Software\\Classes\\CLSID\\" + p.guid, RegKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\" + p.guid)},
+        {L"key HKLM\\Software\\Classes\\Wow6432Node\\CLSID\\" + p.guid,
+         RegKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Wow6432Node\\CLSID\\" + p.guid)},
     };
 }
 }  // namespace

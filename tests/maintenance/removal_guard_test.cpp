@@ -8,6 +8,7 @@
 #include "common/test_support.h"
 #include "maint_fixture.h"
 #include "engine/removal_guard.h"
+#include "files/folder_guard.h"
 
 namespace {
 std::wstring ShellDir(int csidl)
@@ -48,6 +49,9 @@ TEST(RemovalGuard, RefusesRootsSystemAndUserFolders)
         ShellDir(CSIDL_WINDOWS) + L"\\",
         ShellDir(CSIDL_SYSTEM) + L"\\",
         ShellDir(CSIDL_SYSTEMX86),
+        // Below the Windows folder as much as the folder itself.
+        ShellDir(CSIDL_SYSTEM) + L"\\drivers\\",
+        ShellDir(CSIDL_WINDOWS) + L"\\ZtNotThere\\",
         ShellDir(CSIDL_PROGRAM_FILES) + L"\\",
         ShellDir(CSIDL_PROGRAM_FILESX86) + L"\\",
         ShellDir(CSIDL_COMMON_APPDATA) + L"\\",
@@ -63,28 +67,85 @@ TEST(RemovalGuard, RefusesRootsSystemAndUserFolders)
         ShellDir(CSIDL_WINDOWS) + L"\\system32\\..\\",
         FamilyFolder() + L"\\",
     };
-    for (const std::wstring& path : refused) EXPECT_FALSE(IsFolderSafeToRemove(path.c_str())) << Narrow(path);
+    for (const std::wstring& path : refused) {
+        EXPECT_FALSE(IsProductFolderToRemove(path.c_str(), path.c_str())) << Narrow(path);
+        EXPECT_FALSE(IsUsableInstallFolder(path.c_str())) << Narrow(path);
+    }
 
     // Differently spelt forms of a guarded folder are the same folder.
     std::wstring shortProgramFiles = ShortForm(ShellDir(CSIDL_PROGRAM_FILES));
-    if (!shortProgramFiles.empty()) EXPECT_FALSE(IsFolderSafeToRemove(shortProgramFiles.c_str()));
+    if (!shortProgramFiles.empty()) {
+        EXPECT_TRUE(IsGuardedFolder(shortProgramFiles.c_str()));
+    }
     std::wstring upper = ShellDir(CSIDL_WINDOWS);
     for (wchar_t& c : upper) c = static_cast<wchar_t>(towupper(c));
-    EXPECT_FALSE(IsFolderSafeToRemove(upper.c_str()));
+    EXPECT_TRUE(IsGuardedFolder(upper.c_str()));
 }
 
-TEST(RemovalGuard, AllowsAProductsOwnFolders)
+TEST(RemovalGuard, OnlyTheRecordedInstallFolderAndTheFamilysDataFolders)
 {
     ScratchFolder scratch(L"guard");
-    std::wstring allowed[] = {
-        ShellDir(CSIDL_PROGRAM_FILES) + L"\\ZerdaIME3 Test\\",
-        FamilyFolder() + L"\\ztguard\\",
-        scratch.Path() + L"\\",
-        scratch.Path(),
-        L"C:\\ZtProduct\\",
-        ShellDir(CSIDL_COMMON_PROGRAMS) + L"\\Some Product\\",
+    const std::wstring programFiles = ShellDir(CSIDL_PROGRAM_FILES);
+    // The recorded install folder, however it is spelt.
+    struct Case {
+        std::wstring path, recorded;
+        bool removable;
+    } cases[] = {
+        {programFiles + L"\\ZerdaIME3 Test\\", programFiles + L"\\ZerdaIME3 Test", true},
+        {scratch.Path() + L"\\", scratch.Path(), true},
+        {scratch.Path(), ShortForm(scratch.Path()), true},
+        {L"C:\\ZtProduct\\", L"c:\\ztproduct\\", true},
+        {L"C:\\ZtProduct\\", L"", false},
+        {L"C:\\ZtProduct\\", L"C:\\ZtOther\\", false},
+        {L"C:\\ZtProduct\\Sub\\", L"C:\\ZtProduct\\", false},
+        // "Program Files Extra" only shares a prefix with a guarded folder.
+        {programFiles + L" Extra\\", programFiles + L" Extra\\", true},
+        // A data folder: strictly below the family's folder, never the family's folder itself.
+        {FamilyFolder() + L"\\ztguard\\", L"", true},
+        {FamilyFolder() + L"\\ztguard\\deeper", L"", true},
+        {FamilyFolder(), FamilyFolder(), false},
+        {CommonAppData() + L"\\ZerdaIME3 Other\\", L"", false},
     };
-    for (const std::wstring& path : allowed) EXPECT_TRUE(IsFolderSafeToRemove(path.c_str())) << Narrow(path);
-    // "Program Files Extra" only shares a prefix with a guarded folder.
-    EXPECT_TRUE(IsFolderSafeToRemove((ShellDir(CSIDL_PROGRAM_FILES) + L" Extra\\").c_str()));
+    for (const Case& c : cases)
+        EXPECT_EQ(c.removable, IsProductFolderToRemove(c.path.c_str(), c.recorded.c_str()))
+            << Narrow(c.path) << " recorded " << Narrow(c.recorded);
+
+    // The Start-menu group: one folder directly below Programs.
+    const std::wstring programs = CommonPrograms();
+    EXPECT_TRUE(IsShortcutGroupToRemove((programs + L"\\Some Product\\").c_str(), programs.c_str()));
+    for (const std::wstring& group : {programs + L"\\", programs + L"\\..\\", programs + L"\\A\\B\\", programs + L"\\.\\"})
+        EXPECT_FALSE(IsShortcutGroupToRemove(group.c_str(), programs.c_str())) << Narrow(group);
+}
+
+// A folder that is, or lies below, a link is neither removed nor installed
+// into: the link would send the work to a folder someone else chose.
+TEST(RemovalGuard, RefusesFoldersReachedThroughALink)
+{
+    ScratchFolder scratch(L"guardlink");
+    const std::wstring target = scratch / L"elsewhere";
+    ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((target + L"\\sub").c_str(), nullptr));
+    const std::wstring link = scratch / L"link";
+    if (!MakeFolderLink(link, target)) {
+        GTEST_SKIP() << "no folder link can be made here";
+    }
+    const std::wstring familyLink = FamilyFolder() + L"\\ztguardlink" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(FamilyFolder().c_str(), nullptr);
+    ASSERT_TRUE(MakeFolderLink(familyLink, target));
+
+    EXPECT_FALSE(IsOrLiesBelowLink(target.c_str()));
+    for (const std::wstring& path : {link, link + L"\\", link + L"\\sub\\", link + L"\\not there\\"}) {
+        EXPECT_TRUE(IsOrLiesBelowLink(path.c_str())) << Narrow(path);
+        EXPECT_FALSE(IsProductFolderToRemove(path.c_str(), path.c_str())) << Narrow(path);
+        EXPECT_FALSE(IsUsableInstallFolder(path.c_str())) << Narrow(path);
+    }
+    // Recorded as the link's target, the link still names another folder.
+    EXPECT_FALSE(IsProductFolderToRemove(link.c_str(), target.c_str()));
+    EXPECT_TRUE(IsProductFolderToRemove(target.c_str(), target.c_str()));
+    EXPECT_FALSE(IsProductFolderToRemove(familyLink.c_str(), nullptr));
+    EXPECT_FALSE(IsProductFolderToRemove((familyLink + L"\\sub").c_str(), nullptr));
+
+    EXPECT_TRUE(RemoveFolderLink(familyLink));
+    EXPECT_TRUE(RemoveFolderLink(link));
+    EXPECT_TRUE(DirExists(target + L"\\sub"));
 }

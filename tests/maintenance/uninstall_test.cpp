@@ -119,7 +119,7 @@ TEST(UninstallDialog, RemovesTheWholeProductAndTheFamilyWhenItWasTheLast)
     EXPECT_TRUE(FileExists(bystander.Wow64Driver()));
     EXPECT_TRUE(DirExists(bystander.groupFolder));
     EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, bystander.UninstallKey()));
-    EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + bystander.guid));
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\" + bystander.guid));
 
     std::string record;
     ReadFileBytes(recorder.Path(), &record);

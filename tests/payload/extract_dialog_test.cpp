@@ -11,6 +11,7 @@
 
 #include "base/setup_context.h"
 #include "common/test_support.h"
+#include "formats/config_layout.h"
 #include "payload/extract_dialog.h"
 #include "payload/own_image.h"
 #include "resources/resource.h"
@@ -48,6 +49,13 @@ protected:
     ScratchFolder dir_{L"xdlg"};
     std::wstring work_;
 };
+
+std::string Narrow(const std::wstring& w)
+{
+    std::string s;
+    for (wchar_t c : w) s += static_cast<char>(c < 128 ? c : '?');
+    return s;
+}
 
 std::wstring FontsFolder()
 {
@@ -221,4 +229,99 @@ TEST_F(ExtractDialog, KeepsAnsweringWhileItUnpacks)
     EXPECT_GT(linesSeen, 10u) << "the entries' lines show while the dialog serves its messages";
     EXPECT_LT(longestDispatch, 500u);
     EXPECT_TRUE(FileExists(Payload() + L"\\part149.txt"));
+// The IME name names the drivers in the system folders and the data folder
+// an uninstall removes: a payload whose name is no plain file name is
+// refused before anything of it is used.
+TEST_F(ExtractDialog, ImeNameThatIsNoPlainFileNameIsRefused)
+{
+    std::string config;
+    ASSERT_TRUE(ReadFileBytes(BuildDir() + L"\\demo\\payload\\$dataFiles$\\config.dsc", &config));
+    formats::config::Record product = formats::config::FindRecord(
+        formats::ByteSpan{reinterpret_cast<const uint8_t*>(config.data()), config.size()},
+        formats::config::kProductRecordName);
+    ASSERT_TRUE(product.found);
+    const std::wstring setup = dir_ / L"setup.exe";
+    for (const wchar_t* name : {L"..\\Windows", L"a/b", L"tail.", L" lead", L"LPT1", L"ok:stream", L"Varek..IME"}) {
+        std::string changed = config;
+        char* slot = &changed[product.offset + product_field::kImeName];
+        std::memset(slot, 0, 2 * kImeNameChars);
+        std::memcpy(slot, name, 2 * wcslen(name));
+        ASSERT_TRUE(BuildZip(dir_ / L"p.zip", {{"$dataFiles$\\config.dsc", changed}}));
+        ASSERT_TRUE(BuildSetup(BuildDir() + L"\\installer.exe", dir_ / L"p.zip", setup));
+        EXPECT_EQ(IDCANCEL, Run(setup, 'i')) << Narrow(name);
+    }
+}
+
+namespace {
+bool g_heldCopyChanged = false;
+// Called while the entries are written: the copy being unpacked must stay as it was checked.
+void TryToChangeTheArchive(const wchar_t*, int32_t, int32_t)
+{
+    HANDLE file = CreateFileW(g_setup.archivePath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        g_heldCopyChanged = true;
+        CloseHandle(file);
+    }
+    std::wstring aside = std::wstring(g_setup.archivePath) + L".aside";
+    if (MoveFileW(g_setup.archivePath, aside.c_str())) {
+        g_heldCopyChanged = true;
+        MoveFileW(aside.c_str(), g_setup.archivePath);
+    }
+}
+}  // namespace
+
+// Repair and uninstall unpack the install folder's backup only when its
+// SHA-256 is the one the installation recorded; what is unpacked is the copy
+// that was checked, held so that nobody changes or swaps it meanwhile.
+TEST_F(ExtractDialog, RelaunchedRunUnpacksOnlyTheBackupWhoseDigestWasRecorded)
+{
+    std::string config;
+    ASSERT_TRUE(ReadFileBytes(BuildDir() + L"\\demo\\payload\\$dataFiles$\\config.dsc", &config));
+    const std::wstring backup = dir_ / L"_backup_.dat", other = dir_ / L"other.dat";
+    ASSERT_TRUE(BuildZip(backup, {{"$dataFiles$\\config.dsc", config}, {"kept.txt", "kept"}}));
+    ASSERT_TRUE(BuildZip(other, {{"$dataFiles$\\config.dsc", config}, {"planted.txt", "planted"}}));
+    std::string backupBytes, otherBytes;
+    ASSERT_TRUE(ReadFileBytes(backup, &backupBytes) && ReadFileBytes(other, &otherBytes));
+
+    const std::wstring name = NewGuidText();
+    const std::wstring key = L"Software\\ZerdaIME3\\" + name;
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr));
+    auto record = [&](const std::wstring& digest) {
+        RegSetValueExW(k, L"BackupSHA256", 0, REG_SZ, reinterpret_cast<const BYTE*>(digest.c_str()),
+                       static_cast<DWORD>((digest.size() + 1) * sizeof(wchar_t)));
+    };
+    auto unpack = [&](const std::wstring& archive) {
+        DeleteTree(Payload());
+        std::memset(&g_setup, 0, sizeof g_setup);
+        wcscpy(g_setup.workFolder, work_.c_str());
+        wcscpy(g_setup.name, name.c_str());
+        wcscpy(g_setup.archivePath, archive.c_str());
+        g_setup.relaunched = 'y';
+        g_setup.modeCode = 'r';
+        g_heldCopyChanged = false;
+        return ExtractPayload(g_setup, &TryToChangeTheArchive, nullptr);
+    };
+
+    // An installation from before kept no digest: nothing is unpacked.
+    EXPECT_FALSE(unpack(backup));
+    EXPECT_FALSE(DirExists(Payload()));
+
+    // Another archive than the one the installation kept.
+    record(Sha256Text(backupBytes));
+    EXPECT_FALSE(unpack(other));
+    EXPECT_FALSE(DirExists(Payload()));
+    EXPECT_EQ(other, std::wstring(g_setup.archivePath));
+
+    // The kept archive: unpacked from the checked copy, which nobody could change meanwhile.
+    EXPECT_TRUE(unpack(backup));
+    EXPECT_TRUE(FileExists(Payload() + L"\\kept.txt"));
+    EXPECT_EQ(work_ + L"\\makedata.zip", std::wstring(g_setup.archivePath));
+    EXPECT_FALSE(g_heldCopyChanged);
+    EXPECT_TRUE(backupBytes == [&] { std::string b; ReadFileBytes(g_setup.archivePath, &b); return b; }());
+
+    RegCloseKey(k);
+    DeleteRegistryKey(HKEY_LOCAL_MACHINE, key);
 }

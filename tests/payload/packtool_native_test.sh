@@ -90,6 +90,9 @@ expect_error "$work/x.dsc" "$tool" config "$work/bad7.txt" "$work/x.dsc"
 printf 'display_name = A\nime_name = \0B\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/bad8.txt"
 expect_error "$work/x.dsc" "$tool" config "$work/bad8.txt" "$work/x.dsc"
 grep -q 'zero character' "$work/stderr" || fail "zero in a text: $(cat "$work/stderr")"
+printf 'display_name = A\nime_name = ..\\x\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/bad9.txt"
+expect_error "$work/x.dsc" "$tool" config "$work/bad9.txt" "$work/x.dsc"
+grep -q 'ime_name: the IME name' "$work/stderr" || fail "climbing IME name: $(cat "$work/stderr")"
 # A failed run keeps an existing output as it was.
 cp "$cfg" "$work/keep.dsc"
 "$tool" config "$work/bad1.txt" "$work/keep.dsc" 2>/dev/null && fail "bad description accepted"
@@ -193,6 +196,14 @@ cp "$work/c.dsc" "$pl/\$dataFiles\$/config.dsc"
 dd if=/dev/zero of="$pl/\$dataFiles\$/config.dsc" bs=1 seek=$((soft + 296)) count=2 conv=notrunc 2>/dev/null
 expect_refusal "empty IME name" 'config.dsc' "$pl"
 cp "$work/c.dsc" "$pl/\$dataFiles\$/config.dsc"
+# The IME name names the drivers and the data folder: a plain file name only.
+for bad in '..\Windows\System32\x' 'a/b' 'tail.' ' lead' 'CON' 'a:b' 'a..b'; do
+  printf '%s\0' "$bad" | iconv -f UTF-8 -t UTF-16LE |
+    dd of="$pl/\$dataFiles\$/config.dsc" bs=1 seek=$((soft + 296)) conv=notrunc 2>/dev/null
+  expect_refusal "IME name $bad" 'config.dsc' "$pl"
+  grep -q 'IME name' "$work/stderr" || fail "IME name $bad: $(cat "$work/stderr")"
+  cp "$work/c.dsc" "$pl/\$dataFiles\$/config.dsc"
+done
 "$tool" inspect "$work/c.dsc" | grep -q '^setup: loads it' || fail "inspect does not say the setup loads the config"
 # Names the setup would not write: climbing through ".. ", a stream colon,
 # characters and device names Windows refuses.

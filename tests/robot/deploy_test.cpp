@@ -14,6 +14,9 @@
 #include <set>
 #include <thread>
 
+#include "files/files_test_helpers.h"
+#include "payload/zip_builder.h"
+
 using namespace robot_test;
 
 namespace {
@@ -308,6 +311,8 @@ void RunDeployment(Deploy& t)
     EXPECT_EQ(87, t.Run(t.Setup() + L" /quiet /bogus"));
     EXPECT_EQ(87, t.Run(t.Setup() + L" /QUIET /dir=relative\\folder"));
     EXPECT_EQ(87, t.Run(t.Setup() + L" /passive /dir=C:\\"));
+    // Below a guarded folder is as much the system's as the folder itself.
+    EXPECT_EQ(87, t.Run(t.Setup() + L" /quiet \"/dir=" + SystemFolder(false) + L"drivers\\Zerda\""));
     EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
 
@@ -376,6 +381,20 @@ void RunDeployment(Deploy& t)
         CloseHandle(squatted);
     }
 
+    // The install folder exists already, made by someone else and open to
+    // everyone, with newer programs of theirs under the product's names and a
+    // second name of an outside file where a placement writes first.
+    const std::wstring planted = BuildDir() + L"\\tests\\robot\\planted_newer.exe";
+    const wchar_t* const programs[] = {L"config.exe", L"installer.exe", L"tools\\VarekInputTool.exe"};
+    ASSERT_TRUE(CreateDirectoryW(t.quietFolder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((t.quietFolder + L"tools").c_str(), nullptr));
+    for (const wchar_t* name : programs) ASSERT_TRUE(CopyFileW(planted.c_str(), (t.quietFolder + name).c_str(), FALSE));
+    const std::wstring victim = L"C:\\ZerdaRobot\\victim.dll";
+    ASSERT_TRUE(WriteFileText(victim, "somebody else's file"));
+    ASSERT_TRUE(CreateHardLinkW((t.quietFolder + L"main.chm.zerda-part").c_str(), victim.c_str(), nullptr));
+    ASSERT_TRUE(OpenToEveryone(t.quietFolder) && OpenToEveryone(t.quietFolder + L"tools"));
+
+
     // Two quiet installs a moment apart: the first works, the second ends with
     // 1618. A mutex of the guard's old name, which anyone could make, holds
     // neither back.
@@ -417,6 +436,29 @@ void RunDeployment(Deploy& t)
                                 L"Exit code: 0"})
         EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
 
+    // The planted programs gave way to the payload's and none of them ran;
+    // the second name led nowhere.
+    const std::wstring payload = BuildDir() + L"\\demo\\payload\\";
+    EXPECT_TRUE(Bytes(payload + L"config.exe") == Bytes(t.quietFolder + L"config.exe"));
+    EXPECT_TRUE(Bytes(payload + L"tools\\VarekInputTool.exe") == Bytes(t.quietFolder + L"tools\\varekinputtool.exe"));
+    EXPECT_FALSE(Bytes(planted) == Bytes(t.quietFolder + L"installer.exe"));
+    for (const wchar_t* name : programs) EXPECT_FALSE(FileExists(t.quietFolder + name + L".ran")) << Narrow(name);
+    EXPECT_EQ("somebody else's file", Bytes(victim));
+    EXPECT_NE(std::wstring::npos, log.find(L"Taken over (owned by or open to others): C:\\ZerdaRobot\\Deploy Quiet"))
+        << Narrow(log);
+    // Read and run only, for everyone but SYSTEM and the Administrators,
+    // the folder and all it holds; the data files as the input method needs them.
+    for (const wchar_t* name : {L"", L"tools", L"_backup_.dat", L"main.chm", L"installer.exe", L"config.exe",
+                                L"license.html", L"colourful", L"colourful\\default.icc"})
+        EXPECT_EQ("", WritableByOthers(t.quietFolder + name)) << Narrow(name);
+    EXPECT_EQ("", WritableByOthers(t.dataFolder));
+    EXPECT_NE("", WritableByOthers(t.dataFolder + L"main.dmg"));
+    // The backup's digest, as the system computes it, in both views of the product key.
+    const std::wstring digest = Sha256Text(Bytes(t.quietFolder + L"_backup_.dat"));
+    ASSERT_EQ(64u, digest.size());
+    for (const wchar_t* root : {L"Software\\ZerdaIME3\\", L"Software\\Wow6432Node\\ZerdaIME3\\"})
+        EXPECT_EQ(digest, RegString(HKEY_LOCAL_MACHINE, root + t.guid, L"BackupSHA256")) << Narrow(root);
+
     // A program holds the placed driver: the install replaces it without
     // ending the program, and the old file goes at the next restart.
     const std::wstring driver = SystemFolder(false) + Lower(t.imeName) + L".ime";
@@ -452,6 +494,35 @@ void RunDeployment(Deploy& t)
         ASSERT_TRUE(SetRegString(HKEY_USERS, user + preload, L"9", L"00000409"));
     }
 
+    // The backup replaced by another valid payload, with a driver and a
+    // companion tool of its own: repair and uninstall refuse it before they
+    // unpack anything, and say why.
+    const std::wstring backup = t.quietFolder + L"_backup_.dat";
+    const std::string keptBackup = Bytes(backup);
+    const std::wstring plantedZip = TempFolder() + L"zt planted payload.zip";
+    ASSERT_TRUE(BuildZip(plantedZip, {{"$dataFiles$\\config.dsc", Bytes(payload + L"$dataFiles$\\config.dsc")},
+                                      {"zerdaIME.ime", "a planted driver"},
+                                      {"x86\\zerdaIME.ime", "a planted driver"},
+                                      {"tools\\VarekInputTool.exe", Bytes(BuildDir() + L"\\tests\\robot\\planted_program.exe")}}));
+    ASSERT_TRUE(CopyFileW(plantedZip.c_str(), backup.c_str(), FALSE));
+    DeleteFileW(t.callsLog.c_str());
+    const std::wstring installer = Quoted(t.quietFolder + L"installer.exe");
+    for (const wchar_t* mode : {L" /r", L" /u"}) {
+        const std::wstring refusedLog = TempFolder() + L"deploy planted backup.log";
+        DeleteFileW(refusedLog.c_str());
+        EXPECT_EQ(1603, t.Run(installer + L" /n " + t.guid + mode + L" /quiet \"/log=" + refusedLog + L"\""))
+            << Narrow(mode);
+        EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
+        log = ReadLog(refusedLog);
+        EXPECT_NE(std::wstring::npos, log.find(L"is not the one the installation kept")) << Narrow(log);
+        EXPECT_TRUE(placedDriver == Bytes(driver)) << "the planted driver was placed";
+        EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
+    }
+    EXPECT_FALSE(FileExists(t.quietFolder + L"tools\\varekinputtool.exe.ran"));
+    EXPECT_FALSE(FileExists(t.callsLog)) << "a companion tool ran";
+    ASSERT_TRUE(WriteFileBytes(backup, keptBackup.data(), keptBackup.size()));
+    DeleteFileW(plantedZip.c_str());
+
     // The uninstall entry's quiet command; its log goes to the temporary folder.
     t.UninstallQuietly(0);
     EXPECT_EQ(0, ImeLayouts(t.imeName));
@@ -461,6 +532,14 @@ void RunDeployment(Deploy& t)
         DeleteValue(HKEY_USERS, (user + preload).c_str(), L"9");
     }
     DeleteRegistryKey(HKEY_USERS, otherUser);
+
+    // The data folder exists already, made by someone else and open to
+    // everyone, with a file of theirs and a second name of an outside file.
+    CreateDirectoryW((robot_test::Folder(CSIDL_COMMON_APPDATA) + L"ZerdaIME3").c_str(), nullptr);
+    ASSERT_TRUE(CreateDirectoryW(t.dataFolder.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileText(t.dataFolder + L"config.dsc", "somebody else's configuration"));
+    ASSERT_TRUE(CreateHardLinkW((t.dataFolder + L"main.dmg.zerda-part").c_str(), victim.c_str(), nullptr));
+    ASSERT_TRUE(OpenToEveryone(t.dataFolder));
 
     // Passive: the progress view only, closing itself; a value with forward
     // slashes ending in "/u" is a folder, not the uninstall switch. A scanner
@@ -495,6 +574,9 @@ void RunDeployment(Deploy& t)
         EXPECT_EQ(std::wstring::npos, log.find(L"In use by")) << Narrow(log);
         EXPECT_EQ(std::wstring::npos, log.find(L"FAILED")) << Narrow(log);
         t.ExpectInstalledIn(passiveFolder);
+        EXPECT_EQ("somebody else's file", Bytes(victim));
+        EXPECT_EQ("", WritableByOthers(t.dataFolder));
+        EXPECT_EQ(Bytes(payload + L"$dataFiles$\\config.dsc").size(), Bytes(t.dataFolder + L"config.dsc").size());
 
         const std::wstring uninstallCommand = RegString(HKEY_LOCAL_MACHINE, t.UninstallKey(), L"UninstallString");
         EXPECT_EQ(0, t.Run(Quoted(passiveFolder + L"installer.exe") + L" /n " + t.guid + L" /r /passive"));

@@ -116,8 +116,8 @@ inline std::vector<std::wstring> MachineState(const Product& p)
     const std::wstring source = L"[entry]\\InstallSource=" + MachineTempFolder() + L"ZerdaIME3.";
     for (std::wstring& line : out)
         if (line.rfind(source, 0) == 0) line = source + L"*" + line.substr(line.find(L'\\', source.size()));
-    DumpKey(HKEY_CLASSES_ROOT, L"CLSID\\" + p.guid, L"[clsid]", out);
-    DumpKey(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID\\" + p.guid, L"[clsid32]", out);
+    DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\" + p.guid, L"[clsid]", out);
+    DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Wow6432Node\\CLSID\\" + p.guid, L"[clsid32]", out);
     DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\CTF\\TIP\\" + p.guid, L"[tip]", out);
     for (const std::wstring& layout : OurLayouts(Lower(p.imeName) + L".ime")) out.push_back(L"[layout] " + layout);
     return out;
@@ -147,9 +147,9 @@ inline std::string DanglingRegistrations(const Product& p)
 {
     std::string found;
     for (bool wow64 : {false, true}) {
-        std::wstring key = std::wstring(wow64 ? L"Wow6432Node\\" : L"") + L"CLSID\\" + p.guid + L"\\InProcServer32";
-        if (!RegKeyExists(HKEY_CLASSES_ROOT, key)) continue;
-        std::wstring server = RegString(HKEY_CLASSES_ROOT, key, nullptr);
+        std::wstring key = std::wstring(L"Software\\Classes\\") + (wow64 ? L"Wow6432Node\\" : L"") + L"CLSID\\" + p.guid + L"\\InProcServer32";
+        if (!RegKeyExists(HKEY_LOCAL_MACHINE, key)) continue;
+        std::wstring server = RegString(HKEY_LOCAL_MACHINE, key, nullptr);
         if (server.empty() || !FileExists(server)) found += "class key names a missing server: " + Narrow(server) + "\n";
     }
     for (const std::wstring& layout : OurLayouts(Lower(p.imeName) + L".ime")) {

@@ -1,0 +1,224 @@
+#include "files/folder_guard.h"
+
+#include <shlobj.h>
+
+#include <cwchar>
+
+#include "base/bounded_string.h"
+#include "base/shared_routines.h"
+
+namespace {
+
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+void TrimTrailingBackslashes(wchar_t* text)
+{
+    size_t n = wcslen(text);
+    while (n > 0 && text[n - 1] == L'\\') text[--n] = L'\0';
+}
+
+bool SameText(const wchar_t* a, const wchar_t* b, int length)
+{
+    return CompareStringOrdinal(a, length, b, length, TRUE) == CSTR_EQUAL;
+}
+
+// True when `candidate` is `guarded` or one of its ancestors.
+bool CoversFolder(const wchar_t* candidate, const wchar_t* guarded)
+{
+    size_t c = wcslen(candidate), g = wcslen(guarded);
+    if (c == 0 || g < c) return false;
+    if (!SameText(candidate, guarded, static_cast<int>(c))) return false;
+    return g == c || guarded[c] == L'\\';
+}
+
+bool IsVolumeRoot(const wchar_t* normalized)
+{
+    if (IsDriveLetter(normalized[0]) && normalized[1] == L':' && normalized[2] == L'\0') return true;
+    if (normalized[0] == L'\\' && normalized[1] == L'\\') {
+        // \\server or \\server\share
+        int separators = 0;
+        for (const wchar_t* p = normalized + 2; *p; ++p)
+            if (*p == L'\\') ++separators;
+        return separators <= 1;
+    }
+    return false;
+}
+
+// Length of the root part that is never a link: "C:" or "\\server\share".
+size_t RootLength(const wchar_t* normalized)
+{
+    if (normalized[0] != L'\\') return 2;
+    const wchar_t* p = normalized + 2;
+    int separators = 0;
+    for (; *p; ++p)
+        if (*p == L'\\' && ++separators == 2) break;
+    return static_cast<size_t>(p - normalized);
+}
+
+bool ParentOf(const wchar_t* normalized, wchar_t* parent /* MAX_PATH */)
+{
+    BoundedCopy(parent, MAX_PATH, normalized);
+    wchar_t* last = wcsrchr(parent, L'\\');
+    if (!last) return false;
+    *last = L'\0';
+    return parent[0] != L'\0';
+}
+
+bool ShellFolder(int csidl, wchar_t* out /* MAX_PATH */)
+{
+    wchar_t raw[MAX_PATH] = L"";
+    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, raw))) return false;
+    return NormalizeFolderPath(raw, out);
+}
+
+const int kGuardedFolders[] = {
+    CSIDL_SYSTEM,           CSIDL_SYSTEMX86,        CSIDL_PROGRAM_FILES,
+    CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86,
+    CSIDL_COMMON_APPDATA,   CSIDL_APPDATA,          CSIDL_LOCAL_APPDATA,
+    CSIDL_PROFILE,          CSIDL_COMMON_STARTMENU, CSIDL_STARTMENU,
+    CSIDL_COMMON_PROGRAMS,  CSIDL_PROGRAMS,         CSIDL_COMMON_STARTUP,
+    CSIDL_STARTUP,          CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY,
+    CSIDL_COMMON_DOCUMENTS, CSIDL_PERSONAL,         CSIDL_FONTS,
+};
+
+bool FinalPathOf(const wchar_t* existing, wchar_t* out /* MAX_PATH */)
+{
+    HANDLE folder = CreateFileW(existing, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    bool found = FinalPathOfHandle(folder, out);
+    CloseHandle(folder);
+    return found;
+}
+
+}  // namespace
+
+bool FinalPathOfHandle(HANDLE item, wchar_t* out)
+{
+    wchar_t final[MAX_PATH + 8];
+    DWORD n = GetFinalPathNameByHandleW(item, final, MAX_PATH + 8, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= MAX_PATH + 8) return false;
+    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0) BoundedFormat(out, MAX_PATH, L"\\\\%s", final + 8);
+    else if (wcsncmp(final, L"\\\\?\\", 4) == 0) BoundedCopy(out, MAX_PATH, final + 4);
+    else BoundedCopy(out, MAX_PATH, final);
+    TrimTrailingBackslashes(out);
+    return out[0] != L'\0';
+}
+
+bool NormalizeFolderPath(const wchar_t* path, wchar_t* out)
+{
+    out[0] = L'\0';
+    if (!path || !path[0]) return false;
+    bool drivePath = IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
+    bool networkPath = path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.';
+    if (!drivePath && !networkPath) return false;
+
+    wchar_t full[MAX_PATH];
+    DWORD n = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+    if (n == 0 || n >= MAX_PATH) return false;
+    // Short (8.3) spellings name the same folder as their long form.
+    wchar_t longForm[MAX_PATH];
+    n = GetLongPathNameW(full, longForm, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) BoundedCopy(full, MAX_PATH, longForm);
+    TrimTrailingBackslashes(full);
+    BoundedCopy(out, MAX_PATH, full);
+    return out[0] != L'\0';
+}
+
+bool ResolveFolderPath(const wchar_t* path, wchar_t* out)
+{
+    wchar_t text[MAX_PATH];
+    if (!NormalizeFolderPath(path, text)) return false;
+    // The deepest part that exists, resolved, and the rest as written.
+    size_t split = wcslen(text);
+    for (;;) {
+        wchar_t existing[MAX_PATH];
+        BoundedCopyN(existing, MAX_PATH, text, split);
+        if (split > 0 && existing[split - 1] == L':') BoundedAppend(existing, MAX_PATH, L"\\");
+        wchar_t resolved[MAX_PATH];
+        if (PathExists(existing) && FinalPathOf(existing, resolved)) {
+            return BoundedFormat(out, MAX_PATH, L"%s%s", resolved, text + split) < MAX_PATH - 1;
+        }
+        const wchar_t* last = nullptr;
+        for (const wchar_t* p = text; p < text + split; ++p)
+            if (*p == L'\\') last = p;
+        if (!last || static_cast<size_t>(last - text) < RootLength(text)) break;
+        split = static_cast<size_t>(last - text);
+    }
+    BoundedCopy(out, MAX_PATH, text);
+    return true;
+}
+
+bool IsSameFolder(const wchar_t* a, const wchar_t* b)
+{
+    wchar_t ra[MAX_PATH], rb[MAX_PATH];
+    return ResolveFolderPath(a, ra) && ResolveFolderPath(b, rb) && SameText(ra, rb, -1);
+}
+
+bool LiesStrictlyBelow(const wchar_t* inner, const wchar_t* outer)
+{
+    wchar_t ri[MAX_PATH], ro[MAX_PATH];
+    if (!ResolveFolderPath(inner, ri) || !ResolveFolderPath(outer, ro)) return false;
+    size_t o = wcslen(ro);
+    return wcslen(ri) > o + 1 && SameText(ri, ro, static_cast<int>(o)) && ri[o] == L'\\';
+}
+
+bool IsOrLiesBelowLink(const wchar_t* path)
+{
+    wchar_t text[MAX_PATH];
+    if (!NormalizeFolderPath(path, text)) return true;
+    // Each existing part on its own. (Its resolved path is no test: a
+    // substituted or mapped drive resolves to another name without a link.)
+    for (size_t i = RootLength(text) + 1; i <= wcslen(text); ++i) {
+        if (text[i] != L'\\' && text[i] != L'\0') continue;
+        wchar_t part[MAX_PATH];
+        BoundedCopyN(part, MAX_PATH, text, i);
+        DWORD attributes = GetFileAttributesW(part);
+        if (attributes == INVALID_FILE_ATTRIBUTES) break;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+    }
+    return false;
+}
+
+bool FamilyDataFolder(wchar_t* out)
+{
+    wchar_t family[MAX_PATH] = L"";
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, family))) return false;
+    ComposeDataFolder(family, L"");
+    return NormalizeFolderPath(family, out);
+}
+
+bool IsGuardedFolder(const wchar_t* path)
+{
+    wchar_t candidate[MAX_PATH];
+    if (!NormalizeFolderPath(path, candidate) || IsVolumeRoot(candidate)) return true;
+
+    wchar_t guarded[MAX_PATH];
+    // The Windows folder with everything in it (system32\drivers as much as system32).
+    if (ShellFolder(CSIDL_WINDOWS, guarded) &&
+        (CoversFolder(candidate, guarded) || CoversFolder(guarded, candidate)))
+        return true;
+    for (int csidl : kGuardedFolders) {
+        if (ShellFolder(csidl, guarded) && CoversFolder(candidate, guarded)) return true;
+    }
+
+    // The profiles root and every user's profile folder directly below it.
+    wchar_t profile[MAX_PATH], profilesRoot[MAX_PATH], parent[MAX_PATH];
+    if (ShellFolder(CSIDL_PROFILE, profile) && ParentOf(profile, profilesRoot)) {
+        if (CoversFolder(candidate, profilesRoot)) return true;
+        if (ParentOf(candidate, parent) && SameText(parent, profilesRoot, -1)) return true;
+    }
+
+    wchar_t temp[MAX_PATH];
+    DWORD n = GetTempPathW(MAX_PATH, temp);
+    if (n > 0 && n < MAX_PATH && NormalizeFolderPath(temp, guarded) && CoversFolder(candidate, guarded)) return true;
+
+    return FamilyDataFolder(guarded) && CoversFolder(candidate, guarded);
+}
+
+bool IsUsableInstallFolder(const wchar_t* path)
+{
+    wchar_t family[MAX_PATH];
+    if (IsGuardedFolder(path) || IsOrLiesBelowLink(path)) return false;
+    return !(FamilyDataFolder(family) && LiesStrictlyBelow(path, family));
+}
