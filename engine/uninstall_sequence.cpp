@@ -19,6 +19,7 @@
 #include "engine/removal_guard.h"
 #include "engine/tool_command.h"
 #include "files/held_file.h"
+#include "formats/config_layout.h"
 
 namespace {
 
@@ -35,13 +36,11 @@ ITfInputProcessorProfiles* CreateProfiles()
     return SUCCEEDED(hr) ? profiles : nullptr;
 }
 
-// A driver name is a bare file name; anything else would reach outside the
-// system folders.
-bool IsPlainFileName(const wchar_t* name)
+// A driver name is a plain file name, by the rule the payload's is held to;
+// anything else would reach outside the system folders.
+bool IsPlainFileName(const wchar_t (&name)[kImeNameChars])
 {
-    if (!name || !name[0]) return false;
-    if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) return false;
-    return wcspbrk(name, L"\\/:") == nullptr;
+    return !formats::config::ImeNameProblem(reinterpret_cast<const uint8_t*>(name), kImeNameChars);
 }
 
 void RemoveLanguageAndTextService(const wchar_t* imeName)
@@ -86,8 +85,8 @@ void RemoveProductFiles(const wchar_t* name)
 
     ClearVirtualizedCopies();
 
-    wchar_t imeName[40] = L"";
-    ReadImeNameValue(name, imeName, 40);
+    wchar_t imeName[kImeNameChars] = L"";
+    ReadImeNameValue(name, imeName, kImeNameChars);
     if (!IsPlainFileName(imeName)) return;
     wchar_t driver[MAX_PATH];
     if (GetWow64ImePath(imeName, driver)) RemoveFileOrSchedule(driver, 1);

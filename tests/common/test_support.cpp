@@ -305,53 +305,14 @@ std::vector<std::wstring> SetupWorkFolders()
     return folders;
 }
 
-namespace {
-
-// The prefix's Unix name of a Windows path; empty outside Wine.
-std::string UnixPath(const std::wstring& path)
+UnixLink::UnixLink(const std::wstring& link, const std::wstring& target)
+    : link_(link), made_(MakeFolderLink(link, target))
 {
-    using UnixName = char*(CDECL*)(const wchar_t*);
-    auto unixName = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* name = unixName ? unixName(path.c_str()) : nullptr;
-    std::string out = name ? name : "";
-    if (name) HeapFree(GetProcessHeap(), 0, name);
-    return out;
-}
-
-// Runs a Unix program: Wine starts one named by its Z: path.
-void RunUnix(const wchar_t* program, const std::string& arguments)
-{
-    std::wstring line = std::wstring(program) + L" " + std::wstring(arguments.begin(), arguments.end());
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(program, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
-    WaitForSingleObject(pi.hProcess, 10000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-}
-
-}  // namespace
-
-UnixLink::UnixLink(const std::wstring& link, const std::wstring& target) : link_(link)
-{
-    std::string from = UnixPath(link), to = UnixPath(target);
-    if (from.empty() || to.empty()) return;
-    RunUnix(L"Z:\\bin\\ln", "-s \"" + to + "\" \"" + from + "\"");
-    // The wait for a Unix program may end before it has.
-    for (int i = 0; i < 100 && !made_; ++i) {
-        made_ = GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
-        if (!made_) Sleep(50);
-    }
 }
 
 UnixLink::~UnixLink()
 {
-    std::string from = UnixPath(link_);
-    if (!made_ || from.empty()) return;
-    RunUnix(L"Z:\\bin\\rm", "-f \"" + from + "\"");
-    for (int i = 0; i < 100 && GetFileAttributesW(link_.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+    if (made_) RemoveFolderLink(link_);
 }
 
 std::vector<std::wstring> Listing(const std::wstring& folder, bool inListingOrder)

@@ -136,10 +136,7 @@ inline std::wstring Wow64Folder() { return SystemFolder(true); }
 std::wstring MachineTempFolder();
 std::vector<std::wstring> SetupWorkFolders();
 
-// A symbolic link at link (a Windows path) to target, made on the Unix side of
-// the prefix and removed again on destruction: Wine makes no junction or link
-// through the Windows API, and shows a Unix link to a folder as a reparse
-// point. (Removing it through Windows calls would act on the target.)
+// MakeFolderLink for the lifetime of the object.
 class UnixLink {
 public:
     UnixLink(const std::wstring& link, const std::wstring& target);

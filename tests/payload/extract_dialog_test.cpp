@@ -229,6 +229,8 @@ TEST_F(ExtractDialog, KeepsAnsweringWhileItUnpacks)
     EXPECT_GT(linesSeen, 10u) << "the entries' lines show while the dialog serves its messages";
     EXPECT_LT(longestDispatch, 500u);
     EXPECT_TRUE(FileExists(Payload() + L"\\part149.txt"));
+}
+
 // The IME name names the drivers in the system folders and the data folder
 // an uninstall removes: a payload whose name is no plain file name is
 // refused before anything of it is used.
