@@ -16,6 +16,7 @@
 #include "engine/registration.h"
 #include "engine/shortcuts.h"
 #include "engine/uninstall_entry.h"
+#include "engine/user_keyboard_lists.h"
 #include "platform/prompt.h"
 #include "platform/registry.h"
 #include "resources/resource.h"
@@ -200,6 +201,7 @@ bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const w
 
     ReportProgress(25, L"  2.ئىجرا بۇلۇش مۇھىتى ھازىرلاندى...");
     if (!RegisterInputMethod()) return Fail();
+    AddKeyboardToUserLists();
 
     ReportProgress(40, L"  3.يۇيۇش ئۇچۇرى قاچىلاندى...");
     WriteUninstallEntry(owner, organisation);

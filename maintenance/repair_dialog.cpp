@@ -14,6 +14,7 @@
 #include "engine/progress.h"
 #include "engine/registration.h"
 #include "engine/shortcuts.h"
+#include "engine/user_keyboard_lists.h"
 #include "files/in_use.h"
 #include "maintenance/header_band.h"
 #include "maintenance/maintenance_texts.h"
@@ -53,6 +54,7 @@ bool RunRepairSequence()
 
     ReportProgress(40, maint_text::kRepairStep3);
     if (!RegisterInputMethod()) return FailRepair();
+    AddKeyboardToUserLists();
 
     ReportProgress(70, maint_text::kRepairStep4);
     if (!CreateShortcuts()) return FailRepair();

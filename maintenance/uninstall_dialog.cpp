@@ -15,6 +15,7 @@
 #include "engine/progress.h"
 #include "engine/registration.h"
 #include "engine/registration_removal.h"
+#include "engine/user_keyboard_lists.h"
 #include "base/run_log.h"
 #include "files/held_file.h"
 #include "files/in_use.h"
@@ -226,6 +227,7 @@ bool RunUninstallSequence()
     RunToolUninstallCommand();
 
     ReportProgress(20, maint_text::kUninstallStep2);
+    RemoveKeyboardFromUserLists();
     RemoveLanguageAndTextService(imeName);
 
     ReportProgress(40, maint_text::kUninstallStep3);
