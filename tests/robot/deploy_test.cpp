@@ -3,9 +3,12 @@
 // the virtual display for the whole of each run.
 #include "robot_test_support.h"
 
+#include "common/keyboard_lists.h"
+
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -195,6 +198,12 @@ void RunDeployment(Deploy& t)
     ReleaseMutex(held);
     CloseHandle(held);
 
+    // Users' keyboard lists: no desktop shell, so every profile through its hive.
+    auto inputDll = std::make_unique<InputDllStandIn>();
+    auto profiles = std::make_unique<OtherProfiles>();
+    ASSERT_TRUE(inputDll->Placed());
+    const WORD langId = static_cast<WORD>(wcstoul(t.config[L"language_id"].c_str(), nullptr, 0));
+
     // Two quiet installs a moment apart: the first works, the second ends with 1618.
     const std::wstring quietLog = TempFolder() + L"deploy quiet.log";
     DeleteFileW(quietLog.c_str());
@@ -227,6 +236,11 @@ void RunDeployment(Deploy& t)
                                 L"Registry key written: HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
                                 L"Exit code: 0"})
         EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
+    ExpectOneChangePerProfile(inputDll->Calls(), false, KeyboardListEntry(t.guid, t.imeName, langId),
+                              L"InstallLayoutOrTipUserReg");
+    EXPECT_NE(std::wstring::npos, log.find(std::wstring(L"Profile skipped, its registry hive could not be loaded: ") +
+                                           OtherProfiles::DamagedHive()))
+        << Narrow(log);
 
     // A program holds the placed driver: the install replaces it without
     // ending the program, and the old file goes at the next restart.
@@ -260,13 +274,24 @@ void RunDeployment(Deploy& t)
     t.ExpectInstalledIn(t.quietFolder);
 
     // The uninstall entry's quiet command; its log goes to the temporary folder.
+    // (The install above registered again: the layout may have a new identifier.)
+    const std::wstring entry = KeyboardListEntry(t.guid, t.imeName, langId);
+    inputDll->ClearCalls();
     t.UninstallQuietly(0);
+    ExpectOneChangePerProfile(inputDll->Calls(), true, entry, L"InstallLayoutOrTipUserReg");
+    profiles.reset();
+    inputDll.reset();
 
     // Passive: the progress view only, closing itself; a value with forward
-    // slashes ending in "/u" is a folder, not the uninstall switch.
-    EXPECT_EQ(0, t.Run(t.Setup() + L" /passive /dir=C:/ZerdaRobot/fonts/u"));
+    // slashes ending in "/u" is a folder, not the uninstall switch. Without
+    // input.dll the keyboard lists stay as they are and the log says so.
+    const std::wstring passiveLog = TempFolder() + L"deploy passive.log";
+    DeleteFileW(passiveLog.c_str());
+    EXPECT_EQ(0, t.Run(t.Setup() + L" /passive /dir=C:/ZerdaRobot/fonts/u \"/log=" + passiveLog + L"\""));
     EXPECT_FALSE(t.windows.empty()) << "the passive run showed nothing";
     t.ExpectInstalledIn(L"C:\\ZerdaRobot\\fonts\\u\\");
+    log = ReadLog(passiveLog);
+    EXPECT_NE(std::wstring::npos, log.find(L"input.dll with InstallLayoutOrTip is missing")) << Narrow(log);
     t.UninstallQuietly(0);
 
     // An interactive wizard closed before installing: cancelled.
