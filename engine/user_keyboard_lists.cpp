@@ -103,7 +103,10 @@ bool ChangeAsUser(HANDLE token, const wchar_t* sid, const ListChange& change)
 {
     wchar_t installer[MAX_PATH];
     BoundedFormat(installer, MAX_PATH, L"%sinstaller.exe", g_setup.installFolder);
-    if (!g_setup.installFolder[0] || !PathExists(installer)) return false;
+    if (!g_setup.installFolder[0] || !PathExists(installer)) {
+        RunLog(L"No setup in the install folder to run as the user: %s", installer);
+        return false;
+    }
     for (bool remove : {true, false}) {
         const wchar_t* list = remove ? change.remove : change.add;
         wchar_t command[2 * MAX_PATH];
@@ -161,7 +164,7 @@ std::vector<HANDLE> DesktopUserTokens()
     std::vector<HANDLE> tokens = SessionUserTokens();
     if (!tokens.empty() || IsLocalSystemProcess()) return tokens;
     if (HANDLE shell = DuplicateShellToken()) tokens.push_back(shell);
-    else RunLog(L"No desktop shell to run the keyboard list step as its user (error %lu)", GetLastError());
+    else RunLog(L"The desktop shell's user could not be reached for the keyboard list step (error %lu)", GetLastError());
     return tokens;
 }
 

@@ -1,28 +1,12 @@
 #include "platform/user_hive.h"
 
+#include "platform/privileges.h"
+
 DWORD EnableHivePrivileges()
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return GetLastError();
-    struct {
-        DWORD count;
-        LUID_AND_ATTRIBUTES privileges[2];
-    } wanted{};
-    wanted.count = 2;
-    DWORD rc = ERROR_SUCCESS;
-    const wchar_t* const names[] = {SE_BACKUP_NAME, SE_RESTORE_NAME};
-    for (int i = 0; i < 2 && rc == ERROR_SUCCESS; ++i) {
-        if (!LookupPrivilegeValueW(nullptr, names[i], &wanted.privileges[i].Luid)) rc = GetLastError();
-        wanted.privileges[i].Attributes = SE_PRIVILEGE_ENABLED;
-    }
-    // Succeeds also when only some were enabled: the last error tells,
-    // ERROR_SUCCESS or ERROR_NOT_ALL_ASSIGNED.
-    if (rc == ERROR_SUCCESS) {
-        AdjustTokenPrivileges(token, FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&wanted), 0, nullptr, nullptr);
-        rc = GetLastError();
-    }
-    CloseHandle(token);
-    return rc;
+    DWORD rc = EnableOwnPrivilege(SE_BACKUP_NAME);
+    DWORD restore = EnableOwnPrivilege(SE_RESTORE_NAME);
+    return rc != ERROR_SUCCESS ? rc : restore;
 }
 
 LONG MountUserHive(const wchar_t* mountName, const wchar_t* file)

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/privileges.h"
 #include "platform/system_library.h"
 
 namespace {
@@ -91,19 +92,21 @@ HANDLE DuplicateShellToken()
         SetLastError(ERROR_NOT_FOUND);
         return nullptr;
     }
+    // The shell of another account (an over-the-shoulder elevation) opens
+    // only with the debug privilege enabled.
+    EnableOwnPrivilege(SE_DEBUG_NAME);
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!process) return nullptr;
     HANDLE token = nullptr, primary = nullptr;
-    if (OpenProcessToken(process, TOKEN_DUPLICATE | TOKEN_QUERY, &token)) {
-        if (!DuplicateTokenEx(token, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
-                                         TOKEN_ADJUST_SESSIONID,
-                              nullptr, SecurityImpersonation, TokenPrimary, &primary))
-            primary = nullptr;
-        DWORD error = GetLastError();
-        CloseHandle(token);
-        SetLastError(error);
+    DWORD error = ERROR_SUCCESS;
+    if (!OpenProcessToken(process, TOKEN_DUPLICATE | TOKEN_QUERY, &token) ||
+        !DuplicateTokenEx(token, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                                     TOKEN_ADJUST_SESSIONID,
+                          nullptr, SecurityImpersonation, TokenPrimary, &primary)) {
+        error = GetLastError();
+        primary = nullptr;
     }
-    DWORD error = GetLastError();
+    if (token) CloseHandle(token);
     CloseHandle(process);
     SetLastError(error);
     return primary;
