@@ -21,6 +21,7 @@
 #include "app/work_folder.h"
 #include "engine/install_sequence.h"
 #include "engine/install_folder_removal.h"
+#include "engine/keyboard_list_entries.h"
 #include "engine/registration.h"
 #include "engine/registration_removal.h"
 #include "engine/removal_guard.h"
@@ -154,6 +155,14 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     EnableControlContainer();
     if (FAILED(CoInitialize(nullptr))) {
         SetRunResult(kExitFailure);
+        return TRUE;
+    }
+
+    // A user's own step, started by a setup that runs elevated: before the
+    // work folder, which may be this user's and the starter's.
+    if (IsUserListCommandLine(commandLine)) {
+        SetRunResult(RunUserListStep(commandLine));
+        CoUninitialize();
         return TRUE;
     }
 

@@ -17,6 +17,7 @@
 #include "engine/registration.h"
 #include "engine/shortcuts.h"
 #include "engine/uninstall_entry.h"
+#include "engine/user_keyboard_lists.h"
 #include "files/folder_guard.h"
 #include "files/secure_folder.h"
 #include "platform/prompt.h"
@@ -210,6 +211,7 @@ bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const w
 
     ReportProgress(25, L"  2.ئىجرا بۇلۇش مۇھىتى ھازىرلاندى...");
     if (!RegisterInputMethod()) return Fail();
+    AddKeyboardToUserLists();
 
     ReportProgress(40, L"  3.يۇيۇش ئۇچۇرى قاچىلاندى...");
     WriteUninstallEntry(owner, organisation);

@@ -1,6 +1,7 @@
 // Registering the input method: product keys, then the IMM layout before 6.2
 // or the text service (class keys, profile, categories) from 6.2 on.
 #include "engine/registration.h"
+#include "engine/keyboard_list_entries.h"
 #include "engine/registration_common.h"
 #include "engine/registration_removal.h"
 
@@ -233,8 +234,12 @@ bool RegisterInputMethod()
 
     if (!IsSystemAtLeast62()) {
         HKL layout = ImmInstallIMEW(driverPath, LanguageName(g_setup));
-        if (layout) RunLog(L"Keyboard layout %08X installed for %s", static_cast<unsigned>(reinterpret_cast<uintptr_t>(layout) & 0xFFFFFFFFu), driverPath);
-        else RunLogFailure(L"ImmInstallIMEW", driverPath, GetLastError());
+        if (layout) {
+            RunLog(L"Keyboard layout %08X installed for %s", static_cast<unsigned>(reinterpret_cast<uintptr_t>(layout) & 0xFFFFFFFFu), driverPath);
+            RecordImeLayout(layout);
+        } else {
+            RunLogFailure(L"ImmInstallIMEW", driverPath, GetLastError());
+        }
         return layout != nullptr;
     }
 

@@ -11,6 +11,7 @@
 #include "engine/progress.h"
 #include "engine/registration.h"
 #include "engine/shortcuts.h"
+#include "engine/user_keyboard_lists.h"
 
 namespace {
 bool FailRepair()
@@ -37,6 +38,7 @@ bool RunRepairSequence()
 
     ReportProgress(40, maint_text::kRepairStep3);
     if (!RegisterInputMethod()) return FailRepair();
+    AddKeyboardToUserLists();
 
     ReportProgress(70, maint_text::kRepairStep4);
     if (!CreateShortcuts()) return FailRepair();

@@ -18,6 +18,7 @@
 #include "engine/registration_removal.h"
 #include "engine/removal_guard.h"
 #include "engine/tool_command.h"
+#include "engine/user_keyboard_lists.h"
 #include "files/held_file.h"
 #include "formats/config_layout.h"
 
@@ -172,6 +173,7 @@ bool RunUninstallSequence()
     RunToolUninstallCommand();
 
     ReportProgress(20, maint_text::kUninstallStep2);
+    RemoveKeyboardFromUserLists();
     RemoveLanguageAndTextService(imeName);
 
     ReportProgress(40, maint_text::kUninstallStep3);

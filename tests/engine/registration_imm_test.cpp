@@ -2,6 +2,9 @@
 // driver, and the layout removal with its list rules.
 #include <cwchar>
 
+#include "common/keyboard_lists.h"
+#include "engine/keyboard_list_entries.h"
+#include "engine/user_keyboard_lists.h"
 #include "registration_test_support.h"
 
 using namespace regtest;
@@ -180,4 +183,47 @@ TEST_F(RegistrationTest, LayoutLookupAndRemovalTouchOnlyTheirDriver)
     EXPECT_FALSE(RegisterInputMethod());
     EXPECT_EQ(1u, LayoutsOfDriver(other.DriverFile()).size());
     EXPECT_TRUE(LayoutsOfDriver(L".ime").empty());
+}
+
+// The layout a registration installs is recorded in the product key; when
+// it replaced another recorded layout, every user's list swaps the two.
+TEST_F(RegistrationTest, UsersListsSwapALayoutTheRegistrationReplaced)
+{
+    Product p(L"K");
+    p.Fill();
+    ASSERT_TRUE(RegisterInputMethod());
+    auto recordedIs = [&](const std::wstring& id) {
+        for (const std::wstring& key : {p.ProductKey(), p.Wow64ProductKey()})
+            EXPECT_EQ(CSTR_EQUAL, CompareStringOrdinal(id.c_str(), -1, RegString(HKEY_LOCAL_MACHINE, key, L"ImeLayout").c_str(), -1, TRUE));
+    };
+    ASSERT_EQ(1u, LayoutsOfDriver(p.DriverFile()).size());
+    recordedIs(LayoutsOfDriver(p.DriverFile())[0]);
+
+    SetString(HKEY_LOCAL_MACHINE, p.ProductKey(), L"ImeLayout", L"E0FF0409");
+    ASSERT_TRUE(RegisterInputMethod());
+    std::wstring id = LayoutsOfDriver(p.DriverFile())[0];
+    recordedIs(id);
+    for (auto& c : id) c = static_cast<wchar_t>(towupper(c));
+
+    InputDllStandIn inputDll;
+    OtherProfiles profiles;
+    AddKeyboardToUserLists();
+    std::vector<InputListCall> calls = inputDll.Calls();
+    ExpectOneChangePerProfile(calls, true, L"0409:E0FF0409", L"InstallLayoutOrTipUserReg");
+    ExpectOneChangePerProfile(calls, false, id.substr(4) + L":" + id, L"InstallLayoutOrTipUserReg");
+    EXPECT_EQ(6u, calls.size());
+}
+
+// What the user's step hands to input.dll is a list of entries and nothing else.
+TEST(KeyboardListEntries, OnlyEntryListsReachInputDll)
+{
+    const std::wstring g = L"{7A3C4E1D-5B2F-4C8A-9E61-2D0F3B8A4C57}";
+    for (const std::wstring& good : {L"0804:" + g + g, std::wstring(L"0409:E0020409"), L"0409:e0020409;0804:" + g + g})
+        EXPECT_TRUE(IsEntryList(good.c_str())) << std::string(good.begin(), good.end());
+    for (const std::wstring& bad : {std::wstring(), std::wstring(L"0409"), std::wstring(L"0409:E002040"),
+                                    std::wstring(L"0409:E0020409;"), L"0804:" + g, L"0804:" + g + g + L" /x",
+                                    std::wstring(L"04 9:E0020409"), L"0804:" + g + L"{7A3C4E1D-5B2F-4C8A-9E61+2D0F3B8A4C57}"})
+        EXPECT_FALSE(IsEntryList(bad.c_str())) << std::string(bad.begin(), bad.end());
+    EXPECT_EQ(87u, RunUserListStep(L"/inputlist=add:0409:E002040"));
+    EXPECT_EQ(87u, RunUserListStep(L"/inputlist=replace:0409:E0020409"));
 }

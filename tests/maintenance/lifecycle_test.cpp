@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/keyboard_lists.h"
 #include "common/test_support.h"
 #include "expected_texts.h"
 #include "lifecycle_texts.h"
@@ -389,9 +390,23 @@ TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
     ASSERT_TRUE(DeleteFileW((SystemFolder(false) + demo.imeName + L".ime").c_str()));
     ASSERT_TRUE(DeleteFileW((fontsFolder + fonts.back()).c_str()));
 
+    // Users' keyboard lists: the user at the desktop through a step of their own.
+    InputDllStandIn inputDll;
+    OtherProfiles profiles;
+    UnelevatedShell shell;
+    ASSERT_TRUE(inputDll.Placed() && shell.Running());
+    const WORD langId = static_cast<WORD>(wcstoul(config[L"language_id"].c_str(), nullptr, 0));
+    const std::wstring installedEntry = KeyboardListEntry(demo.guid, demo.imeName, langId);
+
     const std::wstring repairLog = TempFolder() + L"zt_cycle_repair.log";
     RobotRun repair = RepairFromShortcut(demo, L"_repair", repairLog);
     ASSERT_EQ(repair.code, 0);
+    // Registered again: a layout with a new identifier replaces the old one in every list.
+    const std::wstring repairedEntry = KeyboardListEntry(demo.guid, demo.imeName, langId);
+    ExpectOneChangePerProfile(inputDll.Calls(), false, repairedEntry, L"InstallLayoutOrTip");
+    if (repairedEntry != installedEntry)
+        ExpectOneChangePerProfile(inputDll.Calls(), true, installedEntry, L"InstallLayoutOrTip");
+    inputDll.ClearCalls();
     EXPECT_EQ(TreeDifferences(fresh, demo.Files()), L"") << "the repair must put every file back";
     for (const std::wstring& f : fonts) EXPECT_TRUE(FileExists(fontsFolder + f)) << Narrow(f);
     EXPECT_EQ(FromUtf8(ReadUtf8(repairLog)),
@@ -408,6 +423,7 @@ TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
     DeleteFileW(foldersLog.c_str());
     RobotRun uninstall = Uninstall(demo, L"_uninstall", uninstallLog, runLog);
     ASSERT_EQ(uninstall.code, 0);
+    ExpectOneChangePerProfile(inputDll.Calls(), true, repairedEntry, L"InstallLayoutOrTip");
     EXPECT_EQ(FromUtf8(ReadUtf8(uninstallLog)),
               JoinLog({expect::kUninstallStart, expect::kUninstallStep1, expect::kUninstallStep2,
                        expect::kUninstallStep3, expect::kUninstallStep4, expect::kUninstallStep5,

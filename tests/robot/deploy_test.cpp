@@ -4,6 +4,8 @@
 #include "base/shared_routines.h"
 #include "robot_test_support.h"
 
+#include "common/keyboard_lists.h"
+
 #include <tlhelp32.h>
 
 #include "responsiveness_probe.h"
@@ -11,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -394,6 +397,12 @@ void RunDeployment(Deploy& t)
     ASSERT_TRUE(CreateHardLinkW((t.quietFolder + L"main.chm.zerda-part").c_str(), victim.c_str(), nullptr));
     ASSERT_TRUE(OpenToEveryone(t.quietFolder) && OpenToEveryone(t.quietFolder + L"tools"));
 
+    // Users' keyboard lists: no desktop shell, so every profile through its hive.
+    auto inputDll = std::make_unique<InputDllStandIn>();
+    auto profiles = std::make_unique<OtherProfiles>();
+    ASSERT_TRUE(inputDll->Placed());
+    const WORD langId = static_cast<WORD>(wcstoul(t.config[L"language_id"].c_str(), nullptr, 0));
+
 
     // Two quiet installs a moment apart: the first works, the second ends with
     // 1618. A mutex of the guard's old name, which anyone could make, holds
@@ -435,6 +444,11 @@ void RunDeployment(Deploy& t)
                                 L"Registry key written: HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
                                 L"Exit code: 0"})
         EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
+    ExpectOneChangePerProfile(inputDll->Calls(), false, KeyboardListEntry(t.guid, t.imeName, langId),
+                              L"InstallLayoutOrTipUserReg");
+    EXPECT_NE(std::wstring::npos, log.find(std::wstring(L"Profile skipped, its registry hive could not be loaded: ") +
+                                           OtherProfiles::DamagedHive()))
+        << Narrow(log);
 
     // The planted programs gave way to the payload's and none of them ran;
     // the second name led nowhere.
@@ -524,7 +538,14 @@ void RunDeployment(Deploy& t)
     DeleteFileW(plantedZip.c_str());
 
     // The uninstall entry's quiet command; its log goes to the temporary folder.
+    // (The install above registered again: the layout may have a new identifier.)
+    const std::wstring entry = KeyboardListEntry(t.guid, t.imeName, langId);
+    inputDll->ClearCalls();
     t.UninstallQuietly(0);
+    ExpectOneChangePerProfile(inputDll->Calls(), true, entry, L"InstallLayoutOrTipUserReg");
+    profiles.reset();
+    inputDll.reset();
+
     EXPECT_EQ(0, ImeLayouts(t.imeName));
     for (const std::wstring& user : {std::wstring(L".DEFAULT"), otherUser}) {
         EXPECT_EQ(L"", RegString(HKEY_USERS, user + preload, L"8")) << Narrow(user);
@@ -573,6 +594,8 @@ void RunDeployment(Deploy& t)
         log = ReadLog(passiveLog);
         EXPECT_EQ(std::wstring::npos, log.find(L"In use by")) << Narrow(log);
         EXPECT_EQ(std::wstring::npos, log.find(L"FAILED")) << Narrow(log);
+        // Without input.dll the keyboard lists stay as they are and the log says so.
+        EXPECT_NE(std::wstring::npos, log.find(L"input.dll with InstallLayoutOrTip is missing")) << Narrow(log);
         t.ExpectInstalledIn(passiveFolder);
         EXPECT_EQ("somebody else's file", Bytes(victim));
         EXPECT_EQ("", WritableByOthers(t.dataFolder));

@@ -3,13 +3,24 @@
 // call, the log box and the work folder; every window answered throughout.
 #include "robot_test_support.h"
 
+#include "common/keyboard_lists.h"
+
 using namespace robot_test;
 
 namespace {
 void CheckInstallation(InstallRun& t, const wchar_t* prefixName)
 {
+    // Other people's profiles, and the user at the desktop unelevated.
+    InputDllStandIn inputDll;
+    OtherProfiles profiles;
+    UnelevatedShell shell;
+    ASSERT_TRUE(inputDll.Placed() && shell.Running());
     t.InstallThroughTheWindows(prefixName);
     if (::testing::Test::HasFatalFailure()) return;
+    // The user at the desktop at once, through a step of their own; the others from their next logon.
+    const WORD langId = static_cast<WORD>(wcstoul(t.config[L"language_id"].c_str(), nullptr, 0));
+    ExpectOneChangePerProfile(inputDll.Calls(), false, KeyboardListEntry(t.guid, t.imeName, langId),
+                              L"InstallLayoutOrTip");
     const std::wstring& folder = t.installFolder;
     const std::wstring payload = BuildDir() + L"\\demo\\payload\\";
 
