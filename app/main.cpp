@@ -1,6 +1,8 @@
 // Entry point of the setup program.
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "app/installer_app.h"
 #include "platform/system_library.h"
 
@@ -29,3 +31,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int)
     app.InitInstance(commandLine);
     return app.ExitInstance();
 }
+
+// libstdc++'s default handler demangles the exception's type name for a
+// message that a windowed program shows nobody, and brings the demangler
+// into the shipped program; ending is all that is left to do.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx

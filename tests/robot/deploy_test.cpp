@@ -494,6 +494,10 @@ void RunDeployment(Deploy& t)
     holder.End();
     t.ExpectInstalledIn(t.quietFolder);
 
+    // The entry the uninstall takes out of every list: the install above
+    // registered again, so the layout may have a new identifier.
+    const std::wstring entry = KeyboardListEntry(t.guid, t.imeName, langId);
+
     // A layout of the driver that the uninstalling account has no more in
     // its list (under Wine every layout is listed; a second key naming the
     // driver, as Windows stores it, by file name, is one that only its
@@ -538,8 +542,6 @@ void RunDeployment(Deploy& t)
     DeleteFileW(plantedZip.c_str());
 
     // The uninstall entry's quiet command; its log goes to the temporary folder.
-    // (The install above registered again: the layout may have a new identifier.)
-    const std::wstring entry = KeyboardListEntry(t.guid, t.imeName, langId);
     inputDll->ClearCalls();
     t.UninstallQuietly(0);
     ExpectOneChangePerProfile(inputDll->Calls(), true, entry, L"InstallLayoutOrTipUserReg");
