@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "base/bounded_string.h"
+#include "base/link_checks.h"
 #include "base/shared_routines.h"
 
 namespace {
@@ -166,18 +167,9 @@ bool LiesStrictlyBelow(const wchar_t* inner, const wchar_t* outer)
 bool IsOrLiesBelowLink(const wchar_t* path)
 {
     wchar_t text[MAX_PATH];
-    if (!NormalizeFolderPath(path, text)) return true;
     // Each existing part on its own. (Its resolved path is no test: a
     // substituted or mapped drive resolves to another name without a link.)
-    for (size_t i = RootLength(text) + 1; i <= wcslen(text); ++i) {
-        if (text[i] != L'\\' && text[i] != L'\0') continue;
-        wchar_t part[MAX_PATH];
-        BoundedCopyN(part, MAX_PATH, text, i);
-        DWORD attributes = GetFileAttributesW(part);
-        if (attributes == INVALID_FILE_ATTRIBUTES) break;
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
-    }
-    return false;
+    return !NormalizeFolderPath(path, text) || HasReparsePointOnTheWay(text, true);
 }
 
 bool FamilyDataFolder(wchar_t* out)
