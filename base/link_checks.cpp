@@ -99,7 +99,8 @@ bool HasReparsePointOnTheWay(const wchar_t* path, bool includeLast)
         for (start = 2; start < length && separators < 2; ++start)
             if (full[start] == L'\\') ++separators;
     }
-    for (size_t i = start; i <= length; ++i) {
+    // The root is no link, though some systems mark a mounted volume's root.
+    for (size_t i = start + 1; i <= length; ++i) {
         if (full[i] != L'\\' && full[i] != L'\0') continue;
         if (full[i] == L'\0' && !includeLast) break;
         wchar_t saved = full[i];
