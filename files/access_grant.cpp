@@ -37,8 +37,9 @@ public:
     }
 
 private:
-    // The accounts' SIDs, the old descriptor and the new list.
-    static const int kMax = 4;
+    // The accounts' SIDs, the old descriptor (twice when the first buffer
+    // was too small) and the new list.
+    static const int kMax = 5;
     void* blocks_[kMax] = {};
     int count_ = 0;
 };
@@ -59,6 +60,7 @@ PSID EntrySid(const ACE_HEADER* header)
 DWORD WellKnownSidBytes() { return GetSidLengthRequired(2); }
 
 const int kMaxAccounts = 2;
+const DWORD kFirstDescriptorBytes = 1024;
 
 bool BuildWellKnownSid(WellKnownAccount account, PSID sid)
 {
@@ -111,21 +113,28 @@ int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int c
         newEntryBytes += sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) + GetLengthSid(sids[i]);
     }
 
-    // 2. The file's present DACL.
-    DWORD sdBytes = 0;
-    if (g_getSecurity(path, DACL_SECURITY_INFORMATION, nullptr, 0, &sdBytes)) return 0;
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        Report("GetFileSecurity() failed. Error %d\n");
-        return 0;
-    }
+    // 2. The file's present DACL: read at once into a buffer that most lists
+    // fit, into one of the size asked for otherwise.
+    DWORD sdBytes = kFirstDescriptorBytes;
     auto oldSd = static_cast<PSECURITY_DESCRIPTOR>(heap.Alloc(sdBytes));
     if (!oldSd) {
         Report("HeapAlloc() failed. Error %d\n");
         return 0;
     }
     if (!g_getSecurity(path, DACL_SECURITY_INFORMATION, oldSd, sdBytes, &sdBytes)) {
-        Report("GetFileSecurity() failed. Error %d\n");
-        return 0;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            Report("GetFileSecurity() failed. Error %d\n");
+            return 0;
+        }
+        oldSd = static_cast<PSECURITY_DESCRIPTOR>(heap.Alloc(sdBytes));
+        if (!oldSd) {
+            Report("HeapAlloc() failed. Error %d\n");
+            return 0;
+        }
+        if (!g_getSecurity(path, DACL_SECURITY_INFORMATION, oldSd, sdBytes, &sdBytes)) {
+            Report("GetFileSecurity() failed. Error %d\n");
+            return 0;
+        }
     }
 
     // 3. The new descriptor.

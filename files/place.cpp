@@ -186,6 +186,7 @@ bool PartPath(const wchar_t* destination, wchar_t* out /* MAX_PATH */)
 // stays and the copy's error is kept.
 bool WritePart(Source& source, const wchar_t* part)
 {
+    if (MoveToPart(source, part)) return true;
     // A part a killed run left behind may carry the source's read-only mark.
     SetFileAttributesW(part, FILE_ATTRIBUTE_NORMAL);
     if (MoveToPart(source, part)) return true;
