@@ -7,6 +7,11 @@
 
 RunOptions g_run;
 
+void PaceDisplay(DWORD milliseconds)
+{
+    if (!IsUnattendedRun()) Sleep(milliseconds);
+}
+
 const wchar_t kRunSwitchHelp[] =
     L"installer.exe [/quiet | /passive] [/dir=FOLDER] [/log=FILE]\r\n"
     L"installer.exe /n {PRODUCT} /u | /r [/quiet | /passive] [/log=FILE]\r\n"

@@ -35,5 +35,9 @@ inline bool IsQuietRun() { return g_run.ui == kRunQuiet; }
 inline bool IsPassiveRun() { return g_run.ui == kRunPassive; }
 inline bool IsUnattendedRun() { return g_run.ui != kRunInteractive; }
 
+// The pauses that pace the lines and the bar for a person reading them. A
+// quiet or passive run has nobody reading: it goes on at once.
+void PaceDisplay(DWORD milliseconds);
+
 // The switch list that "/?" shows.
 extern const wchar_t kRunSwitchHelp[];

@@ -119,7 +119,7 @@ bool PlaceImeDriverFiles(SetupContext& ctx)
         BoundedFormat(renamed, MAX_PATH, L"%s\\%szerdaIME.dll", ctx.payloadFolder, driver.folder);
         if (!StampDriver(source, renamed, language, driver.renameFailure, driver.restoreFailure)) return false;
         driver.destinationOf(imeName, destination);
-        if (!destination[0] || !PlaceFile(source, destination, 1, driver.modules32)) {
+        if (!destination[0] || !PlaceFileByMove(source, destination, 1, driver.modules32)) {
             ReportProgress(0, driver.placeFailure);
             return false;
         }
@@ -146,7 +146,7 @@ bool PlaceImeDriverFiles(SetupContext& ctx)
 
     wchar_t destination[MAX_PATH];
     BoundedFormat(destination, MAX_PATH, L"%sinstaller.exe", ctx.installFolder);
-    if (!PlaceFile(ctx.plainInstallerPath, destination, 1, 0)) {
+    if (!PlaceFileByMove(ctx.plainInstallerPath, destination, 1, 0)) {
         ReportProgress(0, L"     خاتالىق كۆرۈلدى:installer.exe ھۆججىتىنى قۇرۇشقا بولمىدى");
         return false;
     }

@@ -224,7 +224,7 @@ bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const w
     CreateShortcuts();
 
     ReportProgress(85, L"  6.ۋاقىتلىق ھۆججەتلەر تازىلاندى...");
-    Sleep(300);
+    PaceDisplay(300);
 
     ReportProgress(100, L"  7.قاچىلاش ئاخىرلاشتى.\r\n");
     return true;

@@ -47,6 +47,10 @@ void ClearVirtualizedCopies()
     cache[MAX_PATH - 1] = L'\0';
     if (!FolderExists(cache)) return;
     AppendBackslashIfMissing(cache, MAX_PATH);
+    // Nothing was ever redirected here: no drive to look at.
+    wchar_t virtualized[MAX_PATH];
+    if (BoundedFormat(virtualized, MAX_PATH, L"%sVirtualized", cache) >= MAX_PATH - 1 || !FolderExists(virtualized))
+        return;
 
     // Data the system redirected for a program without write access to ProgramData.
     for (wchar_t drive = L'c'; drive <= L'y'; ++drive) {

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "base/setup_context.h"
+#include "platform/window.h"
 
 bool ParseProductKeyName(const wchar_t* name, GUID* guid)
 {
@@ -25,8 +26,9 @@ void BroadcastSettingChange(const wchar_t* keyText)
         if (SendMessageTimeoutW(HWND_BROADCAST, WM_WININICHANGE, 0, text, SMTO_NOTIMEOUTIFNOTHUNG, 100, &answer))
             break;
     }
-    Sleep(200);
     // The system refuses to post a pointer to other processes; kept for the
-    // windows of this one.
+    // windows of this one. Without one (a quiet run) it would reach nobody.
+    if (!ProcessHasTopLevelWindow()) return;
+    Sleep(200);
     PostMessageW(HWND_BROADCAST, WM_WININICHANGE, 0, text);
 }

@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "base/link_checks.h"
+#include "base/run_options.h"
 #include "base/setup_context.h"
 #include "base/shared_routines.h"
 #include "engine/driver_files.h"
@@ -44,7 +45,7 @@ bool RunRepairSequence()
     if (!CreateShortcuts()) return FailRepair();
 
     ReportProgress(85, maint_text::kRepairStep5);
-    Sleep(100);
+    PaceDisplay(100);
 
     ReportProgress(100, maint_text::kRepairStep6);
     return true;

@@ -170,18 +170,18 @@ bool BackUpInstallation()
     SetupContext& c = g_setup;
     wchar_t backup[MAX_PATH];
     BoundedFormat(backup, MAX_PATH, L"%s_backup_.dat", c.installFolder);
-    // Held while it is copied, so that the digest is that of the bytes placed.
-    HANDLE source = OpenFileHeldForReading(c.archivePath);
+    // The archive is written once: moved into place where it can be.
+    if (!PlaceFileByMove(c.archivePath, backup, 1, 0)) return false;
+    // The digest of the bytes placed, read while nobody can change them.
+    HANDLE placed = OpenFileHeldForReading(backup);
     wchar_t digest[kDigestTextChars];
-    bool hashed = DigestOfFile(source, digest);
+    bool hashed = DigestOfFile(placed, digest);
     DWORD hashError = GetLastError();
-    bool placed = PlaceFile(c.archivePath, backup, 1, 0);
-    if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
-    if (!placed) return false;
+    if (placed != INVALID_HANDLE_VALUE) CloseHandle(placed);
     // A backup without its digest could never be used: repair and uninstall
     // refuse it.
     if (!hashed) {
-        RunLogFailure(L"The payload archive could not be read for its digest", c.archivePath, hashError);
+        RunLogFailure(L"The backup could not be read for its digest", backup, hashError);
         return false;
     }
     if (!WriteBackupDigest(c.name, digest)) return false;

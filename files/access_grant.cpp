@@ -1,5 +1,7 @@
 #include "files/access_grant.h"
 
+#include <aclapi.h>
+
 #include <cstdio>
 
 namespace {
@@ -35,7 +37,9 @@ public:
     }
 
 private:
-    static const int kMax = 4;
+    // The accounts' SIDs, the old descriptor (twice when the first buffer
+    // was too small) and the new list.
+    static const int kMax = 5;
     void* blocks_[kMax] = {};
     int count_ = 0;
 };
@@ -54,6 +58,9 @@ PSID EntrySid(const ACE_HEADER* header)
 
 // Both accounts' SIDs have at most two relative ids.
 DWORD WellKnownSidBytes() { return GetSidLengthRequired(2); }
+
+const int kMaxAccounts = 2;
+const DWORD kFirstDescriptorBytes = 1024;
 
 bool BuildWellKnownSid(WellKnownAccount account, PSID sid)
 {
@@ -80,36 +87,54 @@ void SetFileSecurityStore(GetFileSecurityFn getSecurity, SetFileSecurityFn setSe
 
 int GrantFileAccess(const wchar_t* path, WellKnownAccount account, DWORD accessMask)
 {
+    return GrantFileAccess(path, &account, 1, accessMask);
+}
+
+int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int count, DWORD accessMask)
+{
+    if (!accounts || count < 1 || count > kMaxAccounts) return 0;
     HeapBlocks heap;
     const BYTE kAclRevision = ACL_REVISION2;
 
-    // 1. The account's SID, built from its authority and relative ids; no
+    // 1. The accounts' SIDs, built from their authority and relative ids; no
     // lookup by name, which fails wherever the name is translated.
-    PSID sid = heap.Alloc(WellKnownSidBytes());
-    if (!sid) {
-        Report("HeapAlloc() failed. Error %d\n");
-        return 0;
-    }
-    if (!BuildWellKnownSid(account, sid)) {
-        Report("InitializeSid() failed. Error %d\n");
-        return 0;
+    PSID sids[kMaxAccounts];
+    DWORD newEntryBytes = 0;
+    for (int i = 0; i < count; ++i) {
+        sids[i] = heap.Alloc(WellKnownSidBytes());
+        if (!sids[i]) {
+            Report("HeapAlloc() failed. Error %d\n");
+            return 0;
+        }
+        if (!BuildWellKnownSid(accounts[i], sids[i])) {
+            Report("InitializeSid() failed. Error %d\n");
+            return 0;
+        }
+        newEntryBytes += sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) + GetLengthSid(sids[i]);
     }
 
-    // 2. The file's present DACL.
-    DWORD sdBytes = 0;
-    if (g_getSecurity(path, DACL_SECURITY_INFORMATION, nullptr, 0, &sdBytes)) return 0;
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        Report("GetFileSecurity() failed. Error %d\n");
-        return 0;
-    }
+    // 2. The file's present DACL: read at once into a buffer that most lists
+    // fit, into one of the size asked for otherwise.
+    DWORD sdBytes = kFirstDescriptorBytes;
     auto oldSd = static_cast<PSECURITY_DESCRIPTOR>(heap.Alloc(sdBytes));
     if (!oldSd) {
         Report("HeapAlloc() failed. Error %d\n");
         return 0;
     }
     if (!g_getSecurity(path, DACL_SECURITY_INFORMATION, oldSd, sdBytes, &sdBytes)) {
-        Report("GetFileSecurity() failed. Error %d\n");
-        return 0;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            Report("GetFileSecurity() failed. Error %d\n");
+            return 0;
+        }
+        oldSd = static_cast<PSECURITY_DESCRIPTOR>(heap.Alloc(sdBytes));
+        if (!oldSd) {
+            Report("HeapAlloc() failed. Error %d\n");
+            return 0;
+        }
+        if (!g_getSecurity(path, DACL_SECURITY_INFORMATION, oldSd, sdBytes, &sdBytes)) {
+            Report("GetFileSecurity() failed. Error %d\n");
+            return 0;
+        }
     }
 
     // 3. The new descriptor.
@@ -135,8 +160,8 @@ int GrantFileAccess(const wchar_t* path, WellKnownAccount account, DWORD accessM
         return 0;
     }
 
-    // 6. Room for the old entries and one access-allowed entry.
-    DWORD newAclBytes = info.AclBytesInUse + sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) + GetLengthSid(sid);
+    // 6. Room for the old entries and one access-allowed entry per account.
+    DWORD newAclBytes = info.AclBytesInUse + newEntryBytes;
     auto* newAcl = static_cast<PACL>(heap.Alloc(newAclBytes));
     if (!newAcl) {
         Report("HeapAlloc() failed. Error %d\n");
@@ -147,7 +172,7 @@ int GrantFileAccess(const wchar_t* path, WellKnownAccount account, DWORD accessM
         return 0;
     }
 
-    // 7. Explicit entries, without the account's own.
+    // 7. Explicit entries, without the accounts' own.
     DWORD index = 0;
     for (; oldAcl && index < info.AceCount; ++index) {
         void* ace = nullptr;
@@ -158,26 +183,30 @@ int GrantFileAccess(const wchar_t* path, WellKnownAccount account, DWORD accessM
         auto* header = static_cast<ACE_HEADER*>(ace);
         if (header->AceFlags & INHERITED_ACE) break;
         PSID entrySid = EntrySid(header);
-        if (entrySid && EqualSid(entrySid, sid)) continue;
+        bool ours = false;
+        for (int i = 0; i < count && entrySid && !ours; ++i) ours = EqualSid(entrySid, sids[i]) != FALSE;
+        if (ours) continue;
         if (!AddAce(newAcl, kAclRevision, MAXDWORD, ace, header->AceSize)) {
             Report("AddAce() failed. Error %d\n");
             return 0;
         }
     }
 
-    // 8. The new entry.
+    // 8. The new entries.
     HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
     auto addEx = advapi ? reinterpret_cast<AddAccessAllowedAceExFn>(
                               reinterpret_cast<void*>(GetProcAddress(advapi, "AddAccessAllowedAceEx")))
                         : nullptr;
-    if (addEx) {
-        if (!addEx(newAcl, kAclRevision, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, accessMask, sid)) {
-            Report("AddAccessAllowedAceEx() failed. Error %d\n");
+    for (int i = 0; i < count; ++i) {
+        if (addEx) {
+            if (!addEx(newAcl, kAclRevision, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, accessMask, sids[i])) {
+                Report("AddAccessAllowedAceEx() failed. Error %d\n");
+                return 0;
+            }
+        } else if (!AddAccessAllowedAce(newAcl, kAclRevision, accessMask, sids[i])) {
+            Report("AddAccessAllowedAce() failed. Error %d\n");
             return 0;
         }
-    } else if (!AddAccessAllowedAce(newAcl, kAclRevision, accessMask, sid)) {
-        Report("AddAccessAllowedAce() failed. Error %d\n");
-        return 0;
     }
 
     // 9. Inherited entries keep their order behind it.
@@ -225,4 +254,16 @@ int GrantFileAccess(const wchar_t* path, WellKnownAccount account, DWORD accessM
         return 0;
     }
     return 1;
+}
+
+bool ResetToInheritedAccess(const wchar_t* path)
+{
+    // An empty list of its own; the system adds what the folder passes on.
+    ACL empty;
+    if (!path || !InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return false;
+    DWORD rc = SetNamedSecurityInfoW(const_cast<wchar_t*>(path), SE_FILE_OBJECT,
+                                     DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                     nullptr, &empty, nullptr);
+    SetLastError(rc);
+    return rc == ERROR_SUCCESS;
 }

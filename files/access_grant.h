@@ -13,6 +13,15 @@ enum class WellKnownAccount {
 // entry (accessMask), then the inherited entries. Returns 1 when the file's
 // DACL was rewritten, 0 on any failure (one diagnostic line on stdout).
 int GrantFileAccess(const wchar_t* path, WellKnownAccount account, DWORD accessMask = GENERIC_ALL);
+// The same for several accounts in one rewrite, their entries in the order
+// given: the list that one grant after the other leaves.
+int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int count, DWORD accessMask);
+
+// Gives a file moved into its folder the list a file made there gets: the
+// folder's inheritable entries, nothing the file brought along (a move on
+// one volume keeps the list of the folder it came from). False, with the
+// last error set, when the list could not be written.
+bool ResetToInheritedAccess(const wchar_t* path);
 
 // Where file security is read and written: GetFileSecurityW and
 // SetFileSecurityW unless replaced. Wine keeps no DACL as written (it maps it

@@ -65,11 +65,35 @@ bool ParentOf(const wchar_t* normalized, wchar_t* parent /* MAX_PATH */)
     return parent[0] != L'\0';
 }
 
+// The system's and the users' folders stay where they are while the setup
+// runs: each is looked up once (the folder checks run several times a run).
+// One that does not exist yet is looked up again next time.
 bool ShellFolder(int csidl, wchar_t* out /* MAX_PATH */)
 {
-    wchar_t raw[MAX_PATH] = L"";
-    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, raw))) return false;
-    return NormalizeFolderPath(raw, out);
+    struct Known {
+        int csidl;
+        wchar_t path[MAX_PATH];
+    };
+    static Known known[32];
+    static int count = 0;
+    static SRWLOCK lock = SRWLOCK_INIT;
+    AcquireSRWLockExclusive(&lock);
+    int i = 0;
+    while (i < count && known[i].csidl != csidl) ++i;
+    bool found = i < count;
+    if (found) {
+        BoundedCopy(out, MAX_PATH, known[i].path);
+    } else {
+        wchar_t raw[MAX_PATH] = L"";
+        found = SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, raw)) &&
+                NormalizeFolderPath(raw, out);
+        if (found && count < 32) {
+            known[count].csidl = csidl;
+            BoundedCopy(known[count++].path, MAX_PATH, out);
+        }
+    }
+    ReleaseSRWLockExclusive(&lock);
+    return found;
 }
 
 const int kGuardedFolders[] = {
@@ -175,7 +199,7 @@ bool IsOrLiesBelowLink(const wchar_t* path)
 bool FamilyDataFolder(wchar_t* out)
 {
     wchar_t family[MAX_PATH] = L"";
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, family))) return false;
+    if (!ShellFolder(CSIDL_COMMON_APPDATA, family)) return false;
     ComposeDataFolder(family, L"");
     return NormalizeFolderPath(family, out);
 }

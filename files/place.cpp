@@ -84,8 +84,85 @@ bool IsUserDataFile(const wchar_t* destination)
 int GrantPlacedFile(const wchar_t* destination)
 {
     DWORD rights = IsUserDataFile(destination) ? GENERIC_ALL : (GENERIC_READ | GENERIC_EXECUTE);
-    GrantFileAccess(destination, WellKnownAccount::kAllApplicationPackages, rights);
-    return GrantFileAccess(destination, WellKnownAccount::kEveryone, rights);
+    // One rewrite for both, leaving what one grant after the other would.
+    static const WellKnownAccount kAccounts[] = {WellKnownAccount::kAllApplicationPackages,
+                                                 WellKnownAccount::kEveryone};
+    return GrantFileAccess(destination, kAccounts, 2, rights);
+}
+
+// The file a placement takes its content from. A source the caller lets go
+// once it is placed is moved instead of copied where that leaves the same
+// file: on the destination's volume, and neither it nor the destination's
+// folder compressed or encrypted (a copy takes on the folder's way of
+// storing, a moved file keeps its own).
+struct Source {
+    const wchar_t* path;
+    bool movable;
+    bool moved;  // it lies under the part name now, not at path
+};
+
+const DWORD kStorageAttributes = FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ENCRYPTED;
+
+Source SourceToCopy(const wchar_t* path) { return Source{path, false, false}; }
+
+Source SourceToMove(const wchar_t* path, DWORD attributes)
+{
+    return Source{path, attributes != INVALID_FILE_ATTRIBUTES && !(attributes & kStorageAttributes), false};
+}
+
+// Whether the folder of path stores its files as they come. The walk places
+// folder after folder: the last answer is kept.
+bool IsPlainStorageFolderOf(const wchar_t* path)
+{
+    static wchar_t lastFolder[MAX_PATH] = L"";
+    static bool lastPlain = false;
+    wchar_t folder[MAX_PATH];
+    BoundedCopy(folder, MAX_PATH, path);
+    wchar_t* name = std::wcsrchr(folder, L'\\');
+    if (!name) return false;
+    *name = L'\0';
+    if (std::wcscmp(folder, lastFolder) != 0) {
+        DWORD attributes = GetFileAttributesW(folder);
+        lastPlain = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & kStorageAttributes);
+        BoundedCopy(lastFolder, MAX_PATH, folder);
+    }
+    return lastPlain;
+}
+
+// Moves the source to the part name and gives it the list a copy made there
+// would get. False (the source where it was) when it cannot be moved: on
+// another volume, for one. A list that cannot be reset sends the file back,
+// so that it is copied instead.
+bool MoveToPart(Source& source, const wchar_t* part)
+{
+    if (!source.movable || !IsPlainStorageFolderOf(part)) return false;
+    if (!MoveFileExW(source.path, part, MOVEFILE_REPLACE_EXISTING)) return false;
+    source.moved = true;
+    if (ResetToInheritedAccess(part)) return true;
+    DWORD error = GetLastError();
+    if (MoveFileExW(part, source.path, 0)) {
+        source.moved = false;
+        ResetToInheritedAccess(source.path);
+        return false;
+    }
+    // Its list is the work folder's, no wider than the one it should have.
+    RunLogFailure(L"The access list of a moved file was not reset", part, error);
+    return true;
+}
+
+// Undoes the part: a moved source goes back where it was (with the list of
+// that folder), a copy is deleted. The last error stays.
+void DropPart(const wchar_t* part, Source& source)
+{
+    DWORD error = GetLastError();
+    if (source.moved && MoveFileExW(part, source.path, MOVEFILE_REPLACE_EXISTING)) {
+        source.moved = false;
+        ResetToInheritedAccess(source.path);
+    } else {
+        SetFileAttributesW(part, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(part);
+    }
+    SetLastError(error);
 }
 
 bool AskRetry(const wchar_t* format, const wchar_t* destination)
@@ -103,14 +180,17 @@ bool PartPath(const wchar_t* destination, wchar_t* out /* MAX_PATH */)
     return BoundedFormat(out, MAX_PATH, L"%s.zerda-part", destination) < MAX_PATH - 1;
 }
 
-// Writes source beside the destination under the part name: a write that
-// breaks off (a full disk, a write error, a killed run) never touches the
-// destination. On failure the part goes and the copy's error stays.
-bool WritePart(const wchar_t* source, const wchar_t* part)
+// Puts the source beside the destination under the part name, moved there
+// or copied: a write that breaks off (a full disk, a write error, a killed
+// run) never touches the destination. On failure the part goes, the source
+// stays and the copy's error is kept.
+bool WritePart(Source& source, const wchar_t* part)
 {
+    if (MoveToPart(source, part)) return true;
     // A part a killed run left behind may carry the source's read-only mark.
     SetFileAttributesW(part, FILE_ATTRIBUTE_NORMAL);
-    if (RetryWhileBrieflyHeld([&] { return CopyFileW(source, part, FALSE) != FALSE; })) return true;
+    if (MoveToPart(source, part)) return true;
+    if (RetryWhileBrieflyHeld([&] { return CopyFileW(source.path, part, FALSE) != FALSE; })) return true;
     DWORD error = GetLastError();
     SetFileAttributesW(part, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(part);
@@ -122,12 +202,7 @@ bool WritePart(const wchar_t* source, const wchar_t* part)
 // no program holding the destination.
 bool MovePartInPlace(const wchar_t* part, const wchar_t* destination)
 {
-    if (RetryWhileBrieflyHeld([&] { return MoveFileExW(part, destination, MOVEFILE_REPLACE_EXISTING) != FALSE; }))
-        return true;
-    DWORD error = GetLastError();
-    DeleteFileW(part);
-    SetLastError(error);
-    return false;
+    return RetryWhileBrieflyHeld([&] { return MoveFileExW(part, destination, MOVEFILE_REPLACE_EXISTING) != FALSE; });
 }
 
 bool IsReadOnly(const wchar_t* path)
@@ -140,7 +215,7 @@ bool IsReadOnly(const wchar_t* path)
 // CopyFileW; Wine run by root does not, so it is checked here as well.
 // The destination is replaced by a rename: it is the old file or the whole
 // new one at every moment.
-bool CopyOver(const wchar_t* source, const wchar_t* destination)
+bool CopyOver(Source& source, const wchar_t* destination)
 {
     if (IsReadOnly(destination)) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -148,23 +223,24 @@ bool CopyOver(const wchar_t* source, const wchar_t* destination)
     }
     wchar_t part[MAX_PATH];
     // No room for the part name beside it: the file is copied straight over.
-    if (!PartPath(destination, part)) return CopyFileW(source, destination, FALSE) != FALSE;
-    return WritePart(source, part) && MovePartInPlace(part, destination);
+    if (!PartPath(destination, part)) return CopyFileW(source.path, destination, FALSE) != FALSE;
+    if (!WritePart(source, part)) return false;
+    if (MovePartInPlace(part, destination)) return true;
+    DropPart(part, source);
+    return false;
 }
 
 // Replacement of a held destination without ending its holders: the new
 // file is written beside it first, so that the destination is missing only
 // between two renames, never for the length of a copy.
-bool ReplaceHeldFile(const wchar_t* source, const wchar_t* destination, int includeModules32)
+bool ReplaceHeldFile(Source& source, const wchar_t* destination, int includeModules32)
 {
     wchar_t part[MAX_PATH];
     if (!PartPath(destination, part)) return false;
     if (!WritePart(source, part)) return false;
     wchar_t aside[MAX_PATH];
     if (!MoveHeldFileAside(destination, includeModules32, aside)) {
-        DWORD error = GetLastError();
-        DeleteFileW(part);
-        SetLastError(error);
+        DropPart(part, source);
         return false;
     }
     if (MovePartInPlace(part, destination)) return true;
@@ -172,6 +248,7 @@ bool ReplaceHeldFile(const wchar_t* source, const wchar_t* destination, int incl
     DWORD error = GetLastError();
     MoveFileExW(aside, destination, 0);
     SetLastError(error);
+    DropPart(part, source);
     return false;
 }
 
@@ -186,7 +263,7 @@ bool IsHeldError(DWORD error)
 // logged and the run ends with 3010. 1: placed and opened to everyone. A
 // missing or read-only destination, or a copy that failed for another
 // reason, is no held file: 0.
-int PlaceOverHeldFile(const wchar_t* source, const wchar_t* destination, int includeModules32, DWORD error)
+int PlaceOverHeldFile(Source& source, const wchar_t* destination, int includeModules32, DWORD error)
 {
     DWORD attributes = GetFileAttributesW(destination);
     bool exists = attributes != INVALID_FILE_ATTRIBUTES;
@@ -204,7 +281,7 @@ int PlaceOverHeldFile(const wchar_t* source, const wchar_t* destination, int inc
 
 // Copies over the destination until it works or the user gives up; the
 // destination is already lower-cased. 1: copied and opened to everyone.
-int CopyIntoPlace(const wchar_t* source, const wchar_t* destination, const FileKind& kind, int includeModules32)
+int CopyIntoPlace(Source& source, const wchar_t* destination, const FileKind& kind, int includeModules32)
 {
     int companionRounds = 0;
     bool listShown = false;
@@ -263,16 +340,27 @@ void FolderBase(wchar_t* out, const wchar_t* folder)
     BoundedFormat(out, MAX_PATH, EndsWithBackslash(folder) ? L"%s" : L"%s\\", folder);
 }
 
-}  // namespace
-
-int PlaceFile(const wchar_t* source, wchar_t* destination, int compareVersions, int includeModules32)
+int PlaceOneFile(Source source, wchar_t* destination, int compareVersions, int includeModules32)
 {
     if (!destination) return 0;
     LowerAsciiInPlace(destination);
     FileKind kind = ClassifyDestination(destination);
-    if (NothingToPlace(source, destination)) return 1;
-    if (compareVersions && kind.versioned && !MayReplaceVersion(source, destination)) return 1;
+    if (NothingToPlace(source.path, destination)) return 1;
+    if (compareVersions && kind.versioned && !MayReplaceVersion(source.path, destination)) return 1;
     return CopyIntoPlace(source, destination, kind, includeModules32);
+}
+
+}  // namespace
+
+int PlaceFile(const wchar_t* source, wchar_t* destination, int compareVersions, int includeModules32)
+{
+    return PlaceOneFile(SourceToCopy(source), destination, compareVersions, includeModules32);
+}
+
+int PlaceFileByMove(const wchar_t* source, wchar_t* destination, int compareVersions, int includeModules32)
+{
+    Source moving = SourceToMove(source, source ? GetFileAttributesW(source) : INVALID_FILE_ATTRIBUTES);
+    return PlaceOneFile(moving, destination, compareVersions, includeModules32);
 }
 
 int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int keepSources)
@@ -312,8 +400,9 @@ int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolde
         if (NothingToPlace(sourcePath, destinationPath)) continue;
 
         bool dealtWith = destinationFits;
+        Source source = keepSources ? SourceToCopy(sourcePath) : SourceToMove(sourcePath, entry.dwFileAttributes);
         if (destinationFits && (!kind.versioned || MayReplaceVersion(sourcePath, destinationPath)))
-            dealtWith = CopyIntoPlace(sourcePath, destinationPath, kind, 0) == 1;
+            dealtWith = CopyIntoPlace(source, destinationPath, kind, 0) == 1;
 
         if (!dealtWith) {
             // The steps do not judge the tree's placement: an unattended run
@@ -330,7 +419,7 @@ int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolde
                 return 0;
             }
         }
-        if (keepSources == 0) DeleteFileW(sourcePath);
+        if (keepSources == 0 && !source.moved) DeleteFileW(sourcePath);
     } while (FindNextFileW(listing, &entry));
     FindClose(listing);
     return 1;

@@ -9,8 +9,14 @@
 // Files below the data folder of the setup context are opened to everyone
 // with full access; every other file for reading and running only.
 int PlaceFile(const wchar_t* source, wchar_t* destination, int compareVersions, int includeModules32);
+// As PlaceFile, for a source the caller deletes once it is placed: on the
+// destination's volume it is moved there and gets the access list a copy
+// would get (every byte written once), elsewhere it is copied. A source that
+// was not placed stays where it was.
+int PlaceFileByMove(const wchar_t* source, wchar_t* destination, int compareVersions, int includeModules32);
 // Places every file of the source tree below the destination folder (folders
 // whose names begin with "." are skipped); keepSources 0 deletes each source
-// file once dealt with. 0 when the destination cannot be made or a file had
-// to be kept aside in the temporary folder, which ends that folder's walk.
+// file once dealt with, moving it into place where PlaceFileByMove would.
+// 0 when the destination cannot be made or a file had to be kept aside in
+// the work folder, which ends that folder's walk.
 int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int keepSources);

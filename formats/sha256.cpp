@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "formats/sha256_blocks.h"
+
 namespace formats {
 namespace {
 
@@ -22,17 +24,23 @@ const uint32_t kRound[64] = {
 void Sha256::Update(const uint8_t* p, size_t n)
 {
     total_ += n;
-    while (n > 0) {
+    if (used_ > 0) {
         size_t take = 64 - used_ < n ? 64 - used_ : n;
         std::memcpy(block_ + used_, p, take);
         used_ += take;
         p += take;
         n -= take;
-        if (used_ == 64) {
-            Compress(block_);
-            used_ = 0;
-        }
+        if (used_ < 64) return;
+        CompressBlocks(block_, 1);
+        used_ = 0;
     }
+    // Whole blocks straight from the input.
+    size_t blocks = n / 64;
+    if (blocks > 0) CompressBlocks(p, blocks);
+    p += 64 * blocks;
+    n -= 64 * blocks;
+    if (n > 0) std::memcpy(block_, p, n);
+    used_ = n;
 }
 
 void Sha256::Finish(uint8_t digest[kDigestBytes])
@@ -46,6 +54,12 @@ void Sha256::Finish(uint8_t digest[kDigestBytes])
     Update(length, 8);
     for (int i = 0; i < 8; ++i)
         for (int k = 0; k < 4; ++k) digest[4 * i + k] = static_cast<uint8_t>(h_[i] >> (24 - 8 * k));
+}
+
+void Sha256::CompressBlocks(const uint8_t* blocks, size_t count)
+{
+    if (Sha256ExtensionBlocks(h_, blocks, count)) return;
+    for (size_t i = 0; i < count; ++i) Compress(blocks + 64 * i);
 }
 
 void Sha256::Compress(const uint8_t* b)

@@ -17,6 +17,8 @@ public:
     void Finish(uint8_t digest[kDigestBytes]);
 
 private:
+    // Whole 64-byte blocks, on the processor's SHA instructions where it has them.
+    void CompressBlocks(const uint8_t* blocks, size_t count);
     void Compress(const uint8_t* block);
 
     uint32_t h_[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};

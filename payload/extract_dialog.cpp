@@ -5,6 +5,7 @@
 
 #include "base/bounded_string.h"
 #include "base/run_log.h"
+#include "base/run_options.h"
 #include "base/setup_context.h"
 #include "payload/archive.h"
 #include "payload/backup_check.h"
@@ -27,7 +28,7 @@ void ShowExtractProgress(const wchar_t* text, int32_t done, int32_t total)
     dialog->m_text.SetWindowText(text);
     int position = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * 100 / total) : done;
     dialog->m_progress.SendMessage(PBM_SETPOS, position);
-    Sleep(10);
+    PaceDisplay(10);
 }
 
 void ShowExtractStatus(const wchar_t* text)
@@ -120,6 +121,6 @@ bool ExtractPayload(SetupContext& ctx, ExtractProgress progress, void (*status)(
 
 bool CZD_Extract::Run(void*)
 {
-    Sleep(50);
+    PaceDisplay(50);
     return ExtractPayload(g_setup, &ShowExtractProgress, &ShowExtractStatus);
 }

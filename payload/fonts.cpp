@@ -9,6 +9,7 @@
 #include "base/bounded_string.h"
 #include "base/run_log.h"
 #include "base/shared_routines.h"
+#include "files/access_grant.h"
 #include "platform/registry.h"
 
 namespace {
@@ -29,14 +30,30 @@ void ComposeFontValueName(const wchar_t* lowerName, wchar_t* valueName)
     }
 }
 
-void InstallOneFont(const wchar_t* sourceFolder, const wchar_t* fontsFolder, const wchar_t* lowerName)
+// Copies the font, or moves it where that leaves the file a copy would (the
+// same volume, then given the fonts folder's list). Never over a font in place.
+bool PutFontInPlace(const wchar_t* source, const wchar_t* destination, bool move)
+{
+    if (!move) return CopyFileW(source, destination, TRUE) != FALSE;
+    if (MoveFileExW(source, destination, 0)) {
+        if (ResetToInheritedAccess(destination)) return true;
+        // Copied instead, from where it was.
+        if (!MoveFileExW(destination, source, 0)) return true;
+        ResetToInheritedAccess(source);
+    } else if (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS) {
+        return false;
+    }
+    return CopyFileW(source, destination, TRUE) != FALSE;
+}
+
+void InstallOneFont(const wchar_t* sourceFolder, const wchar_t* fontsFolder, const wchar_t* lowerName, bool move)
 {
     wchar_t destination[MAX_PATH];
     wchar_t source[MAX_PATH];
     BoundedFormat(destination, MAX_PATH, L"%s%s", fontsFolder, lowerName);
     BoundedFormat(source, MAX_PATH, L"%s%s", sourceFolder, lowerName);
     // A font already in place is left alone: not loaded, not registered again.
-    if (!CopyFileW(source, destination, TRUE)) {
+    if (!PutFontInPlace(source, destination, move)) {
         RunLog(L"Kept: %s (a font of that name is installed)", destination);
         return;
     }
@@ -56,7 +73,7 @@ void InstallOneFont(const wchar_t* sourceFolder, const wchar_t* fontsFolder, con
 
 }  // namespace
 
-void InstallFontsFromFolder(const wchar_t* sourceFolder, const wchar_t* fontsFolder)
+void InstallFontsFromFolder(const wchar_t* sourceFolder, const wchar_t* fontsFolder, bool moveSources)
 {
     wchar_t fonts[MAX_PATH];
     BoundedCopy(fonts, MAX_PATH, fontsFolder);
@@ -73,7 +90,7 @@ void InstallFontsFromFolder(const wchar_t* sourceFolder, const wchar_t* fontsFol
             if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
             LowerAsciiInPlace(found.cFileName);
             if (wcsstr(found.cFileName, L".ttf") || wcsstr(found.cFileName, L".ttc"))
-                InstallOneFont(sourceFolder, fonts, found.cFileName);
+                InstallOneFont(sourceFolder, fonts, found.cFileName, moveSources);
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
@@ -89,7 +106,8 @@ bool InstallPayloadFonts(SetupContext& ctx)
     wchar_t fonts[MAX_PATH] = L"";
     if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_FONTS | CSIDL_FLAG_CREATE, nullptr, 0, fonts)) && fonts[0]) {
         AppendBackslashIfMissing(fonts, MAX_PATH);
-        InstallFontsFromFolder(source, fonts);
+        // The source folder goes afterwards: each font is written once.
+        InstallFontsFromFolder(source, fonts, true);
     }
     // Otherwise the later copy of the payload folder would carry the fonts along.
     RemoveFolderTree(source);

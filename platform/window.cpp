@@ -215,6 +215,21 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
 void SetMainWindow(CWnd* window) { g_mainWindow = window; }
 HWND GetMainWindowHandle() { return g_mainWindow ? g_mainWindow->m_hWnd : nullptr; }
 
+bool ProcessHasTopLevelWindow()
+{
+    bool found = false;
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process != GetCurrentProcessId()) return TRUE;
+            *reinterpret_cast<bool*>(context) = true;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 void SetDialogDriver(DialogDriver driver, void* user)
 {
     g_driver = driver;

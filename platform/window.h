@@ -171,6 +171,10 @@ private:
 void SetMainWindow(CWnd* window);
 HWND GetMainWindowHandle();
 
+// Whether a top-level window of this process exists, hidden ones included:
+// the windows that a message posted to HWND_BROADCAST reaches here.
+bool ProcessHasTopLevelWindow();
+
 // Test seam: called once on the dialog's own thread, inside its modal loop,
 // after OnInitDialog; it plays the person (clicks buttons through messages).
 using DialogDriver = void (*)(CDialog* dialog, void* user);
