@@ -13,6 +13,7 @@
 #include "base/setup_context.h"
 #include "common/test_support.h"
 #include "formats/setup_image.h"
+#include "formats/sha256.h"
 #include "payload/archive.h"
 #include "payload/own_image.h"
 #include "zip_builder.h"
@@ -165,4 +166,30 @@ TEST(DemoPayload, ProgramsDriversAndDataFiles)
     ASSERT_TRUE(ReadFileBytes(payload + L"\\$dataFiles$\\temp.dmg", &temp));
     EXPECT_GE(temp.size(), 65672u);
     EXPECT_TRUE(FileExists(payload + L"\\$fonts$\\UKIJTzTr.TTF"));
+}
+
+// The digest, fed in pieces of every kind (a part block, whole blocks, the
+// rest), equals the system's SHA-256 of the same bytes, on whichever block
+// function this processor takes.
+TEST(Digest, EqualsTheSystemsForAnyPieces)
+{
+    std::string data;
+    for (int i = 0; i < 5000; ++i) data += static_cast<char>((i * 131) ^ (i >> 3));
+    for (size_t length : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 127u, 128u, 129u, 1000u, 4097u, 5000u}) {
+        const std::string message = data.substr(0, length);
+        const std::wstring expected = Sha256Text(message);
+        ASSERT_EQ(64u, expected.size());
+        for (size_t piece : {1u, 7u, 64u, 100u, 5000u}) {
+            formats::Sha256 hash;
+            for (size_t at = 0; at < length; at += piece) {
+                size_t take = length - at < piece ? length - at : piece;
+                hash.Update(reinterpret_cast<const uint8_t*>(message.data()) + at, take);
+            }
+            uint8_t digest[formats::Sha256::kDigestBytes];
+            char text[formats::Sha256::kTextChars];
+            hash.Finish(digest);
+            formats::DigestText(digest, text);
+            EXPECT_EQ(Narrow(expected), text) << "length " << length << ", pieces of " << piece;
+        }
+    }
 }
