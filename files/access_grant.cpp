@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "base/bounded_string.h"
+
 namespace {
 
 GetFileSecurityFn g_getSecurity = &GetFileSecurityW;
@@ -90,58 +92,66 @@ int GrantFileAccess(const wchar_t* path, WellKnownAccount account, DWORD accessM
     return GrantFileAccess(path, &account, 1, accessMask);
 }
 
-int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int count, DWORD accessMask)
-{
-    if (!accounts || count < 1 || count > kMaxAccounts) return 0;
-    HeapBlocks heap;
-    const BYTE kAclRevision = ACL_REVISION2;
+namespace {
 
-    // 1. The accounts' SIDs, built from their authority and relative ids; no
-    // lookup by name, which fails wherever the name is translated.
-    PSID sids[kMaxAccounts];
-    DWORD newEntryBytes = 0;
+// Step 1: the accounts' SIDs, built from their authority and relative ids; no
+// lookup by name, which fails wherever the name is translated. entryBytes:
+// the room their access-allowed entries take.
+bool BuildSids(HeapBlocks& heap, const WellKnownAccount* accounts, int count, PSID* sids, DWORD* entryBytes)
+{
+    *entryBytes = 0;
     for (int i = 0; i < count; ++i) {
         sids[i] = heap.Alloc(WellKnownSidBytes());
         if (!sids[i]) {
             Report("HeapAlloc() failed. Error %d\n");
-            return 0;
+            return false;
         }
         if (!BuildWellKnownSid(accounts[i], sids[i])) {
             Report("InitializeSid() failed. Error %d\n");
-            return 0;
+            return false;
         }
-        newEntryBytes += sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) + GetLengthSid(sids[i]);
+        *entryBytes += sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) + GetLengthSid(sids[i]);
     }
+    return true;
+}
 
-    // 2. The file's present DACL: read at once into a buffer that most lists
-    // fit, into one of the size asked for otherwise.
+// Step 2: the file's present DACL, read at once into a buffer that most
+// lists fit, into one of the size asked for otherwise.
+PSECURITY_DESCRIPTOR ReadDacl(HeapBlocks& heap, const wchar_t* path)
+{
     DWORD sdBytes = kFirstDescriptorBytes;
     auto oldSd = static_cast<PSECURITY_DESCRIPTOR>(heap.Alloc(sdBytes));
     if (!oldSd) {
         Report("HeapAlloc() failed. Error %d\n");
-        return 0;
+        return nullptr;
+    }
+    if (g_getSecurity(path, DACL_SECURITY_INFORMATION, oldSd, sdBytes, &sdBytes)) return oldSd;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        Report("GetFileSecurity() failed. Error %d\n");
+        return nullptr;
+    }
+    oldSd = static_cast<PSECURITY_DESCRIPTOR>(heap.Alloc(sdBytes));
+    if (!oldSd) {
+        Report("HeapAlloc() failed. Error %d\n");
+        return nullptr;
     }
     if (!g_getSecurity(path, DACL_SECURITY_INFORMATION, oldSd, sdBytes, &sdBytes)) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-            Report("GetFileSecurity() failed. Error %d\n");
-            return 0;
-        }
-        oldSd = static_cast<PSECURITY_DESCRIPTOR>(heap.Alloc(sdBytes));
-        if (!oldSd) {
-            Report("HeapAlloc() failed. Error %d\n");
-            return 0;
-        }
-        if (!g_getSecurity(path, DACL_SECURITY_INFORMATION, oldSd, sdBytes, &sdBytes)) {
-            Report("GetFileSecurity() failed. Error %d\n");
-            return 0;
-        }
+        Report("GetFileSecurity() failed. Error %d\n");
+        return nullptr;
     }
+    return oldSd;
+}
 
+// Steps 3 to 11: the new descriptor from the old one, its list's buffer
+// from heap.
+bool ComposeGrant(HeapBlocks& heap, PSECURITY_DESCRIPTOR oldSd, const PSID* sids, int count, DWORD entryBytes,
+                  DWORD accessMask, SECURITY_DESCRIPTOR* newSd)
+{
+    const BYTE kAclRevision = ACL_REVISION2;
     // 3. The new descriptor.
-    SECURITY_DESCRIPTOR newSd;
-    if (!InitializeSecurityDescriptor(&newSd, SECURITY_DESCRIPTOR_REVISION)) {
+    if (!InitializeSecurityDescriptor(newSd, SECURITY_DESCRIPTOR_REVISION)) {
         Report("InitializeSecurityDescriptor() failed.Error %d\n");
-        return 0;
+        return false;
     }
 
     // 4. A DACL marked present but null counts as none.
@@ -149,7 +159,7 @@ int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int c
     PACL oldAcl = nullptr;
     if (!GetSecurityDescriptorDacl(oldSd, &present, &oldAcl, &defaulted)) {
         Report("GetSecurityDescriptorDacl() failed. Error %d\n");
-        return 0;
+        return false;
     }
     if (!present) oldAcl = nullptr;
 
@@ -157,19 +167,19 @@ int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int c
     ACL_SIZE_INFORMATION info = {0, sizeof(ACL), 0};
     if (oldAcl && !GetAclInformation(oldAcl, &info, sizeof info, AclSizeInformation)) {
         Report("GetAclInformation() failed. Error %d\n");
-        return 0;
+        return false;
     }
 
     // 6. Room for the old entries and one access-allowed entry per account.
-    DWORD newAclBytes = info.AclBytesInUse + newEntryBytes;
+    DWORD newAclBytes = info.AclBytesInUse + entryBytes;
     auto* newAcl = static_cast<PACL>(heap.Alloc(newAclBytes));
     if (!newAcl) {
         Report("HeapAlloc() failed. Error %d\n");
-        return 0;
+        return false;
     }
     if (!InitializeAcl(newAcl, newAclBytes, kAclRevision)) {
         Report("InitializeAcl() failed. Error %d\n");
-        return 0;
+        return false;
     }
 
     // 7. Explicit entries, without the accounts' own.
@@ -178,7 +188,7 @@ int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int c
         void* ace = nullptr;
         if (!GetAce(oldAcl, index, &ace)) {
             Report("GetAce() failed. Error %d\n");
-            return 0;
+            return false;
         }
         auto* header = static_cast<ACE_HEADER*>(ace);
         if (header->AceFlags & INHERITED_ACE) break;
@@ -188,7 +198,7 @@ int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int c
         if (ours) continue;
         if (!AddAce(newAcl, kAclRevision, MAXDWORD, ace, header->AceSize)) {
             Report("AddAce() failed. Error %d\n");
-            return 0;
+            return false;
         }
     }
 
@@ -201,11 +211,11 @@ int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int c
         if (addEx) {
             if (!addEx(newAcl, kAclRevision, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, accessMask, sids[i])) {
                 Report("AddAccessAllowedAceEx() failed. Error %d\n");
-                return 0;
+                return false;
             }
         } else if (!AddAccessAllowedAce(newAcl, kAclRevision, accessMask, sids[i])) {
             Report("AddAccessAllowedAce() failed. Error %d\n");
-            return 0;
+            return false;
         }
     }
 
@@ -214,18 +224,18 @@ int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int c
         void* ace = nullptr;
         if (!GetAce(oldAcl, index, &ace)) {
             Report("GetAce() failed. Error %d\n");
-            return 0;
+            return false;
         }
         if (!AddAce(newAcl, kAclRevision, MAXDWORD, ace, static_cast<ACE_HEADER*>(ace)->AceSize)) {
             Report("AddAce() failed. Error %d\n");
-            return 0;
+            return false;
         }
     }
 
     // 10.
-    if (!SetSecurityDescriptorDacl(&newSd, TRUE, newAcl, FALSE)) {
+    if (!SetSecurityDescriptorDacl(newSd, TRUE, newAcl, FALSE)) {
         Report("SetSecurityDescriptorDacl() failed. Error %d\n");
-        return 0;
+        return false;
     }
 
     // 11. Carry the inheritance state of the old DACL over.
@@ -237,16 +247,32 @@ int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int c
         DWORD revision = 0;
         if (!GetSecurityDescriptorControl(oldSd, &control, &revision)) {
             Report("GetSecurityDescriptorControl() failed.Error %d\n");
-            return 0;
+            return false;
         }
         SECURITY_DESCRIPTOR_CONTROL bits = 0;
         if (control & SE_DACL_AUTO_INHERITED) bits = SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED;
         else if (control & SE_DACL_PROTECTED) bits = SE_DACL_PROTECTED;
-        if (bits && !setControl(&newSd, bits, bits)) {
+        if (bits && !setControl(newSd, bits, bits)) {
             Report("SetSecurityDescriptorControl() failed.Error %d\n");
-            return 0;
+            return false;
         }
     }
+
+    return true;
+}
+
+}  // namespace
+
+int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int count, DWORD accessMask)
+{
+    if (!accounts || count < 1 || count > kMaxAccounts) return 0;
+    HeapBlocks heap;
+    PSID sids[kMaxAccounts];
+    DWORD entryBytes = 0;
+    if (!BuildSids(heap, accounts, count, sids, &entryBytes)) return 0;
+    PSECURITY_DESCRIPTOR oldSd = ReadDacl(heap, path);
+    SECURITY_DESCRIPTOR newSd;
+    if (!oldSd || !ComposeGrant(heap, oldSd, sids, count, entryBytes, accessMask, &newSd)) return 0;
 
     // 12.
     if (!g_setSecurity(path, DACL_SECURITY_INFORMATION, &newSd)) {
@@ -254,6 +280,53 @@ int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int c
         return 0;
     }
     return 1;
+}
+
+bool FolderGrantedList::Compose(const wchar_t* folder, const WellKnownAccount* accounts, int count,
+                                DWORD accessMask)
+{
+    Clear();
+    if (!folder || !accounts || count < 1 || count > kMaxAccounts) return false;
+    wchar_t probe[MAX_PATH];
+    if (BoundedFormat(probe, MAX_PATH, L"%s\\zerda-list.%lu.probe", folder, GetCurrentThreadId()) >= MAX_PATH - 1)
+        return false;
+    // Made new with the system's default list, as a copy's destination is;
+    // gone when closed, even if the run is ended meanwhile.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE;
+    HANDLE made = CreateFileW(probe, GENERIC_WRITE, share, nullptr, CREATE_NEW, flags, nullptr);
+    if (made == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && DeleteFileW(probe))
+        made = CreateFileW(probe, GENERIC_WRITE, share, nullptr, CREATE_NEW, flags, nullptr);
+    if (made == INVALID_HANDLE_VALUE) return false;
+
+    HeapBlocks heap;
+    PSID sids[kMaxAccounts];
+    DWORD entryBytes = 0;
+    PSECURITY_DESCRIPTOR oldSd = nullptr;
+    SECURITY_DESCRIPTOR newSd;
+    bool composed = BuildSids(heap, accounts, count, sids, &entryBytes) && (oldSd = ReadDacl(heap, probe)) &&
+                    ComposeGrant(heap, oldSd, sids, count, entryBytes, accessMask, &newSd);
+    CloseHandle(made);
+    if (!composed) return false;
+    DWORD bytes = 0;
+    MakeSelfRelativeSD(&newSd, nullptr, &bytes);
+    descriptor_ = bytes ? HeapAlloc(GetProcessHeap(), 0, bytes) : nullptr;
+    if (!descriptor_ || !MakeSelfRelativeSD(&newSd, descriptor_, &bytes)) {
+        Clear();
+        return false;
+    }
+    return true;
+}
+
+bool FolderGrantedList::WriteTo(const wchar_t* path) const
+{
+    return descriptor_ && g_setSecurity(path, DACL_SECURITY_INFORMATION, descriptor_);
+}
+
+void FolderGrantedList::Clear()
+{
+    if (descriptor_) HeapFree(GetProcessHeap(), 0, descriptor_);
+    descriptor_ = nullptr;
 }
 
 bool ResetToInheritedAccess(const wchar_t* path)

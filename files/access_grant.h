@@ -17,6 +17,29 @@ int GrantFileAccess(const wchar_t* path, WellKnownAccount account, DWORD accessM
 // given: the list that one grant after the other leaves.
 int GrantFileAccess(const wchar_t* path, const WellKnownAccount* accounts, int count, DWORD accessMask);
 
+// The list a file copied into a folder ends with once GrantFileAccess has
+// granted the accounts their entries: composed once from a file made in the
+// folder for a moment (what a copy starts with), then written as a whole
+// onto each file moved into the folder, which thereby ends the same. A move
+// on one volume keeps the list of the folder the file came from.
+class FolderGrantedList {
+public:
+    FolderGrantedList() = default;
+    FolderGrantedList(const FolderGrantedList&) = delete;
+    FolderGrantedList& operator=(const FolderGrantedList&) = delete;
+    ~FolderGrantedList() { Clear(); }
+
+    // folder without a trailing backslash. False (and empty) when no file
+    // can be made there or the grant cannot be composed.
+    bool Compose(const wchar_t* folder, const WellKnownAccount* accounts, int count, DWORD accessMask);
+    // Writes the list onto a file in the folder; false when nothing is composed.
+    bool WriteTo(const wchar_t* path) const;
+    void Clear();
+
+private:
+    void* descriptor_ = nullptr;  // self-relative, from the process heap
+};
+
 // Gives a file moved into its folder the list a file made there gets: the
 // folder's inheritable entries, nothing the file brought along (a move on
 // one volume keeps the list of the folder it came from). False, with the

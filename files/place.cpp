@@ -81,14 +81,57 @@ bool IsUserDataFile(const wchar_t* destination)
 // file, the licence page, skins) for reading and running only. A file any
 // user could replace would reach whoever opens or loads it next, the
 // elevated repair and uninstall included.
+DWORD PlacedFileRights(const wchar_t* path)
+{
+    return IsUserDataFile(path) ? GENERIC_ALL : (GENERIC_READ | GENERIC_EXECUTE);
+}
+
+const WellKnownAccount kPlacedAccounts[] = {WellKnownAccount::kAllApplicationPackages, WellKnownAccount::kEveryone};
+
+// One rewrite for both, leaving what one grant after the other would.
 int GrantPlacedFile(const wchar_t* destination)
 {
-    DWORD rights = IsUserDataFile(destination) ? GENERIC_ALL : (GENERIC_READ | GENERIC_EXECUTE);
-    // One rewrite for both, leaving what one grant after the other would.
-    static const WellKnownAccount kAccounts[] = {WellKnownAccount::kAllApplicationPackages,
-                                                 WellKnownAccount::kEveryone};
-    return GrantFileAccess(destination, kAccounts, 2, rights);
+    return GrantFileAccess(destination, kPlacedAccounts, 2, PlacedFileRights(destination));
 }
+
+// The lists that files moved by one placement get, one per folder (and
+// rights): composed from a file made in the folder, as a copy would start.
+class MovedFileLists {
+public:
+    // Writes onto the part the list a copy there ends with once granted.
+    bool Give(const wchar_t* part)
+    {
+        wchar_t folder[MAX_PATH];
+        BoundedCopy(folder, MAX_PATH, part);
+        wchar_t* name = std::wcsrchr(folder, L'\\');
+        if (!name) return false;
+        *name = L'\0';
+        DWORD rights = PlacedFileRights(part);
+        Entry* entry = nullptr;
+        for (Entry& e : entries_)
+            if (e.composed && e.rights == rights && std::wcscmp(e.folder, folder) == 0) entry = &e;
+        if (!entry) {
+            entry = &entries_[next_];
+            next_ = (next_ + 1) % kEntries;
+            BoundedCopy(entry->folder, MAX_PATH, folder);
+            entry->rights = rights;
+            entry->composed = entry->list.Compose(folder, kPlacedAccounts, 2, rights);
+            if (!entry->composed) return false;
+        }
+        return entry->list.WriteTo(part);
+    }
+
+private:
+    static const int kEntries = 4;
+    struct Entry {
+        wchar_t folder[MAX_PATH] = L"";
+        DWORD rights = 0;
+        bool composed = false;
+        FolderGrantedList list;
+    };
+    Entry entries_[kEntries];
+    int next_ = 0;
+};
 
 // The file a placement takes its content from. A source the caller lets go
 // once it is placed is moved instead of copied where that leaves the same
@@ -97,17 +140,19 @@ int GrantPlacedFile(const wchar_t* destination)
 // storing, a moved file keeps its own).
 struct Source {
     const wchar_t* path;
-    bool movable;
-    bool moved;  // it lies under the part name now, not at path
+    MovedFileLists* lists;  // null: copied
+    bool moved;             // it lies under the part or final name now, not at path
+    bool granted;           // and has its final list already
 };
 
 const DWORD kStorageAttributes = FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ENCRYPTED;
 
-Source SourceToCopy(const wchar_t* path) { return Source{path, false, false}; }
+Source SourceToCopy(const wchar_t* path) { return Source{path, nullptr, false, false}; }
 
-Source SourceToMove(const wchar_t* path, DWORD attributes)
+Source SourceToMove(const wchar_t* path, DWORD attributes, MovedFileLists& lists)
 {
-    return Source{path, attributes != INVALID_FILE_ATTRIBUTES && !(attributes & kStorageAttributes), false};
+    bool movable = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & kStorageAttributes);
+    return Source{path, movable ? &lists : nullptr, false, false};
 }
 
 // Whether the folder of path stores its files as they come. The walk places
@@ -130,15 +175,18 @@ bool IsPlainStorageFolderOf(const wchar_t* path)
 }
 
 // Moves the source to the part name and gives it the list a copy made there
-// would get. False (the source where it was) when it cannot be moved: on
-// another volume, for one. A list that cannot be reset sends the file back,
-// so that it is copied instead.
+// would get, granted (or, failing that, as the folder passes it on, for the
+// grant to follow). False (the source where it was) when it cannot be moved:
+// on another volume, for one. A list that cannot be reset sends the file
+// back, so that it is copied instead.
 bool MoveToPart(Source& source, const wchar_t* part)
 {
-    if (!source.movable || !IsPlainStorageFolderOf(part)) return false;
+    source.granted = false;
+    if (!source.lists || !IsPlainStorageFolderOf(part)) return false;
     if (!MoveFileExW(source.path, part, MOVEFILE_REPLACE_EXISTING)) return false;
     source.moved = true;
-    if (ResetToInheritedAccess(part)) return true;
+    source.granted = source.lists->Give(part);
+    if (source.granted || ResetToInheritedAccess(part)) return true;
     DWORD error = GetLastError();
     if (MoveFileExW(part, source.path, 0)) {
         source.moved = false;
@@ -150,6 +198,22 @@ bool MoveToPart(Source& source, const wchar_t* part)
     return true;
 }
 
+// A source on the destination's volume goes in with one rename, which
+// leaves the old file or the whole new one at every moment: no part name is
+// needed. Until its list is written it keeps the work folder's, which is
+// narrower. False (the source where it was) when it cannot be moved so.
+bool MoveIntoPlace(Source& source, const wchar_t* destination)
+{
+    source.granted = false;
+    if (!source.lists || !IsPlainStorageFolderOf(destination)) return false;
+    if (!MoveFileExW(source.path, destination, MOVEFILE_REPLACE_EXISTING)) return false;
+    source.moved = true;
+    source.granted = source.lists->Give(destination);
+    if (!source.granted && !ResetToInheritedAccess(destination))
+        RunLogFailure(L"The access list of a moved file was not reset", destination, GetLastError());
+    return true;
+}
+
 // Undoes the part: a moved source goes back where it was (with the list of
 // that folder), a copy is deleted. The last error stays.
 void DropPart(const wchar_t* part, Source& source)
@@ -157,6 +221,7 @@ void DropPart(const wchar_t* part, Source& source)
     DWORD error = GetLastError();
     if (source.moved && MoveFileExW(part, source.path, MOVEFILE_REPLACE_EXISTING)) {
         source.moved = false;
+        source.granted = false;
         ResetToInheritedAccess(source.path);
     } else {
         SetFileAttributesW(part, FILE_ATTRIBUTE_NORMAL);
@@ -221,6 +286,7 @@ bool CopyOver(Source& source, const wchar_t* destination)
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
+    if (MoveIntoPlace(source, destination)) return true;
     wchar_t part[MAX_PATH];
     // No room for the part name beside it: the file is copied straight over.
     if (!PartPath(destination, part)) return CopyFileW(source.path, destination, FALSE) != FALSE;
@@ -252,6 +318,13 @@ bool ReplaceHeldFile(Source& source, const wchar_t* destination, int includeModu
     return false;
 }
 
+// A moved file has its list already; a copied one is granted its entries.
+int FinishPlaced(const Source& source, const wchar_t* destination)
+{
+    RunLog(L"Placed: %s", destination);
+    return source.granted ? 1 : GrantPlacedFile(destination);
+}
+
 bool IsHeldError(DWORD error)
 {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION ||
@@ -270,8 +343,7 @@ int PlaceOverHeldFile(Source& source, const wchar_t* destination, int includeMod
     bool readOnly = exists && (attributes & FILE_ATTRIBUTE_READONLY);
     if (exists && !readOnly && IsHeldError(error)) {
         if (ReplaceHeldFile(source, destination, includeModules32)) {
-            RunLog(L"Placed: %s", destination);
-            return GrantPlacedFile(destination);
+            return FinishPlaced(source, destination);
         }
         error = GetLastError();
     }
@@ -287,8 +359,7 @@ int CopyIntoPlace(Source& source, const wchar_t* destination, const FileKind& ki
     bool listShown = false;
     for (;;) {
         if (CopyOver(source, destination)) {
-            RunLog(L"Placed: %s", destination);
-            return GrantPlacedFile(destination);
+            return FinishPlaced(source, destination);
         }
         DWORD error = GetLastError();
         // Nobody is asked and no program is ended.
@@ -359,11 +430,14 @@ int PlaceFile(const wchar_t* source, wchar_t* destination, int compareVersions, 
 
 int PlaceFileByMove(const wchar_t* source, wchar_t* destination, int compareVersions, int includeModules32)
 {
-    Source moving = SourceToMove(source, source ? GetFileAttributesW(source) : INVALID_FILE_ATTRIBUTES);
+    MovedFileLists lists;
+    Source moving = SourceToMove(source, source ? GetFileAttributesW(source) : INVALID_FILE_ATTRIBUTES, lists);
     return PlaceOneFile(moving, destination, compareVersions, includeModules32);
 }
 
-int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int keepSources)
+namespace {
+
+int PlaceTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int keepSources, MovedFileLists& lists)
 {
     CreateFolderPath(destinationFolder);
 
@@ -391,7 +465,7 @@ int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolde
 
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (entry.cFileName[0] != L'.' && destinationFits)
-                PlaceFolderTree(sourcePath, destinationPath, keepSources);
+                PlaceTree(sourcePath, destinationPath, keepSources, lists);
             continue;
         }
 
@@ -400,7 +474,8 @@ int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolde
         if (NothingToPlace(sourcePath, destinationPath)) continue;
 
         bool dealtWith = destinationFits;
-        Source source = keepSources ? SourceToCopy(sourcePath) : SourceToMove(sourcePath, entry.dwFileAttributes);
+        Source source =
+            keepSources ? SourceToCopy(sourcePath) : SourceToMove(sourcePath, entry.dwFileAttributes, lists);
         if (destinationFits && (!kind.versioned || MayReplaceVersion(sourcePath, destinationPath)))
             dealtWith = CopyIntoPlace(source, destinationPath, kind, 0) == 1;
 
@@ -423,4 +498,12 @@ int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolde
     } while (FindNextFileW(listing, &entry));
     FindClose(listing);
     return 1;
+}
+
+}  // namespace
+
+int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int keepSources)
+{
+    MovedFileLists lists;
+    return PlaceTree(sourceFolder, destinationFolder, keepSources, lists);
 }

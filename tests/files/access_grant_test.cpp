@@ -150,3 +150,39 @@ TEST(GrantFileAccess, RealFileGetsTheRightsGrantedToEveryone)
     EXPECT_NE(0u, everyoneMask(b) & FILE_READ_DATA) << Describe(b);
     EXPECT_EQ(0u, everyoneMask(b) & FILE_WRITE_DATA) << Describe(b);
 }
+
+// A file moved into a folder is given, in one write, the list that a file
+// made there (as a copy is) ends with once granted: entry for entry.
+TEST(FolderGrantedList, MovedFileEndsAsAGrantedCopy)
+{
+    ScratchFolder dir;
+    MemorySecurityStore store;
+    const std::wstring folder = dir / L"";
+    const std::wstring probe =
+        dir / (L"zerda-list." + std::to_wstring(GetCurrentThreadId()) + L".probe");
+    const wchar_t kMade[] = L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
+    ASSERT_TRUE(store.Put(probe, kMade));
+    const std::wstring copied = NewFile(dir, L"copied.dat"), moved = NewFile(dir, L"moved.dat");
+    ASSERT_TRUE(store.Put(copied, kMade));
+    ASSERT_TRUE(store.Put(moved, L"D:P(A;;FA;;;BA)"));  // the work folder's, brought along
+
+    const WellKnownAccount accounts[] = {WellKnownAccount::kAllApplicationPackages, WellKnownAccount::kEveryone};
+    const DWORD rights = GENERIC_READ | GENERIC_EXECUTE;
+    FolderGrantedList list;
+    EXPECT_FALSE(list.WriteTo(moved.c_str())) << "nothing composed yet";
+    std::wstring bare = folder;
+    while (!bare.empty() && bare.back() == L'\\') bare.pop_back();
+    ASSERT_TRUE(list.Compose(bare.c_str(), accounts, 2, rights));
+    EXPECT_FALSE(FileExists(probe)) << "the file made for the list stayed";
+    ASSERT_TRUE(list.WriteTo(moved.c_str()));
+    ASSERT_EQ(1, GrantFileAccess(copied.c_str(), accounts, 2, rights));
+
+    std::vector<AceInfo> fromMove = DaclEntries(store.Get(moved).data());
+    std::vector<AceInfo> fromCopy = DaclEntries(store.Get(copied).data());
+    EXPECT_EQ(Describe(fromCopy), Describe(fromMove));
+    EXPECT_EQ(5u, fromMove.size()) << Describe(fromMove);
+
+    // No folder to make the file in: nothing is composed.
+    EXPECT_FALSE(list.Compose((dir / L"missing").c_str(), accounts, 2, rights));
+    EXPECT_FALSE(list.WriteTo(moved.c_str()));
+}
