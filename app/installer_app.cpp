@@ -145,14 +145,9 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     // Before anything else: the file is held from here on, and it must be
     // the program that runs, or its payload is not read.
     const bool ownImage = HoldRunningImage();
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = 8;
-    controls.dwICC = 0xFF;
-    InitCommonControlsEx(&controls);
     // Every thread of the process, those started later included (the worker
     // threads show windows too): -1 marks the process, not only its threads.
     ImmDisableIME(static_cast<DWORD>(-1));
-    EnableControlContainer();
     if (FAILED(CoInitialize(nullptr))) {
         SetRunResult(kExitFailure);
         return TRUE;

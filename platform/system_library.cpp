@@ -1,5 +1,7 @@
 #include "platform/system_library.h"
 
+#include <commctrl.h>
+
 #include <cwchar>
 
 bool ComposeSystemPath(const wchar_t* name, wchar_t* out, size_t capacity)
@@ -26,6 +28,37 @@ HMODULE LoadSystemLibrary(const wchar_t* name)
     wchar_t path[MAX_PATH];
     if (!ComposeSystemPath(name, path, MAX_PATH)) return nullptr;
     return LoadLibraryW(path);
+}
+
+void EnsureCommonControls()
+{
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    InitOnceExecuteOnce(
+        &once,
+        [](PINIT_ONCE, void*, void**) -> BOOL {
+            using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+            HMODULE library = LoadLibraryW(L"comctl32.dll");
+            auto init = library ? reinterpret_cast<InitFn>(
+                                      reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")))
+                                : nullptr;
+            // List view, tree view, bars, tabs, up-down, progress, hot-key, animation.
+            INITCOMMONCONTROLSEX controls{8, 0xFF};
+            if (init) init(&controls);
+            return TRUE;
+        },
+        nullptr, nullptr);
+}
+
+BOOL ShowOpenFileDialog(OPENFILENAMEW* dialog)
+{
+    using OpenFn = BOOL(WINAPI*)(OPENFILENAMEW*);
+    static OpenFn open = nullptr;
+    if (!open) {
+        HMODULE library = LoadSystemLibrary(L"comdlg32.dll");
+        open = library ? reinterpret_cast<OpenFn>(reinterpret_cast<void*>(GetProcAddress(library, "GetOpenFileNameW")))
+                       : nullptr;
+    }
+    return open ? open(dialog) : FALSE;
 }
 
 const wchar_t* const kLateSystemLibraries[] = {

@@ -3,6 +3,7 @@
 // looked up by a bare name.
 #pragma once
 #include <windows.h>
+#include <commdlg.h>
 
 #include <cstddef>
 
@@ -10,6 +11,16 @@
 bool ComposeSystemPath(const wchar_t* name, wchar_t* out, size_t capacity);
 // LoadLibraryW of <system folder>\<name>; null when missing.
 HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// Registers the common control classes (all of the first eight groups) once,
+// before the first window of the run; a run without windows never loads the
+// library. It is the version 6 assembly that the program's manifest names,
+// loaded by name so that the side-by-side store answers before any folder
+// is searched.
+void EnsureCommonControls();
+// The system's file-open dialog, its library loaded from the system folder
+// when first asked for; FALSE when it cannot be loaded.
+BOOL ShowOpenFileDialog(OPENFILENAMEW* dialog);
 
 // The system DLLs that system components (common controls, shell, COM,
 // security) load by bare name once the program runs. Where the system cannot

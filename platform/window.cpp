@@ -1,5 +1,7 @@
 #include "platform/window.h"
 
+#include "platform/system_library.h"
+
 namespace {
 const UINT kDriveMessage = WM_APP + 0x3F0;
 DialogDriver g_driver = nullptr;
@@ -95,6 +97,7 @@ CDialog::~CDialog()
 
 INT_PTR CDialog::DoModal()
 {
+    EnsureCommonControls();
     return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId), m_parent,
                              &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }

@@ -8,6 +8,7 @@
 #include "base/bounded_string.h"
 #include "base/shared_routines.h"
 #include "platform/prompt.h"
+#include "platform/system_library.h"
 #include "wizard/wizard_texts.h"
 
 wchar_t g_lastChosenFolder[MAX_PATH] = L"";
@@ -150,7 +151,7 @@ bool ChooseFolder(HWND owner, const wchar_t* startFolder, const wchar_t* title, 
     ofn.lpstrTitle = title;
     ofn.lpfnHook = &ChooserHook;
     ofn.Flags = OFN_EXPLORER | OFN_ENABLEHOOK | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-    GetOpenFileNameW(&ofn);
+    ShowOpenFileDialog(&ofn);
 
     g_resultTarget = nullptr;
     g_resultCapacity = 0;
