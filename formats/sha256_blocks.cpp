@@ -3,14 +3,9 @@
 // the backup archive's digest.
 #include "formats/sha256_blocks.h"
 
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-#include <cpuid.h>
-#include <immintrin.h>
-
 namespace formats {
-namespace {
 
-alignas(16) const uint32_t kRound[64] = {
+alignas(16) const uint32_t kSha256Round[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -19,6 +14,15 @@ alignas(16) const uint32_t kRound[64] = {
     0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+}  // namespace formats
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#include <cpuid.h>
+#include <immintrin.h>
+
+namespace formats {
+namespace {
 
 bool HasShaExtensions()
 {
@@ -53,7 +57,8 @@ __attribute__((target("sha,sse4.1"))) void ShaExtensionBlocks(uint32_t state[8],
                                             _mm_alignr_epi8(w[(group + 3) & 3], w[(group + 2) & 3], 4));
                 next = _mm_sha256msg2_epu32(sum, w[(group + 3) & 3]);
             }
-            __m128i words = _mm_add_epi32(w[group & 3], _mm_load_si128(reinterpret_cast<const __m128i*>(kRound + 4 * group)));
+            const __m128i* round = reinterpret_cast<const __m128i*>(kSha256Round + 4 * group);
+            __m128i words = _mm_add_epi32(w[group & 3], _mm_load_si128(round));
             cdgh = _mm_sha256rnds2_epu32(cdgh, abef, words);
             abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(words, 0x0E));
         }

@@ -5,6 +5,9 @@
 
 namespace formats {
 
+// The 64 round constants (FIPS 180-4, 4.2.2), aligned for 16-byte loads.
+extern const uint32_t kSha256Round[64];
+
 // Runs the compression function over `blocks` 64-byte blocks. False (state
 // untouched) when the processor lacks the instructions: the caller then
 // uses the portable rounds.

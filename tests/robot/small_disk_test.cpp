@@ -43,23 +43,6 @@ std::vector<std::wstring> PartFiles(const std::wstring& folder)
     return parts;
 }
 
-// What Windows deletes or renames at the next restart, one text.
-std::wstring PendingRenames()
-{
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                      &key) != ERROR_SUCCESS)
-        return L"";
-    std::vector<wchar_t> data(65536);
-    DWORD bytes = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
-    LONG rc = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                               reinterpret_cast<BYTE*>(data.data()), &bytes);
-    RegCloseKey(key);
-    std::wstring all = rc == ERROR_SUCCESS ? std::wstring(data.data(), bytes / sizeof(wchar_t)) : L"";
-    std::replace(all.begin(), all.end(), L'\0', L'|');
-    return all;
-}
-
 class SmallDisk : public SetupRuns {
 public:
     void SetUp() override
