@@ -15,8 +15,23 @@ void TrimSeparators(wchar_t* path)
     while (n > 0 && path[n - 1] == L'\\' && !(n == 3 && path[1] == L':')) path[--n] = L'\0';
 }
 
-// The path the system holds for the handle, in the form CanonicalPath gives.
-bool FinalPath(HANDLE handle, wchar_t* out /* MAX_PATH */)
+// A file the call made, told apart from one that was there.
+bool CreatedByOpen(DWORD disposition, DWORD lastError)
+{
+    if (disposition == CREATE_NEW) return true;
+    return (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) && lastError != ERROR_ALREADY_EXISTS;
+}
+
+// FILE_DISPOSITION_INFO_EX and its class, newer than the headers' target.
+struct DispositionEx {
+    DWORD flags;
+};
+const FILE_INFO_BY_HANDLE_CLASS kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+const DWORD kDispositionDelete = 0x1, kDispositionPosix = 0x2;
+
+}  // namespace
+
+bool FinalPathOfObject(HANDLE handle, wchar_t* out)
 {
     wchar_t raw[kFinalChars];
     DWORD n = GetFinalPathNameByHandleW(handle, raw, kFinalChars, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -34,22 +49,6 @@ bool FinalPath(HANDLE handle, wchar_t* out /* MAX_PATH */)
     TrimSeparators(out);
     return true;
 }
-
-// A file the call made, told apart from one that was there.
-bool CreatedByOpen(DWORD disposition, DWORD lastError)
-{
-    if (disposition == CREATE_NEW) return true;
-    return (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) && lastError != ERROR_ALREADY_EXISTS;
-}
-
-// FILE_DISPOSITION_INFO_EX and its class, newer than the headers' target.
-struct DispositionEx {
-    DWORD flags;
-};
-const FILE_INFO_BY_HANDLE_CLASS kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-const DWORD kDispositionDelete = 0x1, kDispositionPosix = 0x2;
-
-}  // namespace
 
 bool CanonicalPath(const wchar_t* path, wchar_t* out)
 {
@@ -83,7 +82,7 @@ bool CanonicalPath(const wchar_t* path, wchar_t* out)
 bool IsReachedDirectly(HANDLE handle, const wchar_t* path)
 {
     wchar_t expected[MAX_PATH], actual[MAX_PATH];
-    if (!CanonicalPath(path, expected) || !FinalPath(handle, actual)) return false;
+    if (!CanonicalPath(path, expected) || !FinalPathOfObject(handle, actual)) return false;
     return CompareStringOrdinal(expected, -1, actual, -1, TRUE) == CSTR_EQUAL;
 }
 

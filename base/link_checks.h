@@ -19,6 +19,10 @@ bool CanonicalPath(const wchar_t* path, wchar_t* out /* MAX_PATH */);
 // the handle was opened without FILE_FLAG_OPEN_REPARSE_POINT).
 bool IsReachedDirectly(HANDLE handle, const wchar_t* path);
 
+// The path the system holds for the open object, in the form CanonicalPath
+// gives (no "\\?\" prefix, "\\?\UNC\" as "\\"). False when it does not fit.
+bool FinalPathOfObject(HANDLE handle, wchar_t* out /* MAX_PATH */);
+
 // True when a folder on the way to path (with includeLast, path itself too)
 // is a reparse point: a junction, a symbolic link, a mounted volume.
 bool HasReparsePointOnTheWay(const wchar_t* path, bool includeLast);

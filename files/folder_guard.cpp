@@ -120,12 +120,7 @@ bool FinalPathOf(const wchar_t* existing, wchar_t* out /* MAX_PATH */)
 
 bool FinalPathOfHandle(HANDLE item, wchar_t* out)
 {
-    wchar_t final[MAX_PATH + 8];
-    DWORD n = GetFinalPathNameByHandleW(item, final, MAX_PATH + 8, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0 || n >= MAX_PATH + 8) return false;
-    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0) BoundedFormat(out, MAX_PATH, L"\\\\%s", final + 8);
-    else if (wcsncmp(final, L"\\\\?\\", 4) == 0) BoundedCopy(out, MAX_PATH, final + 4);
-    else BoundedCopy(out, MAX_PATH, final);
+    if (!FinalPathOfObject(item, out)) return false;
     TrimTrailingBackslashes(out);
     return out[0] != L'\0';
 }

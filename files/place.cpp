@@ -174,18 +174,25 @@ bool IsPlainStorageFolderOf(const wchar_t* path)
     return lastPlain;
 }
 
-// Moves the source to the part name and gives it the list a copy made there
-// would get, granted (or, failing that, as the folder passes it on, for the
-// grant to follow). False (the source where it was) when it cannot be moved:
-// on another volume, for one. A list that cannot be reset sends the file
-// back, so that it is copied instead.
-bool MoveToPart(Source& source, const wchar_t* part)
+// Moves the source to target and gives it the list a granted copy there
+// ends with (source.granted). False (the source where it was) when it cannot
+// be moved: on another volume, for one.
+bool MoveSourceTo(Source& source, const wchar_t* target)
 {
     source.granted = false;
-    if (!source.lists || !IsPlainStorageFolderOf(part)) return false;
-    if (!MoveFileExW(source.path, part, MOVEFILE_REPLACE_EXISTING)) return false;
+    if (!source.lists || !IsPlainStorageFolderOf(target)) return false;
+    if (!MoveFileExW(source.path, target, MOVEFILE_REPLACE_EXISTING)) return false;
     source.moved = true;
-    source.granted = source.lists->Give(part);
+    source.granted = source.lists->Give(target);
+    return true;
+}
+
+// Moves the source to the part name, granted (or, failing that, with the
+// list the folder passes on, for the grant to follow). A list that cannot be
+// reset sends the file back, so that it is copied instead.
+bool MoveToPart(Source& source, const wchar_t* part)
+{
+    if (!MoveSourceTo(source, part)) return false;
     if (source.granted || ResetToInheritedAccess(part)) return true;
     DWORD error = GetLastError();
     if (MoveFileExW(part, source.path, 0)) {
@@ -201,14 +208,10 @@ bool MoveToPart(Source& source, const wchar_t* part)
 // A source on the destination's volume goes in with one rename, which
 // leaves the old file or the whole new one at every moment: no part name is
 // needed. Until its list is written it keeps the work folder's, which is
-// narrower. False (the source where it was) when it cannot be moved so.
+// narrower.
 bool MoveIntoPlace(Source& source, const wchar_t* destination)
 {
-    source.granted = false;
-    if (!source.lists || !IsPlainStorageFolderOf(destination)) return false;
-    if (!MoveFileExW(source.path, destination, MOVEFILE_REPLACE_EXISTING)) return false;
-    source.moved = true;
-    source.granted = source.lists->Give(destination);
+    if (!MoveSourceTo(source, destination)) return false;
     if (!source.granted && !ResetToInheritedAccess(destination))
         RunLogFailure(L"The access list of a moved file was not reset", destination, GetLastError());
     return true;

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "base/bounded_string.h"
+#include "base/link_checks.h"
 #include "base/run_log.h"
 #include "files/folder_guard.h"
 
@@ -147,15 +148,6 @@ HANDLE OpenItem(const wchar_t* path, bool forDeletion)
     return CreateFileW(path, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-bool DeleteThroughHandle(HANDLE item)
-{
-    FILE_BASIC_INFO basic{};
-    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(item, FileBasicInfo, &basic, sizeof basic);
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    return SetFileInformationByHandle(item, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
-}
-
 // The owner and list of the descriptor, written to the item itself and to
 // nothing below it.
 bool WriteSecurity(HANDLE item, PSECURITY_DESCRIPTOR sd)
@@ -165,9 +157,6 @@ bool WriteSecurity(HANDLE item, PSECURITY_DESCRIPTOR sd)
     return GetLastError() == ERROR_INVALID_OWNER && SetKernelObjectSecurity(item, DACL_SECURITY_INFORMATION, sd);
 }
 
-// The handle is the folder itself, not what a link put in its place after
-// the path was checked: its final path is its parent's, resolved, followed
-// by its own name.
 // The folder above a normalized folder; the root keeps its backslash ("C:"
 // alone would name a current folder). Null when there is none.
 const wchar_t* ParentFolder(const wchar_t* folder, wchar_t* parent /* MAX_PATH */)
@@ -178,6 +167,9 @@ const wchar_t* ParentFolder(const wchar_t* folder, wchar_t* parent /* MAX_PATH *
     return name;
 }
 
+// The handle is the folder itself, not what a link put in its place after
+// the path was checked: its final path is its parent's, resolved, followed
+// by its own name.
 bool IsOpenedAsItself(HANDLE item, const wchar_t* folder)
 {
     wchar_t parent[MAX_PATH], expected[MAX_PATH], actual[MAX_PATH];
@@ -195,7 +187,7 @@ bool RemoveLink(const wchar_t* path)
     if (item == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info{};
     bool removed = GetFileInformationByHandle(item, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                   DeleteThroughHandle(item);
+                   DeleteByHandle(item);
     CloseHandle(item);
     if (removed) RunLog(L"Removed (a link in a folder others could write): %s", path);
     else RunLog(L"FAILED: a link could not be removed as itself: %s", path);
@@ -296,7 +288,7 @@ bool TakeOverItem(const wchar_t* path, DWORD listedAttributes, ProductFolder use
     }
     if (!isFolder && info.nNumberOfLinks > 1) {
         // Writing this name would write the other file.
-        bool removed = DeleteThroughHandle(item);
+        bool removed = DeleteByHandle(item);
         DWORD error = GetLastError();
         CloseHandle(item);
         if (removed) RunLog(L"Removed (a second name of another file): %s", path);
