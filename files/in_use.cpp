@@ -9,6 +9,7 @@
 #include "base/setup_context.h"
 #include "files/version_info.h"
 #include "platform/dialog_worker.h"
+#include "platform/privileges.h"
 #include "platform/registry.h"
 #include "resources/resource.h"
 
@@ -40,14 +41,7 @@ void EnableDebugPrivilege()
 {
     static volatile LONG asked = 0;
     if (InterlockedCompareExchange(&asked, 1, 0) != 0) return;
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid))
-        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    CloseHandle(token);
+    EnableOwnPrivilege(SE_DEBUG_NAME);
 }
 
 // A module snapshot of a process that is loading or unloading a module at
