@@ -440,6 +440,96 @@ int PlaceFileByMove(const wchar_t* source, wchar_t* destination, int compareVers
 
 namespace {
 
+bool HasUpperCaseAscii(const wchar_t* text)
+{
+    for (; *text; ++text)
+        if (*text >= L'A' && *text <= L'Z') return true;
+    return false;
+}
+
+// Whether every file below the folder would be moved by the walk under the
+// name it has: each path fits below the destination, no folder is a dot
+// folder or a link (the walk passes dot folders over), no file is stored
+// compressed or encrypted, and every file's name is lower case already (the
+// walk lower-cases them, and a rename that changes only the case is not
+// honoured everywhere).
+bool IsWholeMovableTree(const wchar_t* sourceFolder, size_t destinationLength)
+{
+    wchar_t pattern[MAX_PATH], base[MAX_PATH];
+    FolderBase(base, sourceFolder);
+    if (BoundedFormat(pattern, MAX_PATH, L"%s*", base) >= MAX_PATH - 1) return false;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return false;
+    bool movable = true;
+    do {
+        entry.cFileName[MAX_PATH - 1] = L'\0';
+        const wchar_t* name = entry.cFileName;
+        if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) continue;
+        // The destination's path of the entry: its folder, a backslash and the name.
+        size_t length = destinationLength + 1 + std::wcslen(name);
+        wchar_t path[MAX_PATH];
+        movable = length < MAX_PATH && JoinPath(path, base, name) &&
+                  !(entry.dwFileAttributes & (kStorageAttributes | FILE_ATTRIBUTE_REPARSE_POINT));
+        if (movable && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            movable = name[0] != L'.' && IsWholeMovableTree(path, length);
+        else if (movable)
+            movable = !HasUpperCaseAscii(name);
+    } while (movable && FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return movable;
+}
+
+// The files of a folder that was moved in whole, as the walk would have left
+// each: the list a granted copy there ends with and a line in the log (with
+// the path lower-cased, as the walk writes it); the folders with the list
+// they inherit.
+void FinishMovedTree(const wchar_t* folder, MovedFileLists& lists)
+{
+    if (!ResetToInheritedAccess(folder))
+        RunLogFailure(L"The access list of a moved folder was not reset", folder, GetLastError());
+    wchar_t pattern[MAX_PATH], base[MAX_PATH];
+    FolderBase(base, folder);
+    BoundedFormat(pattern, MAX_PATH, L"%s*", base);
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        entry.cFileName[MAX_PATH - 1] = L'\0';
+        if (std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0) continue;
+        wchar_t path[MAX_PATH];
+        JoinPath(path, base, entry.cFileName);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            FinishMovedTree(path, lists);
+            continue;
+        }
+        LowerAsciiInPlace(path);
+        Source moved{path, &lists, true, lists.Give(path)};
+        if (!moved.granted && !ResetToInheritedAccess(path))
+            RunLogFailure(L"The access list of a moved file was not reset", path, GetLastError());
+        // As a file the walk could not grant: an unattended run does not end as a success.
+        if (FinishPlaced(moved, path) != 1 && IsUnattendedRun()) SetRunResult(kExitFailure);
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+}
+
+// A folder the destination does not have yet goes in with one rename, when
+// that leaves what the walk would: nothing there to compare or replace.
+bool MoveWholeFolder(const wchar_t* sourceFolder, const wchar_t* destinationFolder, MovedFileLists& lists)
+{
+    if (GetFileAttributesW(destinationFolder) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+    DWORD attributes = GetFileAttributesW(sourceFolder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (kStorageAttributes | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        !IsPlainStorageFolderOf(destinationFolder) ||
+        !IsWholeMovableTree(sourceFolder, std::wcslen(destinationFolder)))
+        return false;
+    // Another volume refuses a folder's move: the walk copies then.
+    if (!MoveFileExW(sourceFolder, destinationFolder, 0)) return false;
+    FinishMovedTree(destinationFolder, lists);
+    return true;
+}
+
 int PlaceTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int keepSources, MovedFileLists& lists)
 {
     CreateFolderPath(destinationFolder);
@@ -467,7 +557,8 @@ int PlaceTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int
         bool destinationFits = JoinPath(destinationPath, destinationBase, entry.cFileName);
 
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (entry.cFileName[0] != L'.' && destinationFits)
+            if (entry.cFileName[0] != L'.' && destinationFits &&
+                (keepSources || !MoveWholeFolder(sourcePath, destinationPath, lists)))
                 PlaceTree(sourcePath, destinationPath, keepSources, lists);
             continue;
         }

@@ -28,6 +28,8 @@ std::wstring Format(const wchar_t* format, const std::wstring& path)
     return text;
 }
 
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
 std::wstring Lower(std::wstring s)
 {
     for (wchar_t& c : s)
@@ -324,6 +326,49 @@ TEST(PlaceFolderTree, MovesTheTreeSkippingDotFolders)
     EXPECT_FALSE(FileExists(src + L"\\Sub\\B.dat"));
     EXPECT_TRUE(FileExists(src + L"\\.cache\\c.dat"));
     EXPECT_TRUE(DirExists(src + L"\\Sub"));
+    EXPECT_TRUE(prompts.Shown().empty());
+}
+
+// A folder the destination lacks, whose files all have lower-case names, goes
+// in with one rename and ends as the walk would leave it; the others are
+// walked file by file.
+TEST(PlaceFolderTree, AFolderTheDestinationLacksGoesInWholeAndEndsAsIfWalked)
+{
+    ScratchFolder dir;
+    MemorySecurityStore store;
+    ScriptedPrompts prompts;
+    std::wstring src = dir / L"src", dst = dir / L"Dest";
+    for (const std::wstring& folder : {src, src + L"\\Skins", src + L"\\Skins\\deep", src + L"\\Mixed", src + L"\\dotted",
+                                       src + L"\\dotted\\.cache", src + L"\\there", dst, dst + L"\\there"})
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << Narrow(folder);
+    for (const wchar_t* name : {L"\\Skins\\a.icc", L"\\Skins\\deep\\b.icc", L"\\Mixed\\C.txt", L"\\dotted\\d.txt",
+                                L"\\dotted\\.cache\\e.txt", L"\\there\\f.txt"})
+        ASSERT_TRUE(WriteFileText(src + name, Narrow(name)));
+
+    EXPECT_EQ(1, PlaceFolderTree(src.c_str(), dst.c_str(), 0));
+
+    EXPECT_FALSE(DirExists(src + L"\\Skins")) << "moved whole";
+    std::vector<std::wstring> skins = Listing(dst + L"\\Skins");
+    std::sort(skins.begin(), skins.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"a.icc", L"deep"}), skins);
+    EXPECT_EQ(std::vector<std::wstring>{L"b.icc"}, Listing(dst + L"\\Skins\\deep", true));
+    // An upper-case name, a dot folder inside, a folder already there: walked.
+    for (const wchar_t* walked : {L"\\Mixed", L"\\dotted", L"\\there"}) EXPECT_TRUE(DirExists(src + walked));
+    EXPECT_EQ(std::vector<std::wstring>{L"c.txt"}, Listing(dst + L"\\Mixed", true));
+    EXPECT_TRUE(FileExists(src + L"\\dotted\\.cache\\e.txt"));
+    EXPECT_FALSE(DirExists(dst + L"\\dotted\\.cache"));
+    std::string content;
+    ASSERT_TRUE(ReadFileBytes(dst + L"\\Skins\\deep\\b.icc", &content));
+    EXPECT_EQ("\\Skins\\deep\\b.icc", content);
+    // Opened to everyone for reading and running, as each walked file is.
+    for (const std::wstring& file : {dst + L"\\Skins\\a.icc", dst + L"\\Skins\\deep\\b.icc", dst + L"\\Mixed\\c.txt"}) {
+        int granted = 0;
+        for (const AceInfo& e : DaclEntries(store.Get(Lower(file)).data()))
+            if ((e.sid == kAppPackagesSid || e.sid == kEveryoneSid) &&
+                e.mask == static_cast<DWORD>(GENERIC_READ | GENERIC_EXECUTE))
+                ++granted;
+        EXPECT_EQ(2, granted) << Narrow(file);
+    }
     EXPECT_TRUE(prompts.Shown().empty());
 }
 
