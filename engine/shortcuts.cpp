@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <cwchar>
 
@@ -12,6 +13,7 @@
 #include "base/run_log.h"
 #include "base/setup_context.h"
 #include "base/shared_routines.h"
+#include "payload/worker_threads.h"
 
 namespace {
 
@@ -52,6 +54,24 @@ void ResolveFolder(int csidl, wchar_t* buffer)
     AppendBackslashIfMissing(buffer, MAX_PATH);
 }
 
+// One shortcut of the group, composed before any is saved.
+struct ShortcutJob {
+    wchar_t file[MAX_PATH];
+    wchar_t target[MAX_PATH];
+    wchar_t arguments[256];
+    wchar_t description[256];
+    const wchar_t* icon;
+    int iconIndex;
+    bool hasArguments;
+};
+
+struct ShortcutRun {
+    const ShortcutJob* jobs;
+    int count;
+    const wchar_t* workingFolder;
+    volatile LONG next;
+};
+
 void SaveShortcut(const wchar_t* file, const wchar_t* target, const wchar_t* arguments, const wchar_t* iconPath,
                   int iconIndex, const wchar_t* description, const wchar_t* workingFolder)
 {
@@ -65,12 +85,40 @@ void SaveShortcut(const wchar_t* file, const wchar_t* target, const wchar_t* arg
     link->SetIconLocation(iconPath, iconIndex);
     if (arguments) link->SetArguments(arguments);
     link->SetShowCmd(SW_SHOW);
-    IPersistFile* persist = nullptr;
-    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) && persist) {
-        persist->Save(file, TRUE);
+    // Through the link's own stream: the file's bytes are the same, but
+    // IPersistFile::Save also announces each file to the shell (the group is
+    // announced once when all are saved), and Wine waits there for a helper
+    // process that mirrors each link on its host's desktop.
+    IPersistStream* persist = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist))) && persist) {
+        IStream* stream = nullptr;
+        if (SUCCEEDED(SHCreateStreamOnFileEx(file, STGM_CREATE | STGM_WRITE | STGM_SHARE_DENY_WRITE,
+                                             FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, &stream)) &&
+            stream) {
+            persist->Save(stream, TRUE);
+            stream->Release();
+        }
         persist->Release();
     }
     link->Release();
+}
+
+// A link's target is looked up in the shell's namespace when it is set,
+// which takes a while: the links are made side by side, each thread in an
+// apartment of its own.
+DWORD WINAPI SaveShortcutsInTurn(void* context)
+{
+    auto& run = *static_cast<ShortcutRun*>(context);
+    const bool apartment = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    for (;;) {
+        LONG i = InterlockedIncrement(&run.next) - 1;
+        if (i >= run.count) break;
+        const ShortcutJob& job = run.jobs[i];
+        SaveShortcut(job.file, job.target, job.hasArguments ? job.arguments : nullptr, job.icon, job.iconIndex,
+                     job.description, run.workingFolder);
+    }
+    if (apartment) CoUninitialize();
+    return 0;
 }
 
 void RunToolInstallCommand(SetupContext& c)
@@ -142,19 +190,27 @@ bool CreateShortcuts()
     CreateFolderPath(group);
 
     const uint32_t flags = EngineFlags(c);
+    constexpr int kRowCount = sizeof kRows / sizeof kRows[0];
+    ShortcutJob jobs[kRowCount];
+    int count = 0;
     for (const ShortcutRow& row : kRows) {
         if (!(flags & row.flag)) continue;
-        wchar_t target[MAX_PATH], description[256], file[MAX_PATH], arguments[256];
-        BoundedFormat(target, MAX_PATH, row.targetFormat, c.installFolder);
-        BoundedFormat(description, 256, row.descriptionFormat, displayName);
-        BoundedFormat(file, MAX_PATH, row.fileFormat, group);
-        if (row.argsFormat) BoundedFormat(arguments, 256, row.argsFormat, c.name);
-        const wchar_t* icon = row.icon == IconFile::Target ? target
-                              : row.icon == IconFile::SystemDriver ? driverIcon
-                                                                   : L"";
-        SaveShortcut(file, target, row.argsFormat ? arguments : nullptr, icon, row.iconIndex, description,
-                     c.installFolder);
+        ShortcutJob& job = jobs[count++];
+        BoundedFormat(job.target, MAX_PATH, row.targetFormat, c.installFolder);
+        BoundedFormat(job.description, 256, row.descriptionFormat, displayName);
+        BoundedFormat(job.file, MAX_PATH, row.fileFormat, group);
+        job.hasArguments = row.argsFormat != nullptr;
+        job.arguments[0] = L'\0';
+        if (row.argsFormat) BoundedFormat(job.arguments, 256, row.argsFormat, c.name);
+        job.icon = row.icon == IconFile::Target ? job.target : row.icon == IconFile::SystemDriver ? driverIcon : L"";
+        job.iconIndex = row.iconIndex;
     }
+    ShortcutRun run{jobs, count, c.installFolder, 0};
+    WorkerThreads savers;
+    // The shell's code may want more stack than the unpacking's workers have.
+    StartWorkerThreads(savers, UsefulThreadCount(count) - 1, SaveShortcutsInTurn, &run, 0);
+    SaveShortcutsInTurn(&run);
+    JoinWorkerThreads(savers);
 
     SHChangeNotify(SHCNE_ALLEVENTS, SHCNF_PATHW | SHCNF_FLUSH, group, nullptr);
 

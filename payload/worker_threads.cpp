@@ -10,13 +10,13 @@ int UsefulThreadCount(int limit)
     return count < 1 ? 1 : count;
 }
 
-int StartWorkerThreads(WorkerThreads& group, int wanted, LPTHREAD_START_ROUTINE work, void* context)
+int StartWorkerThreads(WorkerThreads& group, int wanted, LPTHREAD_START_ROUTINE work, void* context,
+                       SIZE_T stackReserve)
 {
     group.count = 0;
     if (wanted > kMaxWorkerThreads) wanted = kMaxWorkerThreads;
     while (group.count < wanted) {
-        // The work needs little stack: do not reserve the program's default.
-        HANDLE thread = CreateThread(nullptr, 256 * 1024, work, context, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        HANDLE thread = CreateThread(nullptr, stackReserve, work, context, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
         if (!thread) break;
         group.threads[group.count++] = thread;
     }

@@ -15,8 +15,12 @@ struct WorkerThreads {
 int UsefulThreadCount(int limit);
 
 // Starts up to `wanted` threads running work(context); returns how many
-// started (0 when none could: the caller then does the work itself).
-int StartWorkerThreads(WorkerThreads& group, int wanted, LPTHREAD_START_ROUTINE work, void* context);
+// started (0 when none could: the caller then does the work itself). The
+// unpacking needs little stack; work that calls into the shell, whose
+// extensions may need much more, passes 0 for the program's default.
+constexpr SIZE_T kSmallWorkerStack = 256 * 1024;
+int StartWorkerThreads(WorkerThreads& group, int wanted, LPTHREAD_START_ROUTINE work, void* context,
+                       SIZE_T stackReserve = kSmallWorkerStack);
 
 // Waits for every started thread and releases them.
 void JoinWorkerThreads(WorkerThreads& group);
