@@ -43,7 +43,14 @@ void ParseCommandLine(const wchar_t* text, SetupContext& ctx)
         if (wchar_t* blank = wcschr(ctx.name, L' ')) *blank = L'\0';
     }
     ctx.relaunched = HasRelaunchSwitch(text) ? 'y' : 0;
-    if (ContainsAny(text, L"/u", L"/U", L"-u", L"-U")) ctx.modeCode = 'u';
-    if (ContainsAny(text, L"/r", L"/R", L"-r", L"-R")) ctx.modeCode = 'r';
-    if (ContainsAny(text, L"/g", L"/G", L"-g", L"-G")) ctx.modeCode = 'g';
+    if (uint8_t asked = AskedModeCode(text)) ctx.modeCode = asked;
+}
+
+uint8_t AskedModeCode(const wchar_t* text)
+{
+    if (!text) return 0;
+    if (ContainsAny(text, L"/g", L"/G", L"-g", L"-G")) return 'g';
+    if (ContainsAny(text, L"/r", L"/R", L"-r", L"-R")) return 'r';
+    if (ContainsAny(text, L"/u", L"/U", L"-u", L"-U")) return 'u';
+    return 0;
 }

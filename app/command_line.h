@@ -6,6 +6,9 @@
 // "i"; otherwise the switches are found by case-sensitive substring search.
 void ParseCommandLine(const wchar_t* text, SetupContext& ctx);
 
+// The mode the switches ask for ('g' over 'r' over 'u'); 0 for none: an installation.
+uint8_t AskedModeCode(const wchar_t* text);
+
 // "/f" or "/F" anywhere: the run is the relaunched temporary copy.
 bool HasRelaunchSwitch(const wchar_t* text);
 

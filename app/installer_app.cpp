@@ -32,8 +32,11 @@
 #include "files/version_info.h"
 #include "maintenance/repair_dialog.h"
 #include "maintenance/uninstall_dialog.h"
+#include "payload/archive_copy.h"
 #include "payload/extract_dialog.h"
+#include "payload/fonts.h"
 #include "payload/own_image.h"
+#include "payload/payload_preload.h"
 #include "platform/prompt.h"
 #include "platform/system_info.h"
 #include "resources/resource.h"
@@ -148,6 +151,13 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     // Every thread of the process, those started later included (the worker
     // threads show windows too): -1 marks the process, not only its threads.
     ImmDisableIME(static_cast<DWORD>(-1));
+    // The user's step and the service behaviours take no run options.
+    const bool setupRun = !IsUserListCommandLine(commandLine) && !IsServiceCommandLine(commandLine);
+    if (setupRun) {
+        ParseRunOptions(commandLine, g_run);
+        // An installation reads its payload meanwhile; the checks below may still end the run.
+        if (!g_run.help && !AskedModeCode(g_run.remaining)) StartPayloadPreload();
+    }
     if (FAILED(CoInitialize(nullptr))) {
         SetRunResult(kExitFailure);
         return TRUE;
@@ -167,7 +177,6 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
         return TRUE;
     }
 
-    ParseRunOptions(commandLine, g_run);
     StartRunLog(commandLine);
     if (!ownImage) RunLog(L"The setup's own file is not the program that runs, or cannot be held: its payload is not read");
     if (IsUnattendedRun()) AnswerPromptsUnattended();
@@ -232,6 +241,9 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
 
 int CinstkitApp::ExitInstance()
 {
+    DiscardPreloadedPayload();
+    FinishArchiveCopy(nullptr);
+    FinishPayloadFonts();
     int code = static_cast<int>(FinishRunResult());
     CloseRunLog();
     return code;

@@ -8,6 +8,8 @@
 #include "base/link_checks.h"
 #include "base/run_log.h"
 #include "base/shared_routines.h"
+#include "payload/archive_copy.h"
+#include "payload/fonts.h"
 
 namespace {
 
@@ -78,6 +80,10 @@ bool PrepareWorkFolder(SetupContext& ctx)
 
 void RemoveWorkFolder(SetupContext& ctx)
 {
+    // What still works in the folder ends first: the archive's copy (held
+    // while it is written) and the fonts' move out of it.
+    FinishArchiveCopy(nullptr);
+    FinishPayloadFonts();
     if (g_held) CloseHandle(g_held);
     g_held = nullptr;
     if (!ctx.workFolder[0] || !PathExists(ctx.workFolder)) return;

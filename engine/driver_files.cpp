@@ -16,6 +16,7 @@
 #include "files/secure_folder.h"
 #include "files/signature.h"
 #include "files/version_info.h"
+#include "payload/fonts.h"
 #include "platform/system_info.h"
 
 namespace {
@@ -142,6 +143,8 @@ bool PlaceImeDriverFiles(SetupContext& ctx)
         ResetTempData(ctx.dataFolder);
     }
 
+    // The fonts leave the payload folder first: they are no install folder's.
+    FinishPayloadFonts();
     PlaceFolderTree(ctx.payloadFolder, ctx.installFolder, 0);
 
     wchar_t destination[MAX_PATH];

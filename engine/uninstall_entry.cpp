@@ -14,6 +14,7 @@
 #include "base/setup_context.h"
 #include "engine/registration_common.h"
 #include "files/place.h"
+#include "payload/archive_copy.h"
 #include "platform/registry.h"
 
 namespace {
@@ -170,14 +171,22 @@ bool BackUpInstallation()
     SetupContext& c = g_setup;
     wchar_t backup[MAX_PATH];
     BoundedFormat(backup, MAX_PATH, L"%s_backup_.dat", c.installFolder);
+    // The copy written from the own image and held since, its digest read
+    // through that hold; let go here, it goes into place as it is.
+    wchar_t digest[kDigestTextChars];
+    const bool copied = FinishArchiveCopy(digest);
     // The archive is written once: moved into place where it can be.
     if (!PlaceFileByMove(c.archivePath, backup, 1, 0)) return false;
-    // The digest of the bytes placed, read while nobody can change them.
-    HANDLE placed = OpenFileHeldForReading(backup);
-    wchar_t digest[kDigestTextChars];
-    bool hashed = DigestOfFile(placed, digest);
-    DWORD hashError = GetLastError();
-    if (placed != INVALID_HANDLE_VALUE) CloseHandle(placed);
+    // The digest of the bytes placed, read while nobody could change them:
+    // the copy's own when it was moved (its name gone from the work folder).
+    bool hashed = copied && GetFileAttributesW(c.archivePath) == INVALID_FILE_ATTRIBUTES;
+    DWORD hashError = ERROR_SUCCESS;
+    if (!hashed) {
+        HANDLE placed = OpenFileHeldForReading(backup);
+        hashed = DigestOfFile(placed, digest);
+        hashError = GetLastError();
+        if (placed != INVALID_HANDLE_VALUE) CloseHandle(placed);
+    }
     // A backup without its digest could never be used: repair and uninstall
     // refuse it.
     if (!hashed) {

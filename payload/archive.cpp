@@ -13,8 +13,10 @@
 #include "iowin32.h"
 #include "formats/entry_rules.h"
 #include "formats/setup_image.h"
+#include "payload/archive_copy.h"
 #include "payload/own_image.h"
 #include "payload/worker_threads.h"
+#include "payload/zip_memory.h"
 #include "payload/zip_read_buffer.h"
 
 namespace {
@@ -94,6 +96,38 @@ DWORD ReadPayloadOffset(const BYTE* image, DWORD size)
 
 bool IsContainedEntryName(const char* name) { return formats::entries::IsContainedEntryName(name); }
 
+HANDLE CreateFileWithBytes(const wchar_t* path, const BYTE* data, DWORD size)
+{
+    // One write from memory: a mapped view costs a mapping, a flush and a
+    // page fault per page, which Wine makes dear.
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    DWORD written = 0;
+    if (size == 0 || (WriteFile(file, data, size, &written, nullptr) && written == size)) return file;
+    // A short file must not pass for the whole.
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    DeleteFileW(path);
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+bool LocatePayload(const BYTE* image, uint64_t size, PayloadPlace& place)
+{
+    // The real length, also for the fallback copy with its 10 extra bytes.
+    if (size > formats::image::kMaxBytes) return false;
+    DWORD length = static_cast<DWORD>(size);
+    place.offset = ReadPayloadOffset(image, length);
+    if (place.offset == 0 || place.offset >= length ||
+        !formats::image::ReadSignedLayout(formats::ByteSpan{image, length}, place.offset, place.layout))
+        return false;
+    // The archive stops where the payload ends, before any signature.
+    if (place.layout.payloadEnd <= place.offset) return false;
+    place.archiveBytes = place.layout.payloadEnd - place.offset;
+    return true;
+}
+
 bool SplitOwnFile(SetupContext& ctx)
 {
     if (ctx.relaunched) return true;
@@ -106,21 +140,13 @@ bool SplitOwnFile(SetupContext& ctx)
     if (!held || !GetFileSizeEx(held, &length) || !MapOpenFile(held, &own) || !own)
         return PathExists(ctx.archivePath);
 
-    // The real length, also for the fallback copy with its 10 extra bytes.
-    if (length.QuadPart > formats::image::kMaxBytes) {
+    PayloadPlace place;
+    if (!LocatePayload(own->data, static_cast<uint64_t>(length.QuadPart), place)) {
         CloseMappedFile(own, 0);
         return false;
     }
-    DWORD size = static_cast<DWORD>(length.QuadPart);
-    DWORD offset = ReadPayloadOffset(own->data, size);
-    int64_t rest = static_cast<int64_t>(size) - static_cast<int64_t>(offset);
-    formats::image::SignedLayout layout;
-    if (offset == 0 || rest <= 0 || !formats::image::ReadSignedLayout(formats::ByteSpan{own->data, size}, offset, layout)) {
-        CloseMappedFile(own, 0);
-        return false;
-    }
-    // The archive stops where the payload ends, before any signature.
-    rest = static_cast<int64_t>(layout.payloadEnd) - static_cast<int64_t>(offset);
+    const DWORD offset = place.offset;
+    const formats::image::SignedLayout& layout = place.layout;
 
     BoundedFormat(ctx.plainInstallerPath, kPathChars, L"%s\\installer.exe", ctx.workFolder);
     MappedFile* plain = nullptr;
@@ -133,16 +159,8 @@ bool SplitOwnFile(SetupContext& ctx)
     CloseMappedFile(plain, 1);
 
     BoundedFormat(ctx.archivePath, kPathChars, L"%s\\makedata.zip", ctx.workFolder);
-    MappedFile* archive = nullptr;
-    if (!CreateMappedFile(ctx.archivePath, static_cast<DWORD>(rest), &archive) || !archive) {
-        CloseMappedFile(own, 0);
-        return false;
-    }
-    std::memcpy(archive->data, own->data + offset, static_cast<size_t>(rest));
-    CloseMappedFile(archive, 1);
-
-    CloseMappedFile(own, 0);
-    return PathExists(ctx.archivePath);
+    // Written meanwhile; the view goes with it.
+    return StartArchiveCopy(own, offset, place.archiveBytes, ctx.archivePath);
 }
 
 namespace {
@@ -190,10 +208,8 @@ DWORD WINAPI InflateWorker(void* context)
     return 0;
 }
 
-ArchiveEntryList* LoadEntriesWith(const void* archivePath, const zlib_filefunc64_def& win32)
+ArchiveEntryList* LoadEntriesWith(const void* archivePath, zlib_filefunc64_def& functions)
 {
-    zlib_filefunc64_def functions;
-    FillBufferedFileFunctions(&functions, &win32);
     unzFile zip = unzOpen2_64(archivePath, &functions);
     if (!zip) return nullptr;
 
@@ -251,17 +267,29 @@ ArchiveEntryList* LoadArchiveEntries(const char* archivePath)
     if (!archivePath || !archivePath[0]) return nullptr;
     // The A variant opens with CreateFileA: fill_win32_filefunc would pass the
     // narrow path to CreateFileW in this UNICODE build.
-    zlib_filefunc64_def functions;
-    fill_win32_filefunc64A(&functions);
+    zlib_filefunc64_def win32, functions;
+    fill_win32_filefunc64A(&win32);
+    FillBufferedFileFunctions(&functions, &win32);
     return LoadEntriesWith(archivePath, functions);
 }
 
 ArchiveEntryList* LoadArchiveEntriesW(const wchar_t* archivePath)
 {
     if (!archivePath || !archivePath[0]) return nullptr;
-    zlib_filefunc64_def functions;
-    fill_win32_filefunc64W(&functions);
+    zlib_filefunc64_def win32, functions;
+    fill_win32_filefunc64W(&win32);
+    FillBufferedFileFunctions(&functions, &win32);
     return LoadEntriesWith(archivePath, functions);
+}
+
+ArchiveEntryList* LoadArchiveEntriesFrom(const BYTE* archive, size_t size)
+{
+    if (!archive || size == 0) return nullptr;
+    MemoryFile bytes{archive, size};
+    zlib_filefunc64_def functions;
+    FillMemoryFileFunctions(&functions, &bytes);
+    // The name is never used: each opening reads the same bytes.
+    return LoadEntriesWith(&bytes, functions);
 }
 
 void FreeArchiveEntries(ArchiveEntryList* list)
@@ -289,19 +317,10 @@ bool WriteEntryFile(const ArchiveEntry& entry, const wchar_t* destination, wchar
     if (length != destLength + wcslen(name) + (endsWithBackslash ? 0 : 1)) return false;
     if (!CreateParentFolders(path, madeFolder)) return false;
 
-    // One write from memory: a mapped view costs a mapping, a flush and a
-    // page fault per page, which Wine makes dear.
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileWithBytes(path, entry.data, entry.size > 0 ? static_cast<DWORD>(entry.size) : 0);
     if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool whole = entry.size <= 0 ||
-                 (WriteFile(file, entry.data, static_cast<DWORD>(entry.size), &written, nullptr) &&
-                  written == static_cast<DWORD>(entry.size));
     CloseHandle(file);
-    // A short file must not pass for the entry.
-    if (!whole) DeleteFileW(path);
-    return whole;
+    return true;
 }
 
 }  // namespace
@@ -355,7 +374,11 @@ bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, Extra
     // Paths stay wide: a folder name outside the ANSI code page (a Uyghur
     // install folder holding the backup) must still open. Entry names are
     // the archive's own ANSI names.
-    ArchiveEntryList* list = LoadArchiveEntriesW(archivePath);
+    return UnpackEntries(LoadArchiveEntriesW(archivePath), destination, progress);
+}
+
+bool UnpackEntries(ArchiveEntryList* list, const wchar_t* destination, ExtractProgress progress)
+{
     if (!list) return false;
     if (!destination || !destination[0]) {
         FreeArchiveEntries(list);

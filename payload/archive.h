@@ -6,6 +6,7 @@
 
 #include "base/setup_context.h"
 #include "formats/entry_rules.h"
+#include "formats/setup_image.h"
 
 constexpr size_t kArchiveNameBytes = formats::entries::kNameBytes;
 
@@ -29,10 +30,30 @@ using ExtractProgress = void (*)(const wchar_t* text, int32_t done, int32_t tota
 // The 32-bit LoaderFlags value of a PE32+ image (0 when it cannot be read).
 DWORD ReadPayloadOffset(const BYTE* image, DWORD size);
 
+// Where the appended archive lies in a setup image.
+struct PayloadPlace {
+    DWORD offset = 0;
+    DWORD archiveBytes = 0;
+    formats::image::SignedLayout layout;
+};
+// False when the image carries no payload or its signature block is damaged.
+bool LocatePayload(const BYTE* image, uint64_t size, PayloadPlace& place);
+
+// Writes size bytes to a new file (or over an old one) with one write and
+// returns it open, others allowed to read only; INVALID_HANDLE_VALUE when
+// that failed, and nothing is left under path.
+HANDLE CreateFileWithBytes(const wchar_t* path, const BYTE* data, DWORD size);
+
+// The plain installer and the archive's copy (see archive_copy.h) into the
+// work folder, from the held own file.
 bool SplitOwnFile(SetupContext& ctx);
 bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, ExtractProgress progress);
+// Writes the entries below destination and frees the list (null: false).
+bool UnpackEntries(ArchiveEntryList* list, const wchar_t* destination, ExtractProgress progress);
 ArchiveEntryList* LoadArchiveEntries(const char* archivePath);
 ArchiveEntryList* LoadArchiveEntriesW(const wchar_t* archivePath);
+// The archive's bytes, which must stay readable until it returns.
+ArchiveEntryList* LoadArchiveEntriesFrom(const BYTE* archive, size_t size);
 void FreeArchiveEntries(ArchiveEntryList* list);
 bool WriteArchiveEntry(const ArchiveEntry& entry, const char* destination);
 bool WriteArchiveEntryW(const ArchiveEntry& entry, const wchar_t* destination);

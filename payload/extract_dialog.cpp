@@ -8,9 +8,11 @@
 #include "base/run_options.h"
 #include "base/setup_context.h"
 #include "payload/archive.h"
+#include "payload/archive_copy.h"
 #include "payload/backup_check.h"
 #include "payload/config_data.h"
 #include "payload/fonts.h"
+#include "payload/payload_preload.h"
 #include "resources/resource.h"
 
 namespace {
@@ -96,14 +98,20 @@ void CZD_Extract::OnCancel()
 
 bool ExtractPayload(SetupContext& ctx, ExtractProgress progress, void (*status)(const wchar_t* text))
 {
-    if (!SplitOwnFile(ctx)) return false;
-    // A relaunched repair or uninstall unpacks the install folder's backup:
-    // only a held copy that matches the installation's digest.
-    CheckedBackup backup;
-    if (ctx.relaunched && !backup.Take(ctx)) return false;
     BoundedFormat(ctx.payloadFolder, kPathChars, L"%s\\zipdatas", ctx.workFolder);
-    if (!UnpackArchive(ctx.archivePath, ctx.payloadFolder, progress)) return false;
-    backup.Release();
+    // Read from the own image since the start of the run (unless relaunched):
+    // unpacked first, then the archive's copy is written while the rest goes on.
+    if (ArchiveEntryList* preloaded = ctx.relaunched ? nullptr : TakePreloadedPayload()) {
+        if (!UnpackEntries(preloaded, ctx.payloadFolder, progress) || !SplitOwnFile(ctx)) return false;
+    } else {
+        if (!SplitOwnFile(ctx)) return false;
+        // A relaunched repair or uninstall unpacks the install folder's backup:
+        // only a held copy that matches the installation's digest.
+        CheckedBackup backup;
+        if (ctx.relaunched && !backup.Take(ctx)) return false;
+        if (!(ctx.relaunched || WaitForArchiveCopy()) || !UnpackArchive(ctx.archivePath, ctx.payloadFolder, progress))
+            return false;
+    }
     if (!LoadPayloadConfig(ctx)) return false;
     // The IME name names the drivers in the system folders and the data
     // folder that an uninstall removes: a plain file name or nothing.
@@ -114,7 +122,9 @@ bool ExtractPayload(SetupContext& ctx, ExtractProgress progress, void (*status)(
     }
     if (ctx.modeCode != 'u' && ctx.modeCode != 'g') {
         if (status) status(L"InstallFonts...");
-        InstallPayloadFonts(ctx);
+        // Nobody watches a quiet extraction: its fonts go in meanwhile.
+        if (progress) InstallPayloadFonts(ctx);
+        else StartPayloadFonts(ctx);
     }
     return true;
 }

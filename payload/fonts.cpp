@@ -10,6 +10,7 @@
 #include "base/run_log.h"
 #include "base/shared_routines.h"
 #include "files/access_grant.h"
+#include "payload/worker_threads.h"
 #include "platform/registry.h"
 
 namespace {
@@ -96,6 +97,27 @@ void InstallFontsFromFolder(const wchar_t* sourceFolder, const wchar_t* fontsFol
     }
     PostMessageW(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
 }
+
+namespace {
+
+WorkerThreads g_fontInstaller{};
+
+DWORD WINAPI InstallFontsMeanwhile(void* context)
+{
+    InstallPayloadFonts(*static_cast<SetupContext*>(context));
+    return 0;
+}
+
+}  // namespace
+
+void StartPayloadFonts(SetupContext& ctx)
+{
+    FinishPayloadFonts();
+    // Font loading and the shell may want more stack than the unpacking's workers.
+    if (StartWorkerThreads(g_fontInstaller, 1, InstallFontsMeanwhile, &ctx, 0) == 0) InstallPayloadFonts(ctx);
+}
+
+void FinishPayloadFonts() { JoinWorkerThreads(g_fontInstaller); }
 
 bool InstallPayloadFonts(SetupContext& ctx)
 {

@@ -8,6 +8,7 @@
 #include "base/setup_context.h"
 #include "common/test_support.h"
 #include "engine/uninstall_entry.h"
+#include "payload/archive_copy.h"
 #include "engine_test_support.h"
 
 namespace {
@@ -154,21 +155,34 @@ TEST(BackUpInstallation, CopiesTheArchiveRecordsItsDigestAndRemovesTheWorkCopy)
     // More than one block of the digest, and not a whole number of them.
     std::string content("PK\x03\x04 archive bytes", 20);
     for (int i = 0; i < 3000; ++i) content += static_cast<char>(i * 7);
-    ASSERT_TRUE(WriteFileText(archive, content));
     BoundedCopy(g_setup.installFolder, MAX_PATH, install.c_str());
     BoundedCopy(g_setup.archivePath, MAX_PATH, archive.c_str());
-
-    EXPECT_TRUE(BackUpInstallation());
-    std::string copied;
-    ASSERT_TRUE(ReadFileBytes(install + L"_backup_.dat", &copied));
-    EXPECT_EQ(content, copied);
-    EXPECT_FALSE(FileExists(archive));
-    const std::wstring expected = Sha256Text(content);
-    ASSERT_EQ(64u, expected.size());
-    for (const std::wstring& key : keys) {
-        EXPECT_EQ(expected, RegString(HKEY_LOCAL_MACHINE, key, L"BackupSHA256")) << key.c_str();
-        DeleteRegistryKey(HKEY_LOCAL_MACHINE, key);
+    // The archive as a file, and as the copy the setup writes from its own
+    // image (here: from behind other bytes), whose digest comes along.
+    const std::string image = "the plain installer" + content;
+    ASSERT_TRUE(WriteFileText(scratch / L"setup.exe", image));
+    for (bool fromImage : {false, true}) {
+        if (fromImage) {
+            MappedFile* view = nullptr;
+            ASSERT_NE(0u, OpenMappedFile((scratch / L"setup.exe").c_str(), false, &view));
+            ASSERT_TRUE(StartArchiveCopy(view, static_cast<DWORD>(image.size() - content.size()),
+                                         static_cast<DWORD>(content.size()), archive.c_str()));
+            for (const std::wstring& key : keys)
+                RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"BackupSHA256", REG_SZ, L"", sizeof(wchar_t));
+        } else {
+            ASSERT_TRUE(WriteFileText(archive, content));
+        }
+        EXPECT_TRUE(BackUpInstallation()) << fromImage;
+        std::string copied;
+        ASSERT_TRUE(ReadFileBytes(install + L"_backup_.dat", &copied));
+        EXPECT_EQ(content, copied);
+        EXPECT_FALSE(FileExists(archive));
+        const std::wstring expected = Sha256Text(content);
+        ASSERT_EQ(64u, expected.size());
+        for (const std::wstring& key : keys)
+            EXPECT_EQ(expected, RegString(HKEY_LOCAL_MACHINE, key, L"BackupSHA256")) << key.c_str() << fromImage;
     }
+    for (const std::wstring& key : keys) DeleteRegistryKey(HKEY_LOCAL_MACHINE, key);
 }
 
 TEST(BackUpInstallation, FailsWhenTheCopyIsGivenUp)

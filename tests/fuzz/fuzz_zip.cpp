@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "formats/entry_rules.h"
-#include "memory_file.h"
+#include "payload/zip_memory.h"
 #include "payload/zip_read_buffer.h"
 #include "unzip.h"
 

@@ -10,6 +10,8 @@
 #include "base/setup_context.h"
 #include "common/test_support.h"
 #include "payload/archive.h"
+#include "payload/archive_copy.h"
+#include "payload/payload_preload.h"
 #include "payload/own_image.h"
 #include "zip_builder.h"
 
@@ -328,6 +330,12 @@ TEST_F(Split, WritesThePlainInstallerAndTheArchive)
     EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
     if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
     ASSERT_TRUE(SplitOwnFile(*ctx_));
+    // The archive's copy is written meanwhile and held until it is finished.
+    ASSERT_TRUE(WaitForArchiveCopy());
+    EXPECT_FALSE(MoveFileExW(ctx_->archivePath, (dir_ / L"moved.zip").c_str(), 0));
+    wchar_t digest[65];
+    ASSERT_TRUE(FinishArchiveCopy(digest));
+    EXPECT_FALSE(FinishArchiveCopy(nullptr)) << "finished once";
 
     EXPECT_EQ(dir_ / L"work\\installer.exe", std::wstring(ctx_->plainInstallerPath));
     EXPECT_EQ(dir_ / L"work\\makedata.zip", std::wstring(ctx_->archivePath));
@@ -338,6 +346,7 @@ TEST_F(Split, WritesThePlainInstallerAndTheArchive)
     ASSERT_TRUE(ReadFileBytes(dir_ / L"p.zip", &zip));
     EXPECT_EQ(whole, plain + archive);
     EXPECT_EQ(zip, archive);
+    EXPECT_EQ(Sha256Text(zip), std::wstring(digest));
     EXPECT_EQ(ReadPayloadOffset(reinterpret_cast<const BYTE*>(whole.data()), static_cast<DWORD>(whole.size())),
               plain.size());
     EXPECT_TRUE(UnpackArchive(ctx_->archivePath, (dir_ / L"out").c_str(), nullptr));
@@ -442,4 +451,42 @@ TEST_F(Unpack, FoldersWhoseNamesAreNotInTheAnsiCodePage)
     EXPECT_EQ("CFG", s);
     EXPECT_TRUE(ReadFileBytes(dest + L"\\main.chm", &s));
     EXPECT_EQ("CHM", s);
+}
+
+// The payload read from the held setup at the start: the same entries as the
+// archive file gives, a damaged one failed alike; nothing without a held file.
+TEST_F(Split, ThePreloadedPayloadIsTheArchivesOwnEntries)
+{
+    std::string damaged(3000, 'Q');
+    damaged += "MARKER-0123456789";
+    ASSERT_TRUE(BuildZip(dir_ / L"p.zip", {{"a.txt", Pattern(70000)}, {"sub/b.bin", Pattern(5000), true},
+                                          {"bad.bin", damaged, true}, {"empty.txt", ""}}));
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(dir_ / L"p.zip", &bytes));
+    bytes[bytes.find("MARKER-0123456789")] = 'm';
+    ASSERT_TRUE(WriteFileBytes(dir_ / L"p.zip", bytes.data(), bytes.size()));
+    std::wstring setup = dir_ / L"setup.exe";
+    ASSERT_TRUE(BuildSetup(installer_, dir_ / L"p.zip", setup));
+
+    StartPayloadPreload();
+    EXPECT_EQ(nullptr, TakePreloadedPayload()) << "no file held";
+    ASSERT_TRUE(Own(setup));
+    StartPayloadPreload();
+    ArchiveEntryList* preloaded = TakePreloadedPayload();
+    ArchiveEntryList* fromFile = LoadArchiveEntries(Narrow(dir_ / L"p.zip").c_str());
+    ASSERT_NE(nullptr, preloaded);
+    ASSERT_NE(nullptr, fromFile);
+    ASSERT_EQ(4, preloaded->count);
+    ASSERT_EQ(fromFile->count, preloaded->count);
+    for (int32_t i = 0; i < preloaded->count; ++i) {
+        const ArchiveEntry &p = preloaded->entries[i], &f = fromFile->entries[i];
+        EXPECT_STREQ(f.name, p.name);
+        EXPECT_EQ(f.readFailed, p.readFailed) << p.name;
+        ASSERT_EQ(f.size, p.size) << p.name;
+        EXPECT_TRUE(f.size == 0 || std::memcmp(f.data, p.data, f.size) == 0) << p.name;
+    }
+    EXPECT_TRUE(preloaded->entries[2].readFailed);
+    FreeArchiveEntries(fromFile);
+    FreeArchiveEntries(preloaded);
+    EXPECT_EQ(nullptr, TakePreloadedPayload()) << "handed over once";
 }

@@ -15,6 +15,7 @@
 #include "formats/setup_image.h"
 #include "formats/sha256.h"
 #include "payload/archive.h"
+#include "payload/archive_copy.h"
 #include "payload/own_image.h"
 #include "zip_builder.h"
 
@@ -47,7 +48,8 @@ void SplitAndUnpack(const std::wstring& setup, const std::wstring& work, const s
     wcscpy(ctx->workFolder, work.c_str());
     wcscpy(ctx->ownFilePath, setup.c_str());
     ASSERT_TRUE(HoldOwnFile(setup.c_str()));
-    bool split = SplitOwnFile(*ctx);
+    // The archive's copy is written on a thread of its own: waited for.
+    bool split = SplitOwnFile(*ctx) && FinishArchiveCopy(nullptr);
     ReleaseOwnFile();
     ASSERT_TRUE(split);
     ASSERT_TRUE(UnpackArchive(ctx->archivePath, out.c_str(), nullptr));

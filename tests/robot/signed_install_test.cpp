@@ -8,6 +8,7 @@
 
 #include "base/setup_context.h"
 #include "payload/archive.h"
+#include "payload/archive_copy.h"
 #include "payload/own_image.h"
 #include "robot_test_support.h"
 
@@ -41,7 +42,8 @@ bool Split(const std::wstring& setup, const std::wstring& work, std::wstring* pl
     wcscpy(ctx->workFolder, work.c_str());
     wcscpy(ctx->ownFilePath, setup.c_str());
     HoldOwnFile(setup.c_str());
-    bool ok = SplitOwnFile(*ctx);
+    // The archive's copy is written on a thread of its own: waited for.
+    bool ok = SplitOwnFile(*ctx) && FinishArchiveCopy(nullptr);
     ReleaseOwnFile();
     if (plain) *plain = ctx->plainInstallerPath;
     if (archive) *archive = ctx->archivePath;
