@@ -321,6 +321,36 @@ void Distrust(const wchar_t* folder)
     if (g_distrustedCount < kMaxDistrusted) BoundedCopy(g_distrusted[g_distrustedCount++], MAX_PATH, folder);
 }
 
+// The folders this run made with the product's list, by file identity: found
+// again under their names they are still the product's alone (only the
+// Administrators and SYSTEM could have changed them), and need no second look.
+struct MadeFolder {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
+constexpr int kMaxMadeFolders = 8;
+MadeFolder g_made[kMaxMadeFolders];
+int g_madeCount = 0;
+
+void RememberMadeFolder(const wchar_t* folder)
+{
+    HANDLE item = OpenItem(folder, false);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (item != INVALID_HANDLE_VALUE && GetFileInformationByHandle(item, &info) && g_madeCount < kMaxMadeFolders)
+        g_made[g_madeCount++] = MadeFolder{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    if (item != INVALID_HANDLE_VALUE) CloseHandle(item);
+}
+
+bool WasMadeByThisRun(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    for (int i = 0; i < g_madeCount; ++i)
+        if (g_made[i].volume == info.dwVolumeSerialNumber && g_made[i].indexHigh == info.nFileIndexHigh &&
+            g_made[i].indexLow == info.nFileIndexLow)
+            return true;
+    return false;
+}
+
 bool CreateOwnFolder(const wchar_t* path, const Descriptor& sd)
 {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, sd.get(), FALSE};
@@ -394,6 +424,7 @@ bool SecureProductFolder(const wchar_t* path, ProductFolder use)
     if (!exists) {
         if (CreateOwnFolder(folder, sds.folder)) {
             RunLog(L"Created: %s", folder);
+            RememberMadeFolder(folder);
             return true;
         }
         if (GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -412,7 +443,7 @@ bool SecureProductFolder(const wchar_t* path, ProductFolder use)
         if (item != INVALID_HANDLE_VALUE) CloseHandle(item);
         return false;
     }
-    if (IsTrustedObject(item) && IsContentTrusted(folder, use, 0)) {
+    if (WasMadeByThisRun(info) || (IsTrustedObject(item) && IsContentTrusted(folder, use, 0))) {
         CloseHandle(item);
         return true;
     }

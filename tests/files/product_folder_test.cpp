@@ -59,6 +59,14 @@ TEST(ProductFolder, MissingFolderIsCreatedWithAListOfItsOwn)
     }
     // A second call finds it as it left it.
     EXPECT_TRUE(SecureProductFolder(folder.c_str(), ProductFolder::Install));
+    EXPECT_FALSE(IsDistrustedDestination((folder + L"config.exe").c_str()));
+    // Another folder put under its name is not the one the run made: taken over.
+    ASSERT_TRUE(MoveFileW(folder.c_str(), (dir / L"a\\b\\Moved").c_str()));
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(OpenToEveryone(folder));
+    EXPECT_TRUE(SecureProductFolder(folder.c_str(), ProductFolder::Install));
+    EXPECT_EQ("", WritableByOthers(folder));
+    EXPECT_TRUE(IsDistrustedDestination((folder + L"config.exe").c_str()));
 }
 
 // A folder someone else prepared: everything in it is reset, a second name
