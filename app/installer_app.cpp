@@ -158,21 +158,15 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
         // An installation reads its payload meanwhile; the checks below may still end the run.
         if (!g_run.help && !AskedModeCode(g_run.remaining)) StartPayloadPreload();
     }
-    if (FAILED(CoInitialize(nullptr))) {
-        SetRunResult(kExitFailure);
-        return TRUE;
-    }
-
-    // A user's own step, started by a setup that runs elevated: before the
-    // work folder, which may be this user's and the starter's.
-    if (IsUserListCommandLine(commandLine)) {
-        SetRunResult(RunUserListStep(commandLine));
-        CoUninitialize();
-        return TRUE;
-    }
-
-    if (IsServiceCommandLine(commandLine)) {
-        RunServiceDispatch(commandLine);
+    if (!setupRun) {
+        if (FAILED(CoInitialize(nullptr))) {
+            SetRunResult(kExitFailure);
+            return TRUE;
+        }
+        // A user's own step, started by a setup that runs elevated: before the
+        // work folder, which may be this user's and the starter's.
+        if (IsUserListCommandLine(commandLine)) SetRunResult(RunUserListStep(commandLine));
+        else RunServiceDispatch(commandLine);
         CoUninitialize();
         return TRUE;
     }
@@ -183,7 +177,6 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     if (g_run.help) {
         RunLog(L"Switch list asked for");
         ShowMessageBox(nullptr, kRunSwitchHelp, L"ZerdaIME3 Setup", MB_OK | MB_ICONINFORMATION);
-        CoUninitialize();
         return TRUE;
     }
     // Interactive runs read unknown switches as they always did; a bad
@@ -194,7 +187,6 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
         BoundedFormat(text, 2048, L"%s\r\n\r\n%s", g_run.reason, kRunSwitchHelp);
         ShowMessageBox(nullptr, text, L"ZerdaIME3 Setup", MB_OK | MB_ICONERROR);
         SetRunResult(kExitBadCommandLine);
-        CoUninitialize();
         return TRUE;
     }
 
@@ -207,14 +199,19 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
             RunLogFailure(L"The guard against a second setup could not be made; nothing was done",
                           L"run guard", GetLastError());
         SetRunResult(guard == RunGuard::HeldByAnother ? kExitAnotherSetup : kExitFailure);
-        CoUninitialize();
         return TRUE;
     }
 
     if (!PrepareWorkFolder(g_setup)) {
         RunLogFailure(L"The work folder could not be prepared", g_setup.workFolder, GetLastError());
         SetRunResult(kExitFailure);
-        CoUninitialize();
+        return TRUE;
+    }
+    // What runs from here on uses COM; the checks above need none.
+    if (FAILED(CoInitialize(nullptr))) {
+        RunLog(L"COM could not be initialised");
+        RemoveWorkFolder(g_setup);
+        SetRunResult(kExitFailure);
         return TRUE;
     }
     ParseCommandLine(g_run.remaining, g_setup);
