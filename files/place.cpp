@@ -9,6 +9,7 @@
 #include "base/setup_context.h"
 #include "files/access_grant.h"
 #include "files/brief_hold.h"
+#include "files/folder_listing.h"
 #include "files/held_file.h"
 #include "files/in_use.h"
 #include "files/secure_folder.h"
@@ -205,6 +206,14 @@ bool MoveToPart(Source& source, const wchar_t* part)
     return true;
 }
 
+// A moved file whose list could not be written takes the one its folder
+// passes on, for the grant to follow.
+void ResetUnlessGranted(const Source& source, const wchar_t* placed)
+{
+    if (!source.granted && !ResetToInheritedAccess(placed))
+        RunLogFailure(L"The access list of a moved file was not reset", placed, GetLastError());
+}
+
 // A source on the destination's volume goes in with one rename, which
 // leaves the old file or the whole new one at every moment: no part name is
 // needed. Until its list is written it keeps the work folder's, which is
@@ -212,8 +221,7 @@ bool MoveToPart(Source& source, const wchar_t* part)
 bool MoveIntoPlace(Source& source, const wchar_t* destination)
 {
     if (!MoveSourceTo(source, destination)) return false;
-    if (!source.granted && !ResetToInheritedAccess(destination))
-        RunLogFailure(L"The access list of a moved file was not reset", destination, GetLastError());
+    ResetUnlessGranted(source, destination);
     return true;
 }
 
@@ -455,29 +463,19 @@ bool HasUpperCaseAscii(const wchar_t* text)
 // honoured everywhere).
 bool IsWholeMovableTree(const wchar_t* sourceFolder, size_t destinationLength)
 {
-    wchar_t pattern[MAX_PATH], base[MAX_PATH];
-    FolderBase(base, sourceFolder);
-    if (BoundedFormat(pattern, MAX_PATH, L"%s*", base) >= MAX_PATH - 1) return false;
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return false;
     bool movable = true;
-    do {
-        entry.cFileName[MAX_PATH - 1] = L'\0';
-        const wchar_t* name = entry.cFileName;
-        if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) continue;
+    bool listed = ForEachChild(sourceFolder, [&](const wchar_t* path, DWORD attributes) {
+        const wchar_t* name = std::wcsrchr(path, L'\\') + 1;
         // The destination's path of the entry: its folder, a backslash and the name.
         size_t length = destinationLength + 1 + std::wcslen(name);
-        wchar_t path[MAX_PATH];
-        movable = length < MAX_PATH && JoinPath(path, base, name) &&
-                  !(entry.dwFileAttributes & (kStorageAttributes | FILE_ATTRIBUTE_REPARSE_POINT));
-        if (movable && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        movable = length < MAX_PATH && !(attributes & (kStorageAttributes | FILE_ATTRIBUTE_REPARSE_POINT));
+        if (movable && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             movable = name[0] != L'.' && IsWholeMovableTree(path, length);
         else if (movable)
             movable = !HasUpperCaseAscii(name);
-    } while (movable && FindNextFileW(listing, &entry));
-    FindClose(listing);
-    return movable;
+        return movable;
+    });
+    return listed && movable;
 }
 
 // The files of a folder that was moved in whole, as the walk would have left
@@ -488,29 +486,20 @@ void FinishMovedTree(const wchar_t* folder, MovedFileLists& lists)
 {
     if (!ResetToInheritedAccess(folder))
         RunLogFailure(L"The access list of a moved folder was not reset", folder, GetLastError());
-    wchar_t pattern[MAX_PATH], base[MAX_PATH];
-    FolderBase(base, folder);
-    BoundedFormat(pattern, MAX_PATH, L"%s*", base);
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return;
-    do {
-        entry.cFileName[MAX_PATH - 1] = L'\0';
-        if (std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0) continue;
-        wchar_t path[MAX_PATH];
-        JoinPath(path, base, entry.cFileName);
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            FinishMovedTree(path, lists);
-            continue;
+    ForEachChild(folder, [&](const wchar_t* listed, DWORD attributes) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            FinishMovedTree(listed, lists);
+            return true;
         }
+        wchar_t path[MAX_PATH];
+        BoundedCopy(path, MAX_PATH, listed);
         LowerAsciiInPlace(path);
         Source moved{path, &lists, true, lists.Give(path)};
-        if (!moved.granted && !ResetToInheritedAccess(path))
-            RunLogFailure(L"The access list of a moved file was not reset", path, GetLastError());
+        ResetUnlessGranted(moved, path);
         // As a file the walk could not grant: an unattended run does not end as a success.
         if (FinishPlaced(moved, path) != 1 && IsUnattendedRun()) SetRunResult(kExitFailure);
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
+        return true;
+    });
 }
 
 // A folder the destination does not have yet goes in with one rename, when

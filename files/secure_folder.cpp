@@ -8,6 +8,7 @@
 #include "base/link_checks.h"
 #include "base/run_log.h"
 #include "files/folder_guard.h"
+#include "files/folder_listing.h"
 
 namespace {
 
@@ -192,39 +193,6 @@ bool RemoveLink(const wchar_t* path)
     if (removed) RunLog(L"Removed (a link in a folder others could write): %s", path);
     else RunLog(L"FAILED: a link could not be removed as itself: %s", path);
     return removed;
-}
-
-bool JoinChild(wchar_t* out, const wchar_t* folder, const wchar_t* name)
-{
-    return BoundedFormat(out, MAX_PATH, L"%s\\%s", folder, name) < MAX_PATH - 1;
-}
-
-bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
-
-// Hands every entry of the folder but "." and ".." to visit(path,
-// attributes) while it returns true. False when the folder cannot be listed
-// (an empty one can) or a path would not fit.
-template <typename Visit>
-bool ForEachChild(const wchar_t* folder, Visit visit)
-{
-    wchar_t pattern[MAX_PATH];
-    if (!JoinChild(pattern, folder, L"*")) return false;
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    bool listed = true;
-    do {
-        entry.cFileName[MAX_PATH - 1] = L'\0';
-        if (IsDotEntry(entry.cFileName)) continue;
-        wchar_t path[MAX_PATH];
-        if (!JoinChild(path, folder, entry.cFileName)) {
-            listed = false;
-            break;
-        }
-        if (!visit(path, entry.dwFileAttributes)) break;
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
-    return listed;
 }
 
 // Nothing in the folder is a link or a second name of a file, and (below
