@@ -6,6 +6,7 @@
 
 #include "common/keyboard_lists.h"
 
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include "responsiveness_probe.h"
@@ -261,6 +262,12 @@ public:
         for (const wchar_t* name : {L"installer.exe", L"_backup_.dat", L"config.exe", L"main.chm"})
             EXPECT_TRUE(FileExists(folder + name)) << Narrow(name);
         EXPECT_TRUE(FileExists(dataFolder + L"config.dsc"));
+        // The fonts are in (a quiet run installs them meanwhile), none carried into the folder.
+        EXPECT_FALSE(DirExists(folder + L"$fonts$"));
+        wchar_t fonts[MAX_PATH] = L"";
+        ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_FONTS, nullptr, 0, fonts)));
+        for (const wchar_t* font : {L"ukijtut.ttf", L"ukijtuz.ttf", L"ukijtztr.ttf"})
+            EXPECT_TRUE(FileExists(std::wstring(fonts) + L"\\" + font)) << Narrow(font);
         EXPECT_TRUE(DirExists(groupFolder));
         EXPECT_EQ(L"\"" + folder + L"installer.exe\" /n " + guid + L" /u /quiet",
                   RegString(HKEY_LOCAL_MACHINE, UninstallKey(), L"QuietUninstallString"));
