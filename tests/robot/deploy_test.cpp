@@ -431,7 +431,10 @@ void RunDeployment(Deploy& t)
     }
     EXPECT_NE(nullptr, guard) << "the first setup never took the guard";
     if (guard) CloseHandle(guard);
+    // Paused while it holds the guard: a quiet install may be done before a second process has started.
+    PauseProcess(pi.dwProcessId, true);
     EXPECT_EQ(1618, RunAndWait(t.Setup() + L" /quiet"));
+    PauseProcess(pi.dwProcessId, false);
     DWORD firstCode = 1;
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 180000));
     GetExitCodeProcess(pi.hProcess, &firstCode);

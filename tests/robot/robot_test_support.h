@@ -5,6 +5,7 @@
 
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,6 +25,26 @@ inline int CopiesLeft()
     for (const std::wstring& folder : SetupWorkFolders())
         if (FileExists(folder + L"\\installer.exe")) ++copies;
     return copies;
+}
+
+// Suspends or resumes every thread of a process: a run paused while it holds
+// the guard holds it for as long as the others need to start, however fast
+// its own work would be done.
+inline void PauseProcess(DWORD processId, bool pause)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != processId) continue;
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+        if (!thread) continue;
+        if (pause) SuspendThread(thread);
+        else ResumeThread(thread);
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
 }
 
 // Opens the setups' run guard where it lives: in the Administrators' private
