@@ -14,6 +14,7 @@
 #include "formats/entry_rules.h"
 #include "formats/setup_image.h"
 #include "payload/archive_copy.h"
+#include "payload/entry_decode.h"
 #include "payload/own_image.h"
 #include "payload/worker_threads.h"
 #include "payload/zip_memory.h"
@@ -40,8 +41,19 @@ bool ReadEntryInfo(unzFile zip, ArchiveEntry& entry, DWORD& size, uint64_t& tota
     return true;
 }
 
-// Inflates the entry at the archive's current position, `size` bytes.
-void ReadEntryData(unzFile zip, ArchiveEntry& entry, DWORD size)
+// Minizip's own reading, for an archive read from a file.
+bool ReadThroughMinizip(unzFile zip, BYTE* data, DWORD size)
+{
+    if (unzOpenCurrentFile(zip) != UNZ_OK) return false;
+    int got = size > 0 ? unzReadCurrentFile(zip, data, size) : 0;
+    // Closing the entry after a full read is where the CRC is compared.
+    int closed = unzCloseCurrentFile(zip);
+    return got >= 0 && static_cast<DWORD>(got) == size && closed == UNZ_OK;
+}
+
+// Inflates the entry at the archive's current position, `size` bytes; from
+// `bytes` in place when the archive is read from memory.
+void ReadEntryData(unzFile zip, const MemoryFile* bytes, ArchiveEntry& entry, DWORD size)
 {
     entry.readFailed = true;
     BYTE* data = nullptr;
@@ -49,14 +61,7 @@ void ReadEntryData(unzFile zip, ArchiveEntry& entry, DWORD size)
         data = static_cast<BYTE*>(std::malloc(size));
         if (!data) return;
     }
-    if (unzOpenCurrentFile(zip) != UNZ_OK) {
-        std::free(data);
-        return;
-    }
-    int got = size > 0 ? unzReadCurrentFile(zip, data, size) : 0;
-    // Closing the entry after a full read is where the CRC is compared.
-    int closed = unzCloseCurrentFile(zip);
-    if (got < 0 || static_cast<DWORD>(got) != size || closed != UNZ_OK) {
+    if (!(bytes ? DecodeEntryInPlace(zip, *bytes, data, size) : ReadThroughMinizip(zip, data, size))) {
         std::free(data);
         return;
     }
@@ -176,6 +181,7 @@ struct EntryPlace {
 struct InflateRun {
     const void* archivePath;
     zlib_filefunc64_def* functions;
+    const MemoryFile* bytes;  // the archive, when read from memory
     ArchiveEntry* entries;
     const EntryPlace* places;
     int32_t count;
@@ -193,7 +199,7 @@ void InflateTakenEntries(InflateRun& run, unzFile zip)
             entry.readFailed = true;
             continue;
         }
-        ReadEntryData(zip, entry, run.places[i].size);
+        ReadEntryData(zip, run.bytes, entry, run.places[i].size);
     }
 }
 
@@ -208,7 +214,7 @@ DWORD WINAPI InflateWorker(void* context)
     return 0;
 }
 
-ArchiveEntryList* LoadEntriesWith(const void* archivePath, zlib_filefunc64_def& functions)
+ArchiveEntryList* LoadEntriesWith(const void* archivePath, zlib_filefunc64_def& functions, const MemoryFile* bytes)
 {
     unzFile zip = unzOpen2_64(archivePath, &functions);
     if (!zip) return nullptr;
@@ -249,7 +255,7 @@ ArchiveEntryList* LoadEntriesWith(const void* archivePath, zlib_filefunc64_def& 
         }
         if (i + 1 < n) positioned = unzGoToNextFile(zip) == UNZ_OK;
     }
-    InflateRun run{archivePath, &functions, entries, places, n, 0};
+    InflateRun run{archivePath, &functions, bytes, entries, places, n, 0};
     WorkerThreads helpers;
     StartWorkerThreads(helpers, UsefulThreadCount(readable) - 1, InflateWorker, &run);
     InflateTakenEntries(run, zip);
@@ -270,7 +276,7 @@ ArchiveEntryList* LoadArchiveEntries(const char* archivePath)
     zlib_filefunc64_def win32, functions;
     fill_win32_filefunc64A(&win32);
     FillBufferedFileFunctions(&functions, &win32);
-    return LoadEntriesWith(archivePath, functions);
+    return LoadEntriesWith(archivePath, functions, nullptr);
 }
 
 ArchiveEntryList* LoadArchiveEntriesW(const wchar_t* archivePath)
@@ -279,7 +285,7 @@ ArchiveEntryList* LoadArchiveEntriesW(const wchar_t* archivePath)
     zlib_filefunc64_def win32, functions;
     fill_win32_filefunc64W(&win32);
     FillBufferedFileFunctions(&functions, &win32);
-    return LoadEntriesWith(archivePath, functions);
+    return LoadEntriesWith(archivePath, functions, nullptr);
 }
 
 ArchiveEntryList* LoadArchiveEntriesFrom(const BYTE* archive, size_t size)
@@ -289,7 +295,7 @@ ArchiveEntryList* LoadArchiveEntriesFrom(const BYTE* archive, size_t size)
     zlib_filefunc64_def functions;
     FillMemoryFileFunctions(&functions, &bytes);
     // The name is never used: each opening reads the same bytes.
-    return LoadEntriesWith(&bytes, functions);
+    return LoadEntriesWith(&bytes, functions, &bytes);
 }
 
 void FreeArchiveEntries(ArchiveEntryList* list)

@@ -22,7 +22,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-# Source entries are needed for `apt-get source zlib` (minizip lives in its contrib folder).
+# Source entries are needed for `apt-get source` of zlib (minizip lives in its
+# contrib folder) and of libdeflate (its decompressor decodes the payload).
 for f in /etc/apt/sources.list.d/*.sources; do
   [ -f "$f" ] || continue
   if grep -q '^Types: deb$' "$f"; then

@@ -1,12 +1,14 @@
 // A payload archive read from memory the way the setup reads it: minizip
 // through the setup's read buffer, the directory walked first with the entry
-// rules, then every readable entry inflated through a handle of its own.
+// rules, then every readable entry inflated through a handle of its own and
+// decoded in place from the bytes.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "formats/entry_rules.h"
+#include "payload/entry_decode.h"
 #include "payload/zip_memory.h"
 #include "payload/zip_read_buffer.h"
 #include "unzip.h"
@@ -23,17 +25,24 @@ struct Place {
     uint32_t size;
 };
 
-void Inflate(unzFile zip, const Place& place)
+// Both roads of the setup: minizip's own inflating (an archive read from a
+// file) and the decoding in place (the payload read from the program's own
+// image). Each checks the CRC, so what both accept must come out the same.
+void Inflate(unzFile zip, unzFile direct, const MemoryFile& archive, const Place& place)
 {
-    if (unzSetOffset64(zip, place.directoryOffset) != UNZ_OK) return;
     if (place.size > kLargestRead) return;
-    std::vector<uint8_t> data(place.size);
-    if (unzOpenCurrentFile(zip) != UNZ_OK) return;
-    int got = place.size > 0 ? unzReadCurrentFile(zip, data.data(), place.size) : 0;
-    // Closing after a full read is where the CRC is compared.
-    int closed = unzCloseCurrentFile(zip);
-    if (got > 0 && static_cast<uint32_t>(got) > place.size) std::abort();
-    (void)closed;
+    std::vector<uint8_t> data(place.size), decoded(place.size);
+    bool inflated = false;
+    if (unzSetOffset64(zip, place.directoryOffset) == UNZ_OK && unzOpenCurrentFile(zip) == UNZ_OK) {
+        int got = place.size > 0 ? unzReadCurrentFile(zip, data.data(), place.size) : 0;
+        // Closing after a full read is where the CRC is compared.
+        int closed = unzCloseCurrentFile(zip);
+        if (got > 0 && static_cast<uint32_t>(got) > place.size) std::abort();
+        inflated = got >= 0 && static_cast<uint32_t>(got) == place.size && closed == UNZ_OK;
+    }
+    bool inPlace = direct && unzSetOffset64(direct, place.directoryOffset) == UNZ_OK &&
+                   DecodeEntryInPlace(direct, archive, decoded.data(), place.size);
+    if (inflated && inPlace && data != decoded) std::abort();
 }
 
 }  // namespace
@@ -67,9 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         if (i + 1 < global.number_entry) positioned = unzGoToNextFile(zip) == UNZ_OK;
     }
-    // A second handle, as each of the setup's workers opens its own.
+    // A second handle, as each of the setup's workers opens its own; and one
+    // straight over the bytes, as the payload read from memory is opened.
     unzFile worker = unzOpen2_64("payload.zip", &buffered);
-    for (const Place& place : places) Inflate(worker ? worker : zip, place);
+    unzFile direct = unzOpen2_64("payload.zip", &memory);
+    for (const Place& place : places) Inflate(worker ? worker : zip, direct, archive, place);
+    if (direct) unzClose(direct);
     if (worker) unzClose(worker);
     unzCloseCurrentFile(zip);
     unzClose(zip);

@@ -490,3 +490,47 @@ TEST_F(Split, ThePreloadedPayloadIsTheArchivesOwnEntries)
     FreeArchiveEntries(preloaded);
     EXPECT_EQ(nullptr, TakePreloadedPayload()) << "handed over once";
 }
+
+// The payload read from memory is decoded in place from what the headers
+// say: an entry whose record lies fails alone, and nothing is read past the
+// archive's bytes.
+TEST_F(Unpack, EntriesDecodedInPlaceFailAloneWhenTheirRecordsLie)
+{
+    struct Lie {
+        const char* what;
+        size_t localField, centralField;  // offsets in the local and central headers
+        uint32_t value;
+        int bytes;
+    };
+    const Lie lies[] = {
+        {"unknown method", 8, 10, 99, 2},
+        {"packed beyond the end", 18, 20, 0x7fff0000, 4},
+        {"longer than it decodes", 22, 24, 5001, 4},
+    };
+    for (const Lie& lie : lies) {
+        for (bool stored : {true, false}) {
+            ASSERT_TRUE(BuildZip(Zip(), {{"good.bin", Pattern(40000)}, {"lie.bin", Pattern(5000), stored},
+                                         {"after.txt", "after", true}}));
+            std::string bytes;
+            ASSERT_TRUE(ReadFileBytes(Zip(), &bytes));
+            auto patch = [&](const char* signature, size_t nameAt, size_t field) {
+                for (size_t at = bytes.find(signature); at != std::string::npos; at = bytes.find(signature, at + 1)) {
+                    if (bytes.compare(at + nameAt, 7, "lie.bin") != 0) continue;
+                    for (int i = 0; i < lie.bytes; ++i) bytes[at + field + i] = static_cast<char>(lie.value >> (8 * i));
+                    return true;
+                }
+                return false;
+            };
+            ASSERT_TRUE(patch("PK\x03\x04", 30, lie.localField) && patch("PK\x01\x02", 46, lie.centralField));
+            ArchiveEntryList* list =
+                LoadArchiveEntriesFrom(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
+            ASSERT_NE(nullptr, list) << lie.what;
+            ASSERT_EQ(3, list->count);
+            EXPECT_FALSE(list->entries[0].readFailed) << lie.what;
+            EXPECT_EQ(0, std::memcmp(list->entries[0].data, Pattern(40000).data(), 40000)) << lie.what;
+            EXPECT_TRUE(list->entries[1].readFailed) << lie.what << (stored ? ", stored" : ", deflated");
+            EXPECT_FALSE(list->entries[2].readFailed) << lie.what;
+            FreeArchiveEntries(list);
+        }
+    }
+}
