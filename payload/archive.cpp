@@ -82,6 +82,8 @@ bool CreateParentFolders(const wchar_t* path, wchar_t* madeFolder)
     *last = L'\0';
     if (madeFolder && wcscmp(parent, madeFolder) == 0) return true;
     if (madeFolder) BoundedCopy(madeFolder, MAX_PATH, parent);
+    // Mostly only the last folder is new; the ancestors only when it cannot be made.
+    if (!parent[0] || CreateDirectoryW(parent, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
     for (wchar_t* p = parent; *p; ++p) {
         if (*p != L'\\') continue;
         *p = L'\0';
