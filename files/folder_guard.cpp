@@ -65,6 +65,26 @@ bool ParentOf(const wchar_t* normalized, wchar_t* parent /* MAX_PATH */)
     return parent[0] != L'\0';
 }
 
+bool NormalizePath(const wchar_t* path, wchar_t* out /* MAX_PATH */, bool findLongForm)
+{
+    out[0] = L'\0';
+    if (!path || !path[0]) return false;
+    bool drivePath = IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
+    bool networkPath = path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.';
+    if (!drivePath && !networkPath) return false;
+
+    wchar_t full[MAX_PATH];
+    DWORD n = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+    if (n == 0 || n >= MAX_PATH) return false;
+    // Short (8.3) spellings name the same folder as their long form.
+    wchar_t longForm[MAX_PATH];
+    n = findLongForm ? GetLongPathNameW(full, longForm, MAX_PATH) : 0;
+    if (n > 0 && n < MAX_PATH) BoundedCopy(full, MAX_PATH, longForm);
+    TrimTrailingBackslashes(full);
+    BoundedCopy(out, MAX_PATH, full);
+    return out[0] != L'\0';
+}
+
 // The system's and the users' folders stay where they are while the setup
 // runs: each is looked up once (the folder checks run several times a run).
 // One that does not exist yet is looked up again next time.
@@ -85,8 +105,11 @@ bool ShellFolder(int csidl, wchar_t* out /* MAX_PATH */)
         BoundedCopy(out, MAX_PATH, known[i].path);
     } else {
         wchar_t raw[MAX_PATH] = L"";
+        // The shell gives them in their long form; a short spelling that
+        // Windows made holds a '~' (each look-up of a part is a call into the
+        // file system, dozens of them for the folders here).
         found = SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, raw)) &&
-                NormalizeFolderPath(raw, out);
+                NormalizePath(raw, out, wcschr(raw, L'~') != nullptr);
         if (found && count < 32) {
             known[count].csidl = csidl;
             BoundedCopy(known[count++].path, MAX_PATH, out);
@@ -125,25 +148,7 @@ bool FinalPathOfHandle(HANDLE item, wchar_t* out)
     return out[0] != L'\0';
 }
 
-bool NormalizeFolderPath(const wchar_t* path, wchar_t* out)
-{
-    out[0] = L'\0';
-    if (!path || !path[0]) return false;
-    bool drivePath = IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
-    bool networkPath = path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.';
-    if (!drivePath && !networkPath) return false;
-
-    wchar_t full[MAX_PATH];
-    DWORD n = GetFullPathNameW(path, MAX_PATH, full, nullptr);
-    if (n == 0 || n >= MAX_PATH) return false;
-    // Short (8.3) spellings name the same folder as their long form.
-    wchar_t longForm[MAX_PATH];
-    n = GetLongPathNameW(full, longForm, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) BoundedCopy(full, MAX_PATH, longForm);
-    TrimTrailingBackslashes(full);
-    BoundedCopy(out, MAX_PATH, full);
-    return out[0] != L'\0';
-}
+bool NormalizeFolderPath(const wchar_t* path, wchar_t* out) { return NormalizePath(path, out, true); }
 
 bool ResolveFolderPath(const wchar_t* path, wchar_t* out)
 {
