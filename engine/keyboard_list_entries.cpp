@@ -14,6 +14,8 @@
 namespace {
 
 const wchar_t kSwitch[] = L"/inputlist=";
+const wchar_t kHiveSwitch[] = L" /userhive=";
+constexpr size_t kHiveChars = 128;
 const wchar_t kLayoutValue[] = L"ImeLayout";
 
 wchar_t g_replacedLayout[kLayoutTextChars];
@@ -41,6 +43,23 @@ bool IsEntry(const wchar_t* p, size_t length)
     if (length < 5 || !AreHexDigits(p, 4) || p[4] != L':') return false;
     if (length == 13) return AreHexDigits(p + 5, 8);
     return length == 5 + 76 && IsGuidText(p + 5) && IsGuidText(p + 43);
+}
+
+// A name below HKEY_USERS: a SID, ".DEFAULT" or a mount name of this setup.
+bool IsHiveName(const wchar_t* p, size_t length)
+{
+    if (length == 0 || length >= kHiveChars) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (!(iswalnum(p[i]) && p[i] < 0x80) && p[i] != L'-' && p[i] != L'_' && p[i] != L'.') return false;
+    return true;
+}
+
+// The text up to the next blank or quote, copied into out when it fits.
+size_t TakeWord(const wchar_t* text, wchar_t* out, size_t capacity)
+{
+    size_t length = wcscspn(text, L" \t\"");
+    if (length < capacity) BoundedCopyN(out, capacity, text, length);
+    return length;
 }
 
 void WriteLayoutValue(const wchar_t* softwarePath, const wchar_t* layoutText)
@@ -110,10 +129,12 @@ bool IsUserListCommandLine(const wchar_t* commandLine)
     return commandLine && wcsstr(commandLine, kSwitch) != nullptr;
 }
 
-bool ComposeUserListCommand(const wchar_t* installer, bool remove, const wchar_t* list, wchar_t* out, size_t capacity)
+bool ComposeUserListCommand(const wchar_t* installer, bool remove, const wchar_t* list, const wchar_t* hive,
+                            wchar_t* out, size_t capacity)
 {
-    size_t length = BoundedFormat(out, capacity, L"\"%s\" %s%s:%s", installer, kSwitch, remove ? L"remove" : L"add", list);
-    return IsEntryList(list) && length + 1 < capacity;
+    size_t length = BoundedFormat(out, capacity, L"\"%s\" %s%s:%s%s%s", installer, kSwitch, remove ? L"remove" : L"add",
+                                  list, hive ? kHiveSwitch : L"", hive ? hive : L"");
+    return IsEntryList(list) && (!hive || IsHiveName(hive, wcslen(hive))) && length + 1 < capacity;
 }
 
 DWORD RunUserListStep(const wchar_t* commandLine)
@@ -124,13 +145,31 @@ DWORD RunUserListStep(const wchar_t* commandLine)
     bool remove = wcsncmp(text, L"remove:", 7) == 0;
     if (!remove && wcsncmp(text, L"add:", 4) != 0) return kExitBadCommandLine;
     text += remove ? 7 : 4;
-    size_t length = wcscspn(text, L" \t\"");
-    if (length >= kEntryListChars) return kExitBadCommandLine;
     wchar_t list[kEntryListChars] = L"";
-    BoundedCopyN(list, kEntryListChars, text, length);
-    if (!IsEntryList(list)) return kExitBadCommandLine;
+    size_t length = TakeWord(text, list, kEntryListChars);
+    if (length >= kEntryListChars || !IsEntryList(list)) return kExitBadCommandLine;
+    wchar_t hive[kHiveChars] = L"";
+    if (const wchar_t* named = wcsstr(text + length, kHiveSwitch)) {
+        named += wcslen(kHiveSwitch);
+        if (!IsHiveName(named, TakeWord(named, hive, kHiveChars))) return kExitBadCommandLine;
+    }
     InputListApi api;
     if (!LoadInputListApi(&api)) return kExitFailure;
-    // Never ILOT_DEFPROFILE: the user's default keyboard stays theirs.
-    return api.install(list, remove ? kIlotUninstall : 0) ? kExitSuccess : kExitFailure;
+    wchar_t path[16 + kHiveChars];
+    BoundedFormat(path, 16 + kHiveChars, L"HKEY_USERS\\%s", hive);
+    DWORD result = kExitSuccess;
+    // One entry per call: one that input.dll refuses (a layout already gone)
+    // takes none of the others with it.
+    for (wchar_t* entry = list; entry;) {
+        wchar_t* end = wcschr(entry, L';');
+        if (end) *end = L'\0';
+        SetLastError(ERROR_SUCCESS);
+        // Never ILOT_DEFPROFILE: the user's default keyboard stays theirs.
+        BOOL done = hive[0] ? api.installUserReg(path, nullptr, nullptr, entry,
+                                                 kIlotNoApplyToCurrentSession | (remove ? kIlotUninstall : 0))
+                            : api.install(entry, remove ? kIlotUninstall : 0);
+        if (!done) result = GetLastError() != ERROR_SUCCESS ? GetLastError() : kExitFailure;
+        entry = end ? end + 1 : nullptr;
+    }
+    return result;
 }

@@ -27,10 +27,14 @@ bool ReadRecordedImeLayout(const wchar_t* name, wchar_t* layoutText /* kLayoutTe
 const wchar_t* ReplacedImeLayout();  // empty when none
 void ForgetReplacedImeLayout();
 
-// The user's step: "<installer>" /inputlist=add:<entries> (or remove:).
+// The user's step: "<installer>" /inputlist=add:<entries> (or remove:). With
+// " /userhive=<name>" it changes the hive mounted as HKEY_USERS\<name>, in
+// effect from that user's next logon, instead of the calling user's list.
 bool IsUserListCommandLine(const wchar_t* commandLine);
-bool ComposeUserListCommand(const wchar_t* installer, bool remove, const wchar_t* list, wchar_t* out,
-                            size_t capacity);
-// InstallLayoutOrTip for the calling user, applied at once: 0 done, 1603
-// failed or no input.dll, 87 a command that names no entry list.
+bool ComposeUserListCommand(const wchar_t* installer, bool remove, const wchar_t* list, const wchar_t* hive,
+                            wchar_t* out, size_t capacity);
+// One call of input.dll per entry, applied at once for the calling user: 0
+// when every call succeeded, else the error of the last that failed (1603
+// when it gave none, or without input.dll); 87 a command that names no entry
+// list or no valid hive.
 DWORD RunUserListStep(const wchar_t* commandLine);

@@ -11,6 +11,7 @@
 #include "base/setup_context.h"
 #include "base/shared_routines.h"
 #include "engine/keyboard_list_entries.h"
+#include "engine/keyboard_list_readback.h"
 #include "platform/input_list_api.h"
 #include "platform/registry.h"
 #include "platform/system_info.h"
@@ -23,14 +24,24 @@ const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion
 constexpr DWORD kUserStepTimeoutMs = 30000;
 constexpr size_t kSidChars = 192;
 
+constexpr DWORD kProfileMandatory = 0x0001;  // bit of a profile's "State" value
+
 struct ListChange {
-    wchar_t remove[kEntryListChars];
-    wchar_t add[kEntryListChars];
+    std::vector<std::wstring> remove, add;
 };
 
 struct Profile {
     std::wstring sid;
     std::wstring folder;  // empty when only its loaded hive is known
+    std::wstring leftAlone;  // why its hive must not change: roaming or mandatory
+};
+
+// What one entry's step did: whether it ran at all, and then the result of
+// input.dll's call and how it was started.
+struct StepResult {
+    bool ran = false;
+    DWORD rc = ERROR_SUCCESS;
+    std::wstring how;
 };
 
 // Accounts of people: "S-1-" and digits; not LocalSystem, LocalService or
@@ -64,6 +75,25 @@ std::wstring ProfileFolder(const wchar_t* subKey, const wchar_t* valueName)
     return n > 0 && n <= MAX_PATH ? expanded : L"";
 }
 
+// A roaming profile's cached hive, once changed, is newer than the server's
+// copy and would replace it at the next sign-in, losing what was set on
+// other machines; a mandatory profile must not change at all. Both are left
+// to their owner's own sign-in.
+std::wstring WhyLeftAlone(const std::wstring& subKey, const std::wstring& folder)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return L"";
+    DWORD type = 0, bytes = 0, state = 0;
+    bool roaming = RegQueryValueExW(key, L"CentralProfile", nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS &&
+                   bytes > sizeof(wchar_t);
+    bool mandatory = RegReadDword(key, L"State", &state) == ERROR_SUCCESS && (state & kProfileMandatory);
+    RegCloseKey(key);
+    if (roaming) return L"it roams (CentralProfile)";
+    if (mandatory) return L"it is mandatory (State)";
+    if (!folder.empty() && PathExists((folder + L"\\NTUSER.MAN").c_str())) return L"it is mandatory (NTUSER.MAN)";
+    return L"";
+}
+
 bool IsLoaded(const std::wstring& hive)
 {
     HKEY key = nullptr;
@@ -79,70 +109,103 @@ std::vector<Profile> MachineProfiles()
     std::vector<Profile> profiles;
     HKEY list = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ, &list) == ERROR_SUCCESS) {
-        for (const std::wstring& sid : SubkeyNames(list))
-            if (IsPersonSid(sid))
-                profiles.push_back({sid, ProfileFolder((std::wstring(kProfileList) + L"\\" + sid).c_str(),
-                                                       L"ProfileImagePath")});
+        for (const std::wstring& sid : SubkeyNames(list)) {
+            if (!IsPersonSid(sid)) continue;
+            const std::wstring subKey = std::wstring(kProfileList) + L"\\" + sid;
+            std::wstring folder = ProfileFolder(subKey.c_str(), L"ProfileImagePath");
+            profiles.push_back({sid, folder, WhyLeftAlone(subKey, folder)});
+        }
         RegCloseKey(list);
     }
     for (const std::wstring& sid : SubkeyNames(HKEY_USERS)) {
         bool known = std::any_of(profiles.begin(), profiles.end(), [&](const Profile& p) { return p.sid == sid; });
-        if (IsPersonSid(sid) && !known) profiles.push_back({sid, L""});
+        if (IsPersonSid(sid) && !known) profiles.push_back({sid, L"", L""});
     }
     return profiles;
 }
 
-void LogChange(const wchar_t* who, const ListChange& change, const wchar_t* when)
+// input.dll reports success without saying what it wrote: the list is read
+// back, and what does not match is logged (and fails nothing).
+void CheckReadBack(const std::wstring& hive, const std::wstring& entry, bool remove, const wchar_t* who)
 {
-    if (change.remove[0]) RunLog(L"Keyboard list of %s: %s taken out, %s", who, change.remove, when);
-    if (change.add[0]) RunLog(L"Keyboard list of %s: %s added, %s", who, change.add, when);
+    const wchar_t* where = L"";
+    if (UserListHolds(hive.c_str(), entry.c_str(), &where) != remove) return;
+    RunLog(L"Keyboard list of %s read back does not match: %s %s %s, which was %s", who, where,
+           remove ? L"still holds" : L"does not hold", entry.c_str(), remove ? L"taken out" : L"added");
+}
+
+// One call per entry, removals first. A call that fails is logged and the
+// others still run (an upgrade may take out a layout the registration has
+// already removed). False when a step could not be run at all.
+template <typename Step>
+bool ApplyEach(const ListChange& change, const std::wstring& hive, const wchar_t* who, Step step)
+{
+    for (bool remove : {true, false}) {
+        for (const std::wstring& entry : remove ? change.remove : change.add) {
+            StepResult r = step(remove, entry.c_str());
+            if (!r.ran) return false;
+            const std::wstring object = std::wstring(who) + L": " + entry;
+            if (r.rc != ERROR_SUCCESS) {
+                RunLogFailure(remove ? L"Keyboard not taken out of the list" : L"Keyboard not added to the list",
+                              object.c_str(), r.rc);
+                continue;
+            }
+            RunLog(L"Keyboard list of %s: %s %s, %s", who, entry.c_str(), remove ? L"taken out" : L"added",
+                   r.how.c_str());
+            CheckReadBack(hive, entry, remove, who);
+        }
+    }
+    return true;
 }
 
 // Through the user's own process, so that the session takes it at once.
-bool ChangeAsUser(HANDLE token, const wchar_t* sid, const ListChange& change)
+bool ChangeAsUser(const wchar_t* installer, HANDLE token, const wchar_t* sid, const ListChange& change)
 {
-    wchar_t installer[MAX_PATH];
-    BoundedFormat(installer, MAX_PATH, L"%sinstaller.exe", g_setup.installFolder);
-    if (!g_setup.installFolder[0] || !PathExists(installer)) {
-        RunLog(L"No setup in the install folder to run as the user: %s", installer);
-        return false;
-    }
-    for (bool remove : {true, false}) {
-        const wchar_t* list = remove ? change.remove : change.add;
+    return ApplyEach(change, sid, sid, [&](bool remove, const wchar_t* entry) {
+        StepResult r;
         wchar_t command[2 * MAX_PATH];
-        if (!list[0]) continue;
-        if (!ComposeUserListCommand(installer, remove, list, command, 2 * MAX_PATH)) return false;
+        const wchar_t* startedWith = L"";
         DWORD exitCode = 0;
-        DWORD rc = RunAsTokenUser(token, installer, command, kUserStepTimeoutMs, &exitCode);
-        if (rc == ERROR_SUCCESS && exitCode != kExitSuccess) rc = exitCode;
+        DWORD rc = ComposeUserListCommand(installer, remove, entry, nullptr, command, 2 * MAX_PATH)
+                       ? RunAsTokenUser(token, installer, command, kUserStepTimeoutMs, &exitCode, &startedWith)
+                       : ERROR_INVALID_PARAMETER;
         if (rc != ERROR_SUCCESS) {
-            RunLogFailure(L"The keyboard list step did not run as the user", sid, rc);
-            return false;
+            RunLogFailure(L"The keyboard list step did not run as the user",
+                          (std::wstring(sid) + L", " + startedWith).c_str(), rc);
+            return r;
         }
-    }
-    LogChange(sid, change, L"at once (as the user)");
-    return true;
+        r.ran = true;
+        r.rc = exitCode;
+        r.how = std::wstring(L"at once (as the user, started with ") + startedWith + L")";
+        return r;
+    });
 }
 
-bool ChangeHive(const InputListApi& api, const std::wstring& hive, const wchar_t* who, const ListChange& change)
+// A hive changed by a short step of its own, so that nothing input.dll
+// keeps open (it caches keys) outlives the step: the hive can be unloaded.
+void ChangeHive(const wchar_t* installer, const std::wstring& hive, const wchar_t* who, const ListChange& change)
 {
-    const std::wstring path = L"HKEY_USERS\\" + hive;
-    for (bool remove : {true, false}) {
-        const wchar_t* list = remove ? change.remove : change.add;
-        if (!list[0]) continue;
-        SetLastError(ERROR_SUCCESS);
-        DWORD flags = kIlotNoApplyToCurrentSession | (remove ? kIlotUninstall : 0);
-        if (!api.installUserReg(path.c_str(), nullptr, nullptr, list, flags)) {
-            RunLogFailure(L"InstallLayoutOrTipUserReg: keyboard list not changed", who, GetLastError());
-            return false;
+    ApplyEach(change, hive, who, [&](bool remove, const wchar_t* entry) {
+        StepResult r;
+        wchar_t command[2 * MAX_PATH];
+        DWORD exitCode = 0;
+        DWORD rc = ComposeUserListCommand(installer, remove, entry, hive.c_str(), command, 2 * MAX_PATH)
+                       ? RunHiddenAndWait(installer, command, kUserStepTimeoutMs, &exitCode)
+                       : ERROR_INVALID_PARAMETER;
+        if (rc != ERROR_SUCCESS) {
+            RunLogFailure(L"The keyboard list step for a registry hive did not run", who, rc);
+            return r;
         }
-    }
-    LogChange(who, change, L"in effect from the next logon");
-    return true;
+        r.ran = true;
+        r.rc = exitCode;
+        r.how = L"in effect from the next logon";
+        return r;
+    });
 }
 
-// A profile not loaded now: its hive mounted for the change, then unloaded.
-void ChangeHiveFile(const InputListApi& api, const std::wstring& mountName, const std::wstring& file,
+// A profile not loaded now: its hive mounted for the change, then unloaded
+// once the steps have ended.
+void ChangeHiveFile(const wchar_t* installer, const std::wstring& mountName, const std::wstring& file,
                     const wchar_t* who, const ListChange& change)
 {
     LONG rc = MountUserHive(mountName.c_str(), file.c_str());
@@ -151,9 +214,11 @@ void ChangeHiveFile(const InputListApi& api, const std::wstring& mountName, cons
         RunLogFailure(L"Profile skipped, its registry hive could not be loaded", file.c_str(), static_cast<DWORD>(rc));
         return;
     }
-    ChangeHive(api, mountName, who, change);
+    ChangeHive(installer, mountName, who, change);
     rc = UnmountUserHive(mountName.c_str());
-    if (rc != ERROR_SUCCESS) RunLogFailure(L"Registry hive not unloaded", mountName.c_str(), static_cast<DWORD>(rc));
+    if (rc != ERROR_SUCCESS)
+        RunLogFailure(L"Registry hive still loaded after retries; the next run of the setup unloads it, or a restart",
+                      mountName.c_str(), static_cast<DWORD>(rc));
 }
 
 // The users signed in at a desktop: as SYSTEM every session's user, else
@@ -170,11 +235,18 @@ std::vector<HANDLE> DesktopUserTokens()
 
 void ChangeEveryUserList(const ListChange& change)
 {
-    if (!change.add[0] && !change.remove[0]) return;
+    if (change.add.empty() && change.remove.empty()) return;
     InputListApi api;
     if (!LoadInputListApi(&api)) {
         RunLog(L"input.dll with InstallLayoutOrTip is missing: no user's keyboard list was changed; "
                L"each user adds or removes the keyboard in the language settings");
+        return;
+    }
+    // Every step is the installed setup, run as the user or, for a hive, as this account.
+    wchar_t installer[MAX_PATH];
+    BoundedFormat(installer, MAX_PATH, L"%sinstaller.exe", g_setup.installFolder);
+    if (!g_setup.installFolder[0] || !PathExists(installer)) {
+        RunLog(L"No setup in the install folder to run the keyboard list steps: %s", installer);
         return;
     }
 
@@ -182,39 +254,41 @@ void ChangeEveryUserList(const ListChange& change)
     for (HANDLE token : DesktopUserTokens()) {
         wchar_t sid[kSidChars];
         bool known = TokenUserSid(token, sid, kSidChars);
-        if (known && std::find(done.begin(), done.end(), sid) == done.end() && ChangeAsUser(token, sid, change))
+        if (known && std::find(done.begin(), done.end(), sid) == done.end() &&
+            ChangeAsUser(installer, token, sid, change))
             done.emplace_back(sid);
         CloseHandle(token);
     }
 
-    DWORD privileges = EnableHivePrivileges();
-    if (privileges != ERROR_SUCCESS)
-        RunLogFailure(L"Backup and restore privileges not enabled; profiles not signed in may be skipped", L"",
-                      privileges);
     for (const Profile& profile : MachineProfiles()) {
         if (std::find(done.begin(), done.end(), profile.sid) != done.end()) continue;
-        if (IsLoaded(profile.sid)) ChangeHive(api, profile.sid, profile.sid.c_str(), change);
+        if (!profile.leftAlone.empty())
+            RunLog(L"Profile skipped, %s: %s", profile.leftAlone.c_str(), profile.sid.c_str());
+        else if (IsLoaded(profile.sid)) ChangeHive(installer, profile.sid, profile.sid.c_str(), change);
         else if (!profile.folder.empty())
-            ChangeHiveFile(api, L"ZerdaIME3_" + profile.sid, profile.folder + L"\\NTUSER.DAT", profile.sid.c_str(),
-                           change);
+            ChangeHiveFile(installer, L"ZerdaIME3_" + profile.sid, profile.folder + L"\\NTUSER.DAT",
+                           profile.sid.c_str(), change);
     }
 
     std::wstring defaultProfile = ProfileFolder(kProfileList, L"Default");
     if (defaultProfile.empty()) RunLog(L"No default profile in the profile list: new accounts add the keyboard themselves");
-    else ChangeHiveFile(api, L"ZerdaIME3_Default", defaultProfile + L"\\NTUSER.DAT", L"the default profile", change);
+    else
+        ChangeHiveFile(installer, L"ZerdaIME3_Default", defaultProfile + L"\\NTUSER.DAT", L"the default profile",
+                       change);
 }
 
 }  // namespace
 
 void AddKeyboardToUserLists()
 {
-    ListChange change{};
+    ListChange change;
+    wchar_t entry[kEntryListChars];
     if (IsSystemAtLeast62()) {
-        TextServiceEntry(LangId(g_setup), g_setup.name, change.add);
+        if (TextServiceEntry(LangId(g_setup), g_setup.name, entry)) change.add.emplace_back(entry);
     } else {
         wchar_t layout[kLayoutTextChars];
-        if (ReadRecordedImeLayout(g_setup.name, layout)) LayoutEntry(layout, change.add);
-        LayoutEntry(ReplacedImeLayout(), change.remove);
+        if (ReadRecordedImeLayout(g_setup.name, layout) && LayoutEntry(layout, entry)) change.add.emplace_back(entry);
+        if (LayoutEntry(ReplacedImeLayout(), entry)) change.remove.emplace_back(entry);
     }
     ForgetReplacedImeLayout();
     ChangeEveryUserList(change);
@@ -222,14 +296,11 @@ void AddKeyboardToUserLists()
 
 void RemoveKeyboardFromUserLists()
 {
-    ListChange change{};
-    wchar_t layout[kLayoutTextChars];
-    if (ReadRecordedImeLayout(g_setup.name, layout)) LayoutEntry(layout, change.remove);
-    wchar_t textService[kEntryListChars];
+    ListChange change;
+    wchar_t layout[kLayoutTextChars], entry[kEntryListChars];
+    if (ReadRecordedImeLayout(g_setup.name, layout) && LayoutEntry(layout, entry)) change.remove.emplace_back(entry);
     WORD langId = ReadLangId(g_setup.name);
-    if (IsSystemAtLeast62() && TextServiceEntry(langId ? langId : LangId(g_setup), g_setup.name, textService)) {
-        if (change.remove[0]) BoundedAppend(change.remove, kEntryListChars, L";");
-        BoundedAppend(change.remove, kEntryListChars, textService);
-    }
+    if (IsSystemAtLeast62() && TextServiceEntry(langId ? langId : LangId(g_setup), g_setup.name, entry))
+        change.remove.emplace_back(entry);
     ChangeEveryUserList(change);
 }

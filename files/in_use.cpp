@@ -36,13 +36,7 @@ bool PathEndsWith(const wchar_t* path, const wchar_t* wanted)
 // The modules of another account's or session's processes (fast user
 // switching, Remote Desktop, services) can be read, and those processes
 // ended, only with the debug privilege, which an administrator holds but has
-// switched off. Switched on once for the process; any thread may ask.
-void EnableDebugPrivilege()
-{
-    static volatile LONG asked = 0;
-    if (InterlockedCompareExchange(&asked, 1, 0) != 0) return;
-    EnableOwnPrivilege(SE_DEBUG_NAME);
-}
+// switched off: on while each routine below runs, off again after it.
 
 // A module snapshot of a process that is loading or unloading a module at
 // that moment fails with ERROR_BAD_LENGTH; the documented answer is to ask
@@ -77,7 +71,7 @@ int ProcessHasModule(DWORD processId, const wchar_t* wantedPath, int modules32)
 
 DWORD FindCompanionToolProcess()
 {
-    EnableDebugPrivilege();
+    const ScopedPrivileges debug{SE_DEBUG_NAME};
     DWORD ids[1024];
     DWORD bytes = 0;
     if (!EnumProcesses(ids, sizeof ids, &bytes)) return 0;
@@ -106,7 +100,7 @@ DWORD FindCompanionToolProcess()
 
 bool TerminateProcessById(DWORD processId, DWORD waitMs)
 {
-    EnableDebugPrivilege();
+    const ScopedPrivileges debug{SE_DEBUG_NAME};
     // Query and synchronize rights are asked as well where granted: the exit
     // code is read before ending, and a caller may wait for the end.
     HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
@@ -137,7 +131,7 @@ void CZD_IMELoadStatus::DoDataExchange(CDataExchange* pDX)
 int CZD_IMELoadStatus::CollectModuleHolders()
 {
     m_processIds.clear();
-    EnableDebugPrivilege();
+    const ScopedPrivileges debug{SE_DEBUG_NAME};
     OSVERSIONINFOW version{};
     version.dwOSVersionInfoSize = sizeof version;
 #pragma GCC diagnostic push

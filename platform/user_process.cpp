@@ -59,6 +59,39 @@ std::wstring EnvironmentFor(HANDLE token)
     return block;
 }
 
+// Hidden, and no busy cursor while it starts: the person at the desktop
+// did not start it.
+STARTUPINFOW HiddenStartup(wchar_t* desktop)
+{
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.lpDesktop = desktop;
+    si.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK;
+    si.wShowWindow = SW_HIDE;
+    return si;
+}
+
+const wchar_t* WorkingFolder(wchar_t* folder /* MAX_PATH */)
+{
+    UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? folder : nullptr;
+}
+
+DWORD WaitForExit(const PROCESS_INFORMATION& pi, DWORD timeoutMs, DWORD* exitCode)
+{
+    CloseHandle(pi.hThread);
+    DWORD rc = ERROR_SUCCESS;
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(pi.hProcess, ERROR_TIMEOUT);
+        WaitForSingleObject(pi.hProcess, 5000);
+        rc = WAIT_TIMEOUT;
+    } else if (exitCode && !GetExitCodeProcess(pi.hProcess, exitCode)) {
+        rc = GetLastError();
+    }
+    CloseHandle(pi.hProcess);
+    return rc;
+}
+
 }  // namespace
 
 bool TokenUserSid(HANDLE token, wchar_t* sid, size_t capacity)
@@ -94,7 +127,7 @@ HANDLE DuplicateShellToken()
     }
     // The shell of another account (an over-the-shoulder elevation) opens
     // only with the debug privilege enabled.
-    EnableOwnPrivilege(SE_DEBUG_NAME);
+    const ScopedPrivileges debug{SE_DEBUG_NAME};
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!process) return nullptr;
     HANDLE token = nullptr, primary = nullptr;
@@ -139,45 +172,51 @@ std::vector<HANDLE> SessionUserTokens()
 }
 
 DWORD RunAsTokenUser(HANDLE token, const wchar_t* application, const wchar_t* commandLine, DWORD timeoutMs,
-                     DWORD* exitCode)
+                     DWORD* exitCode, const wchar_t** startedWith)
 {
     if (exitCode) *exitCode = STILL_ACTIVE;
+    if (startedWith) *startedWith = L"CreateProcessAsUserW";
     if (!token || !application || !commandLine) return ERROR_INVALID_PARAMETER;
     std::wstring environment = EnvironmentFor(token);
     std::wstring command = commandLine;  // both functions may write into it
-    wchar_t folder[MAX_PATH] = L"";
-    UINT n = GetSystemDirectoryW(folder, MAX_PATH);
-    const wchar_t* workingFolder = n > 0 && n < MAX_PATH ? folder : nullptr;
-
+    wchar_t folder[MAX_PATH];
     wchar_t desktop[] = L"winsta0\\default";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.lpDesktop = desktop;
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
+    STARTUPINFOW si = HiddenStartup(desktop);
     PROCESS_INFORMATION pi{};
     const DWORD flags = CREATE_UNICODE_ENVIRONMENT;
-    // SYSTEM holds the privilege CreateProcessAsUserW needs and can start
-    // into another session; an elevated administrator lacks it
-    // (ERROR_PRIVILEGE_NOT_HELD) and holds the one CreateProcessWithTokenW
-    // needs, which starts into this session.
-    BOOL started = CreateProcessAsUserW(token, application, &command[0], nullptr, nullptr, FALSE, flags,
-                                        &environment[0], workingFolder, &si, &pi);
-    if (!started) {
+    // SYSTEM holds both privileges (disabled) and starts into the token's
+    // session; an elevated administrator holds the quota one only, so that
+    // this call fails unless the token is one of its own.
+    BOOL started = FALSE;
+    DWORD error = ERROR_SUCCESS;
+    {
+        const ScopedPrivileges privileges{SE_ASSIGNPRIMARYTOKEN_NAME, SE_INCREASE_QUOTA_NAME};
+        started = CreateProcessAsUserW(token, application, &command[0], nullptr, nullptr, FALSE, flags,
+                                       &environment[0], WorkingFolder(folder), &si, &pi);
+        error = GetLastError();
+    }
+    // CreateProcessWithTokenW always starts into the caller's session: never
+    // for SYSTEM, whose session is no person's.
+    if (!started && !IsLocalSystemProcess()) {
         command = commandLine;
-        started = CreateProcessWithTokenW(token, 0, application, &command[0], flags, &environment[0], workingFolder,
-                                          &si, &pi);
+        if (startedWith) *startedWith = L"CreateProcessWithTokenW (Secondary Logon service)";
+        started = CreateProcessWithTokenW(token, 0, application, &command[0], flags, &environment[0],
+                                          WorkingFolder(folder), &si, &pi);
+        error = GetLastError();
     }
-    if (!started) return GetLastError();
-    CloseHandle(pi.hThread);
-    DWORD rc = ERROR_SUCCESS;
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(pi.hProcess, ERROR_TIMEOUT);
-        WaitForSingleObject(pi.hProcess, 5000);
-        rc = WAIT_TIMEOUT;
-    } else if (exitCode && !GetExitCodeProcess(pi.hProcess, exitCode)) {
-        rc = GetLastError();
-    }
-    CloseHandle(pi.hProcess);
-    return rc;
+    if (!started) return error;
+    return WaitForExit(pi, timeoutMs, exitCode);
+}
+
+DWORD RunHiddenAndWait(const wchar_t* application, const wchar_t* commandLine, DWORD timeoutMs, DWORD* exitCode)
+{
+    if (exitCode) *exitCode = STILL_ACTIVE;
+    if (!application || !commandLine) return ERROR_INVALID_PARAMETER;
+    std::wstring command = commandLine;
+    wchar_t folder[MAX_PATH];
+    STARTUPINFOW si = HiddenStartup(nullptr);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(application, &command[0], nullptr, nullptr, FALSE, 0, nullptr, WorkingFolder(folder), &si, &pi))
+        return GetLastError();
+    return WaitForExit(pi, timeoutMs, exitCode);
 }

@@ -18,10 +18,17 @@ HANDLE DuplicateShellToken();
 // As SYSTEM: a primary token of the user of every session with a signed-in
 // user (active or switched away from). Empty for any other account.
 std::vector<HANDLE> SessionUserTokens();
-// Runs `commandLine` hidden, on the default desktop of the token's session,
-// as the token's user, and waits up to timeoutMs. The program is told to run
-// as its starter even where its manifest asks for administrators. Returns
-// ERROR_SUCCESS with the exit code, or the error; WAIT_TIMEOUT when it had
-// to be ended.
+// Runs `commandLine` hidden and without the busy cursor, on the default
+// desktop of the token's session, as the token's user, and waits up to
+// timeoutMs. The program is told to run as its starter even where its
+// manifest asks for administrators. As SYSTEM only CreateProcessAsUserW
+// starts it (into the token's session, with the two privileges it needs on
+// for the call); any other account, whose desktop is the token's, falls back
+// to CreateProcessWithTokenW through the Secondary Logon service.
+// `startedWith` names the function that started it (or was tried last).
+// Returns ERROR_SUCCESS with the exit code, or the error; WAIT_TIMEOUT when
+// it had to be ended.
 DWORD RunAsTokenUser(HANDLE token, const wchar_t* application, const wchar_t* commandLine, DWORD timeoutMs,
-                     DWORD* exitCode);
+                     DWORD* exitCode, const wchar_t** startedWith);
+// The same as this process's own account (CreateProcessW).
+DWORD RunHiddenAndWait(const wchar_t* application, const wchar_t* commandLine, DWORD timeoutMs, DWORD* exitCode);

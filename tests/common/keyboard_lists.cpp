@@ -6,7 +6,7 @@
 
 #include "common/test_support.h"
 #include "platform/system_info.h"
-#include "platform/user_hive.h"
+#include "platform/privileges.h"
 
 namespace {
 
@@ -16,28 +16,36 @@ struct TestProfile {
     const wchar_t* sid;  // null: the default profile
     const wchar_t* folder;
     const char* marker;  // null: a damaged hive
+    const wchar_t* value;  // of the profile list that leaves the profile alone
 };
 const TestProfile kProfiles[] = {
-    {L"S-1-5-21-0-0-0-4242", L"C:\\users\\zerda_second", "second"},
-    {L"S-1-5-21-0-0-0-4343", L"C:\\users\\zerda_damaged", nullptr},
-    {nullptr, L"C:\\users\\zerda_default", "default"},
+    {L"S-1-5-21-0-0-0-4242", L"C:\\users\\zerda_second", "second", nullptr},
+    {L"S-1-5-21-0-0-0-4343", L"C:\\users\\zerda_damaged", nullptr, nullptr},
+    {L"S-1-5-21-0-0-0-4444", L"C:\\users\\zerda_roaming", "roaming", L"CentralProfile"},
+    {L"S-1-5-21-0-0-0-4545", L"C:\\users\\zerda_mandatory", "mandatory", L"State"},
+    {nullptr, L"C:\\users\\zerda_default", "default", nullptr},
 };
 
-std::wstring CallsFile()
+std::wstring TempFile(const wchar_t* name)
 {
     wchar_t windows[MAX_PATH] = L"";
     GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    return std::wstring(windows) + L"\\Temp\\zerda_input_calls.log";
+    return std::wstring(windows) + L"\\Temp\\" + name;
 }
+std::wstring CallsFile() { return TempFile(L"zerda_input_calls.log"); }
 
-void SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ)
+void SetValue(HKEY root, const std::wstring& key, const wchar_t* name, DWORD type, const void* data, size_t bytes)
 {
     HKEY k = nullptr;
     if (RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) != ERROR_SUCCESS)
         return;
-    RegSetValueExW(k, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegSetValueExW(k, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(bytes));
     RegCloseKey(k);
+}
+
+void SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ)
+{
+    SetValue(root, key, name, type, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
 }
 
 void DeleteValueAt(HKEY root, const std::wstring& key, const wchar_t* name)
@@ -98,7 +106,19 @@ InputDllStandIn::~InputDllStandIn()
 {
     DeleteFileW((SystemFolder() + L"input.dll").c_str());
     ClearCalls();
+    DeleteFileW(TempFile(L"zerda_input_mode.txt").c_str());
+    // Each line: HKU or HKCU | key | value.
+    std::string bytes;
+    ReadFileBytes(TempFile(L"zerda_input_writes.log"), &bytes);
+    std::wstring text(bytes.begin(), bytes.end());
+    for (size_t from = 0, end; (end = text.find(L"\r\n", from)) != std::wstring::npos; from = end + 2) {
+        const std::wstring line = text.substr(from, end - from);
+        DeleteValueAt(Field(line, 0) == L"HKU" ? HKEY_USERS : HKEY_CURRENT_USER, Field(line, 1), Field(line, 2).c_str());
+    }
+    DeleteFileW(TempFile(L"zerda_input_writes.log").c_str());
 }
+
+void InputDllStandIn::SetMode(const std::string& words) const { WriteFileText(TempFile(L"zerda_input_mode.txt"), words); }
 
 void InputDllStandIn::ClearCalls() const { DeleteFileW(CallsFile().c_str()); }
 
@@ -128,7 +148,7 @@ std::vector<InputListCall> InputDllStandIn::Calls() const
 
 OtherProfiles::OtherProfiles()
 {
-    EnableHivePrivileges();
+    const ScopedPrivileges save{SE_BACKUP_NAME};
     SetString(HKEY_CURRENT_USER, L"", kMarker, L"current");
     previousDefault_ = RegString(HKEY_LOCAL_MACHINE, kProfileList, L"Default");
     for (const TestProfile& p : kProfiles) {
@@ -137,7 +157,12 @@ OtherProfiles::OtherProfiles()
         DeleteFileW(hive.c_str());
         if (p.marker) SaveMarkedHive(hive, p.marker);
         else WriteFileText(hive, "regf, but nothing after it");
-        if (p.sid) SetString(HKEY_LOCAL_MACHINE, std::wstring(kProfileList) + L"\\" + p.sid, L"ProfileImagePath", p.folder, REG_EXPAND_SZ);
+        const std::wstring key = std::wstring(kProfileList) + L"\\" + (p.sid ? p.sid : L"");
+        const DWORD mandatory = 1;
+        if (p.value && wcscmp(p.value, L"State") == 0) SetValue(HKEY_LOCAL_MACHINE, key, p.value, REG_DWORD, &mandatory, 4);
+        if (p.value && wcscmp(p.value, L"CentralProfile") == 0)
+            SetString(HKEY_LOCAL_MACHINE, key, p.value, L"\\\\server\\profiles\\zerda");
+        if (p.sid) SetString(HKEY_LOCAL_MACHINE, key, L"ProfileImagePath", p.folder, REG_EXPAND_SZ);
         else SetString(HKEY_LOCAL_MACHINE, kProfileList, L"Default", p.folder, REG_EXPAND_SZ);
     }
 }
@@ -154,6 +179,7 @@ OtherProfiles::~OtherProfiles()
 }
 
 const wchar_t* OtherProfiles::DamagedHive() { return L"C:\\users\\zerda_damaged\\NTUSER.DAT"; }
+const wchar_t* OtherProfiles::RoamingSid() { return L"S-1-5-21-0-0-0-4444"; }
 
 UnelevatedShell::UnelevatedShell()
 {
@@ -238,6 +264,8 @@ void ExpectOneChangePerProfile(const std::vector<InputListCall>& calls, bool rem
         if (std::wstring(profile) == L"current") EXPECT_EQ(currentBy, c.function) << Dump(calls);
         else EXPECT_EQ(L"InstallLayoutOrTipUserReg", c.function) << Dump(calls);
     }
-    for (const InputListCall& c : calls)
+    for (const InputListCall& c : calls) {
         EXPECT_TRUE(c.profile == L"current" || c.profile == L"second" || c.profile == L"default") << Dump(calls);
+        EXPECT_EQ(std::wstring::npos, c.list.find(L';')) << "one call for several entries\n" << Dump(calls);
+    }
 }

@@ -14,7 +14,8 @@ struct InputListCall {
     int elevated = -1;
 };
 
-// <system folder>\input.dll is the recorder while the object lives.
+// <system folder>\input.dll is the recorder while the object lives; what
+// it wrote into the lists goes again with it.
 class InputDllStandIn {
 public:
     InputDllStandIn();
@@ -22,6 +23,9 @@ public:
     bool Placed() const { return placed_; }
     std::vector<InputListCall> Calls() const;
     void ClearCalls() const;
+    // "hold": a key of each hive stays open in the calling process;
+    // "fail-removals": every removal fails.
+    void SetMode(const std::string& words) const;
 
 private:
     bool placed_ = false;
@@ -29,13 +33,15 @@ private:
 
 // The hives carry the marker the recorder reports: "current" (this
 // account's own, loaded), "second" (a profile whose owner is not signed
-// in), "default" (the default profile). A fourth profile's hive is damaged
-// and must be skipped. Everything goes again on destruction.
+// in), "default" (the default profile). A fourth profile's hive is damaged,
+// a fifth roams and a sixth is mandatory: all three must be skipped.
+// Everything goes again on destruction.
 class OtherProfiles {
 public:
     OtherProfiles();
     ~OtherProfiles();
     static const wchar_t* DamagedHive();
+    static const wchar_t* RoamingSid();
 
 private:
     std::wstring previousDefault_;
@@ -60,6 +66,7 @@ std::wstring KeyboardListEntry(const std::wstring& guid, const std::wstring& ime
 // Each of the three profiles got exactly one call that adds (or removes)
 // `entry`, never as the default; calls on a hive leave the running session
 // alone; calls in a user's own session ran unelevated; the current user's
-// came through `currentBy`; and no other hive was touched.
+// came through `currentBy`; no other hive was touched, and no call named
+// more than one entry.
 void ExpectOneChangePerProfile(const std::vector<InputListCall>& calls, bool removal, const std::wstring& entry,
                                const std::wstring& currentBy);

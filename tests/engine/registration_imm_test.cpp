@@ -5,6 +5,7 @@
 #include "common/keyboard_lists.h"
 #include "engine/keyboard_list_entries.h"
 #include "engine/user_keyboard_lists.h"
+#include "base/run_log.h"
 #include "registration_test_support.h"
 
 using namespace regtest;
@@ -186,7 +187,11 @@ TEST_F(RegistrationTest, LayoutLookupAndRemovalTouchOnlyTheirDriver)
 }
 
 // The layout a registration installs is recorded in the product key; when
-// it replaced another recorded layout, every user's list swaps the two.
+// it replaced another recorded layout, every user's list swaps the two:
+// one call per entry, the addition made although input.dll fails the
+// removal (the layout is gone already), and every hive unloaded although
+// input.dll keeps a key of it open. Roaming and mandatory profiles stay as
+// they are.
 TEST_F(RegistrationTest, UsersListsSwapALayoutTheRegistrationReplaced)
 {
     Product p(L"K");
@@ -207,11 +212,32 @@ TEST_F(RegistrationTest, UsersListsSwapALayoutTheRegistrationReplaced)
 
     InputDllStandIn inputDll;
     OtherProfiles profiles;
+    inputDll.SetMode("hold fail-removals");
+    ScratchFolder install(L"lists");
+    ASSERT_TRUE(CopyFileW((BuildDir() + L"\\installer.exe").c_str(), (install / L"installer.exe").c_str(), FALSE));
+    BoundedCopy(g_setup.installFolder, kPathChars, (install.Path() + L"\\").c_str());
+    const std::wstring logPath = install / L"run.log";
+    OpenRunLog(logPath.c_str());
     AddKeyboardToUserLists();
+    CloseRunLog();
     std::vector<InputListCall> calls = inputDll.Calls();
     ExpectOneChangePerProfile(calls, true, L"0409:E0FF0409", L"InstallLayoutOrTipUserReg");
     ExpectOneChangePerProfile(calls, false, id.substr(4) + L":" + id, L"InstallLayoutOrTipUserReg");
     EXPECT_EQ(6u, calls.size());
+    for (const wchar_t* mount : {L"ZerdaIME3_Default", L"ZerdaIME3_S-1-5-21-0-0-0-4242"})
+        EXPECT_FALSE(RegKeyExists(HKEY_USERS, mount)) << "still loaded";
+    std::string log;
+    ReadFileBytes(logPath, &log);
+    auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(3u, count("FAILED: Keyboard not taken out of the list")) << log;
+    EXPECT_EQ(3u, count(" added, in effect from the next logon")) << log;
+    EXPECT_EQ(0u, count("read back does not match") + count("still loaded")) << log;
+    EXPECT_EQ(1u, count("Profile skipped, it roams (CentralProfile): S-1-5-21-0-0-0-4444")) << log;
+    EXPECT_EQ(1u, count("Profile skipped, it is mandatory (State): S-1-5-21-0-0-0-4545")) << log;
 }
 
 // What the user's step hands to input.dll is a list of entries and nothing else.

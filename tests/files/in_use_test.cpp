@@ -147,7 +147,8 @@ bool DebugPrivilegeOn()
 }
 
 // Holders of every account and session are looked for: the debug privilege,
-// which an administrator has but not switched on, opens their modules.
+// which an administrator has but not switched on, opens their modules, and
+// is off again afterwards.
 TEST(CollectModuleHolders, FindsEveryHolderAndOnlyThem)
 {
     const bool onBefore = DebugPrivilegeOn();
@@ -163,7 +164,7 @@ TEST(CollectModuleHolders, FindsEveryHolderAndOnlyThem)
     EXPECT_FALSE(Contains(ids, c.Id()));
     EXPECT_TRUE(Holders(dir / L"nobody.dll").empty());
     EXPECT_FALSE(onBefore) << "on from the start: the check below proves nothing";
-    EXPECT_TRUE(DebugPrivilegeOn());
+    EXPECT_FALSE(DebugPrivilegeOn()) << "left on for the rest of the run";
 }
 
 TEST(ProcessListDialog, NoHolderEndsWithOkUnseen)

@@ -443,6 +443,9 @@ TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
     size_t ended = log.find(L"The companion tool's uninstall command ended with code 0");
     EXPECT_NE(ended, std::wstring::npos) << Narrow(log);
     EXPECT_LT(ended, log.find(expect::kUninstallStep2.text)) << Narrow(log);
+    // The user's step names what started it; each list read back matched.
+    EXPECT_NE(std::wstring::npos, log.find(L"taken out, at once (as the user, started with CreateProcessAsUserW)"));
+    EXPECT_EQ(std::wstring::npos, log.find(L"read back does not match")) << Narrow(log);
 
     // The copy's work folder is gone, and so is the copy in its starter's:
     // the starter deleted it once it had ended. What is left there is the

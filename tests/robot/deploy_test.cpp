@@ -459,6 +459,10 @@ void RunDeployment(Deploy& t)
     EXPECT_NE(std::wstring::npos, log.find(std::wstring(L"Profile skipped, its registry hive could not be loaded: ") +
                                            OtherProfiles::DamagedHive()))
         << Narrow(log);
+    EXPECT_NE(std::wstring::npos, log.find(std::wstring(L"Profile skipped, it roams (CentralProfile): ") +
+                                           OtherProfiles::RoamingSid()));
+    for (const wchar_t* line : {L"read back does not match", L"still loaded"})
+        EXPECT_EQ(std::wstring::npos, log.find(line)) << Narrow(log);
 
     // The planted programs gave way to the payload's and none of them ran;
     // the second name led nowhere.
