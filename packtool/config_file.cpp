@@ -31,7 +31,7 @@ const Field kFields[] = {
     {"display_name", kSoftRecord, pf::kDisplayName, FieldType::Text, pf::kDisplayNameChars, true, "product name in captions and the uninstall entry"},
     {"language_name", kSoftRecord, pf::kLanguageName, FieldType::Text, pf::kLanguageNameChars, false, "keyboard layout / profile description"},
     {"ime_name", kSoftRecord, pf::kImeName, FieldType::Text, pf::kImeNameChars, true, "driver file name in the system folders (without .ime)"},
-    {"default_folder", kSoftRecord, pf::kDefaultFolderName, FieldType::Text, pf::kDefaultFolderNameChars, false, "default install folder below Program Files"},
+    {"default_folder", kSoftRecord, pf::kDefaultFolderName, FieldType::Text, pf::kDefaultFolderNameChars, false, "the install folder the wizard proposes: Program Files\\<default_folder> (empty: refused)"},
     {"text_service_guid", kSoftRecord, pf::kTextServiceGuid, FieldType::Guid, 0, true, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"},
     {"language_id", kSoftRecord, pf::kLangId, FieldType::U16, 0, false, "LANGID, e.g. 0x0804"},
     {"comments", kSoftRecord, pf::kComments, FieldType::Text, pf::kCommentsChars, false, "uninstall entry Comments"},
@@ -46,7 +46,7 @@ const Field kFields[] = {
     {"tool_uninstall_command", kSoftRecord, pf::kToolUninstallCommand, FieldType::Text, pf::kToolCommandChars, false, "companion tool's uninstall command"},
     {"engine_flags", kSoftRecord, pf::kEngineFlags, FieldType::U32, 0, false, "shortcut bits 0x20 0x40 0x80 0x100 0x800 0x1000"},
     {"agreement", kSoftRecord, pf::kAgreementFlag, FieldType::U8, 0, false, "non-zero: agreement page before the wizard"},
-    {"ime_option_word", kImeRecord, imef::kOptionWord, FieldType::U32, 0, false, "bits 0x7000: text-service profile enabled"},
+    {"ime_option_word", kImeRecord, imef::kOptionWord, FieldType::U32, 0, false, "bits 0x7000: text-service profile enabled (0: the setup sets 0x4000)"},
     {"ime_capability_word", kImeRecord, imef::kCapabilityWord, FieldType::U32, 0, false, "bit 0x1000: text service may be registered"},
 };
 

@@ -8,7 +8,9 @@
 
 #include "common.h"
 #include "config_file.h"
+#include "new_product.h"
 #include "payload_file.h"
+#include "product_checks.h"
 #include "signing.h"
 
 using namespace packtool;
@@ -18,11 +20,15 @@ namespace {
 int Usage()
 {
     std::cerr << "usage:\n"
-                 "  packtool config <description.txt> <out/config.dsc> [key=value ...]\n"
+                 "  packtool new <folder> [--from <payload folder>] [key=value ...]\n"
+                 "      a product to start from: <folder>/product.txt (every key, a fresh GUID), <folder>/payload/\n"
+                 "      laid out as the setup expects, <folder>/help/; --from copies drivers, programs and data\n"
+                 "      files from a payload (the demo's build/demo/payload for a first try)\n"
+                 "  packtool config <description.txt> <out/config.dsc> [key=value ...] [--allow-incomplete]\n"
                  "  packtool pack <installer.exe> <payload folder> <out setup.exe>\n"
                  "      [--cert chain.pem --key key.pem | --pkcs12 file.p12] [--password TEXT] [--timestamp URL]\n"
                  "      signs every .exe/.dll/.ime of the payload (in a copy), the plain installer and the setup\n"
-                 "      [--allow-incomplete] packs without config.dsc or drivers (test setups that must fail)\n"
+                 "      [--allow-incomplete] packs what the setup cannot install (test setups that must fail)\n"
                  "  packtool inspect <setup.exe | config.dsc>\n"
                  "description keys (key = value lines, UTF-8, '#' comments):\n"
               << DescriptionKeysHelp();
@@ -34,8 +40,29 @@ int RunConfig(int argc, char** argv)
     if (argc < 4) return Usage();
     Bytes text = ReadWholeFile(argv[2]);
     Description description = ParseDescription(std::string(text.begin(), text.end()), argv[2]);
-    for (int i = 4; i < argc; ++i) ApplyOverride(description, argv[i]);
-    WriteFileAtomically(argv[3], BuildConfigFile(description));
+    bool allowIncomplete = false;
+    for (int i = 4; i < argc; ++i) {
+        if (std::string(argv[i]) == "--allow-incomplete") allowIncomplete = true;
+        else ApplyOverride(description, argv[i]);
+    }
+    Bytes config = BuildConfigFile(description);
+    ReportFindings(CheckProduct(config), argv[2], allowIncomplete);
+    WriteFileAtomically(argv[3], config);
+    return 0;
+}
+
+int RunNew(int argc, char** argv)
+{
+    if (argc < 3) return Usage();
+    std::string from;
+    std::vector<std::string> overrides;
+    for (int i = 3; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--from" && i + 1 < argc) from = argv[++i];
+        else if (arg.rfind("--", 0) == 0) return Usage();
+        else overrides.push_back(arg);
+    }
+    std::cout << WriteNewProduct(argv[2], from, overrides);
     return 0;
 }
 
@@ -86,6 +113,7 @@ int main(int argc, char** argv)
     if (argc < 2) return Usage();
     std::string job = argv[1];
     try {
+        if (job == "new") return RunNew(argc, argv);
         if (job == "config") return RunConfig(argc, argv);
         if (job == "pack") return RunPack(argc, argv);
         if (job == "inspect") {

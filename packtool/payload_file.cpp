@@ -13,6 +13,7 @@
 #include "formats/setup_image.h"
 #include "pe_signature.h"
 #include "pe_version.h"
+#include "product_checks.h"
 #include "unzip.h"
 #include "zip.h"
 #include "zlib.h"
@@ -242,8 +243,32 @@ const PayloadFile* FindPayloadFile(const std::vector<PayloadFile>& files, const 
     return nullptr;
 }
 
-// The configuration the setup loads and the drivers it places.
-void CheckPayloadContent(const std::vector<PayloadFile>& files, const std::string& folder)
+// Why a driver is missing, in one line: its fixed name, what ime_name
+// changes, and a driver of another name where the fixed one was expected.
+std::string MissingDriverText(const std::vector<PayloadFile>& files, const std::string& path, const char* driver,
+                              const Bytes& config)
+{
+    std::string folder = driver;
+    folder.resize(folder.rfind('\\') == std::string::npos ? 0 : folder.rfind('\\') + 1);
+    std::string imeName = ImeNameOf(config);
+    std::string text = path + ": missing: the setup places this driver in every installation. The payload's drivers "
+                       "keep the fixed names zerdaIME.ime (64-bit) and x86\\zerdaIME.ime (32-bit) whatever ime_name "
+                       "says; ime_name \"" + imeName + "\" names only the copies placed in the system folders (System32\\" +
+                       imeName + ".ime, SysWOW64\\" + imeName + ".ime)";
+    for (const PayloadFile& f : files) {
+        const std::string& n = f.name;
+        bool sameFolder = n.size() > folder.size() && n.compare(0, folder.size(), folder) == 0 &&
+                          n.find('\\', folder.size()) == std::string::npos;
+        if (sameFolder && n.size() > 4 && formats::entries::SameFileName(n.c_str() + n.size() - 4, ".ime"))
+            return text + ". Found " + n + ": rename it to " + driver;
+    }
+    return text;
+}
+
+// The configuration the setup loads, the drivers it places and what the
+// product asks of both. A payload meant to fail (allowIncomplete) is only
+// warned about.
+void CheckPayloadContent(const std::vector<PayloadFile>& files, const std::string& folder, bool allowIncomplete)
 {
     auto pathOf = [&](const char* name) {
         std::string rel = name;
@@ -251,13 +276,28 @@ void CheckPayloadContent(const std::vector<PayloadFile>& files, const std::strin
         return (fs::u8path(folder) / fs::u8path(rel)).u8string();
     };
     const PayloadFile* config = FindPayloadFile(files, formats::config::kPayloadEntry);
-    if (!config) throw Failure(pathOf(formats::config::kPayloadEntry) + ": missing: the setup fails without its configuration");
+    if (!config) {
+        if (allowIncomplete) {
+            std::fprintf(stderr, "packtool: warning: the payload has no %s\n", formats::config::kPayloadEntry);
+            return;
+        }
+        throw Failure(pathOf(formats::config::kPayloadEntry) + ": missing: the setup fails without its configuration");
+    }
     Bytes image = ReadWholeFile(config->path.u8string());
-    if (const char* problem = formats::config::LoadProblem(Span(image)))
+    if (const char* problem = formats::config::LoadProblem(Span(image))) {
+        if (allowIncomplete) return;
         throw Failure(config->path.u8string() + ": the setup would not load it: " + problem);
-    for (const char* driver : formats::entries::kDriverEntries)
-        if (!FindPayloadFile(files, driver))
-            throw Failure(pathOf(driver) + ": missing: the setup places this driver in every installation");
+    }
+    if (!allowIncomplete)
+        for (const char* driver : formats::entries::kDriverEntries)
+            if (!FindPayloadFile(files, driver)) throw Failure(MissingDriverText(files, pathOf(driver), driver, image));
+
+    std::vector<std::string> names;
+    for (const PayloadFile& f : files) names.push_back(f.name);
+    Findings findings = CheckProduct(image);
+    Findings use = CheckPayloadUse(image, names);
+    findings.insert(findings.end(), use.begin(), use.end());
+    ReportFindings(findings, config->path.u8string(), allowIncomplete);
 }
 
 bool IsDriverEntry(const char* name)
@@ -324,12 +364,7 @@ void PackSetup(const std::string& installer, const std::string& folder, const st
     if (image.size() >= kMaxBytes) throw Failure(installer + " is too large");
 
     std::vector<PayloadFile> files = CollectFiles(folder);
-    if (allowIncomplete) {
-        if (!FindPayloadFile(files, formats::config::kPayloadEntry))
-            std::fprintf(stderr, "packtool: warning: the payload has no %s\n", formats::config::kPayloadEntry);
-    } else {
-        CheckPayloadContent(files, folder);
-    }
+    CheckPayloadContent(files, folder, allowIncomplete);
     WarnAboutDriverKinds(files);
     if (signing.Enabled()) return PackSigned(image, files, installer, output, signing);
 

@@ -8,10 +8,10 @@ rm -rf "$out"
 mkdir -p "$out"/{config,setup_image,entry_name,zip} "$out/work"
 work="$out/work"
 
-# config.dsc: the demo's, one with every override, one with only the required keys.
+# config.dsc: the demo's, one with every override, one with only the keys a product needs.
 cp "$demo/\$dataFiles\$/config.dsc" "$out/config/demo.dsc"
 "$tool" config "$description" "$out/config/agreement.dsc" agreement=1 ime_option_word=0x7000 comments=x
-printf 'display_name = A\nime_name = B\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/min.txt"
+printf 'display_name = A\nime_name = B\ndefault_folder = C\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/min.txt"
 "$tool" config "$work/min.txt" "$out/config/minimal.dsc"
 cp "$description" "$out/config/description.txt"
 cp "$work/min.txt" "$out/config/minimal.txt"

@@ -57,7 +57,7 @@ grep -q "^display_name = $dn\$" "$description" || fail "display name not UTF-16 
 [ "$dn" = "$ln" ] || fail "language name differs"
 # Everything outside the written fields is zero: compare with a description
 # holding only the required keys plus the defaults.
-printf 'display_name = A\nime_name = B\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/min.txt"
+printf 'display_name = A\nime_name = B\ndefault_folder = C\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/min.txt"
 "$tool" config "$work/min.txt" "$work/min.dsc" || fail "minimal description"
 nonzero=$(od -A n -t u1 -v "$work/min.dsc" | tr -s ' ' '\n' | grep -cv '^0*$')
 # count(1) + 4 offsets (8 non-zero bytes) + 4 headers (size 2 + kind 1 + name bytes) + 3 fields
@@ -138,13 +138,13 @@ mkdir -p "$work/real/x86" "$work/real/\$dataFiles\$"
 cp "$cfg" "$work/real/\$dataFiles\$/config.dsc"
 cp "$demo/zerdaIME.ime" "$work/real/zerdaIME.ime"; cp "$demo/x86/zerdaIME.ime" "$work/real/x86/zerdaIME.ime"
 "$tool" pack "$installer" "$work/real" "$work/real.exe" 2> "$work/warnings.txt" || fail "pack the demo drivers"
-[ -s "$work/warnings.txt" ] && fail "warning for the demo drivers: $(cat "$work/warnings.txt")"
+grep -q 'input-method driver' "$work/warnings.txt" && fail "warning for the demo drivers: $(cat "$work/warnings.txt")"
 "$tool" inspect "$work/real.exe" > "$work/inspect3.txt" || fail "inspect the demo drivers"
 [ "$(grep -c 'file type: input-method driver (VFT_DRV, VFT2_DRV_INPUTMETHOD)' "$work/inspect3.txt")" = 2 ] ||
   fail "inspect file types: $(cat "$work/inspect3.txt")"
 cp "$installer" "$work/real/x86/zerdaIME.ime"
 "$tool" pack "$installer" "$work/real" "$work/real.exe" 2> "$work/warnings.txt" || fail "pack a program as driver"
-[ "$(wc -l < "$work/warnings.txt")" = 1 ] && grep -qF "$work/real/x86/zerdaIME.ime: application (VFT_APP)" "$work/warnings.txt" ||
+[ "$(grep -c 'input-method driver' "$work/warnings.txt")" = 1 ] && grep -qF "$work/real/x86/zerdaIME.ime: application (VFT_APP)" "$work/warnings.txt" ||
   fail "program as driver: $(cat "$work/warnings.txt")"
 "$tool" inspect "$work/real.exe" | grep -q 'file type: application (VFT_APP)' || fail "inspect a program as driver"
 # Packing a packed setup again starts from its plain part.
@@ -173,8 +173,12 @@ rm "$pl/$(printf 'n%.0s' $(seq 61)).txt" "$pl/$(printf 'n%.0s' $(seq 59)).txt"
 # What the setup would refuse on the user's machine is refused at pack time.
 mv "$pl/x86/zerdaIME.ime" "$work/d32"
 expect_refusal "32-bit driver" "x86/zerdaIME.ime" "$pl"
-mv "$work/d32" "$pl/x86/zerdaIME.ime"; mv "$pl/zerdaIME.ime" "$work/d64"
+# A driver named after the product: the fixed name and ime_name's part are told.
+mv "$work/d32" "$pl/x86/zerdaIME.ime"; mv "$pl/zerdaIME.ime" "$pl/VarekIME.ime"
 expect_refusal "64-bit driver" "payload/zerdaIME.ime" "$pl"
+grep -qF 'ime_name "VarekIME" names only the copies placed in the system folders (System32\VarekIME.ime' "$work/stderr" &&
+  grep -qF 'Found VarekIME.ime: rename it to zerdaIME.ime' "$work/stderr" || fail "driver hint: $(cat "$work/stderr")"
+mv "$pl/VarekIME.ime" "$work/d64"
 # Windows names are case-blind: the driver under another case is the driver.
 mv "$work/d64" "$pl/ZERDAime.IME"
 "$tool" pack "$installer" "$pl" "$work/case.exe" || fail "driver name in another case refused"
@@ -221,6 +225,64 @@ rm "$pl/huge.bin" "$pl/zhuge.bin"
 "$tool" pack "$installer" "$pl" "$work/fine.exe" || fail "the payload is refused after the cases"
 head -c 1000 "$setup" > "$work/cut.exe"
 "$tool" inspect "$work/cut.exe" > /dev/null 2>&1 && fail "inspect of a cut setup succeeded"
+
+# What the setup cannot install is refused by config and by pack, naming the
+# key; what installs only in part is warned about; --allow-incomplete keeps it.
+while IFS='|' read -r override kind text; do
+  "$tool" config "$description" "$work/p.dsc" "$override" 2> "$work/stderr"; rc=$?
+  case "$kind" in
+    refused)
+      [ $rc != 0 ] && [ ! -e "$work/p.dsc" ] && grep -qF ": refused: $text" "$work/stderr" ||
+        fail "config $override: $(cat "$work/stderr")"
+      "$tool" config "$description" "$work/p.dsc" "$override" --allow-incomplete 2>/dev/null || fail "kept: $override"
+      cp "$work/p.dsc" "$pl/\$dataFiles\$/config.dsc"
+      expect_refusal "pack $override" "$text" "$pl"
+      "$tool" pack --allow-incomplete "$installer" "$pl" "$work/kept.exe" 2>/dev/null || fail "packed anyway: $override" ;;
+    warned)
+      [ $rc = 0 ] && grep -qF "warning: $description: $text" "$work/stderr" || fail "config $override: $(cat "$work/stderr")" ;;
+    fine) [ $rc = 0 ] && [ ! -s "$work/stderr" ] || fail "config $override: $(cat "$work/stderr")" ;;
+  esac
+  rm -f "$work/p.dsc"
+done <<'EOF'
+default_folder=|refused|default_folder "" is empty
+default_folder=Zerda\..|refused|default_folder "Zerda\.." holds a "." or ".." part
+default_folder=common files|refused|default_folder "common files" is Program Files\Common Files
+default_folder=Zerda?|refused|default_folder "Zerda?" holds a character Windows does not allow
+text_service_guid={00000000-0000-0000-0000-000000000000}|refused|text_service_guid is the null GUID
+ime_capability_word=0x4129|warned|ime_capability_word 0x00004129 lacks bit 0x1000 (text service)
+display_name=Zerda*Name|warned|display_name "Zerda*Name" cannot name a folder
+language_name=|warned|language_name is empty
+default_folder=Zerda\Kazakh|fine|
+EOF
+# What the configuration names and the payload lacks.
+"$tool" config "$description" "$pl/\$dataFiles\$/config.dsc" agreement=1 tool_uninstall_command='{appPath}\gone.exe /x'
+"$tool" pack "$installer" "$pl" "$work/use.exe" 2> "$work/stderr" || fail "pack with use warnings"
+for w in 'make shortcuts to config.exe' 'make a shortcut to main.chm' 'tool_install_command names tools\varekinputtool.exe,' \
+         'tool_uninstall_command names gone.exe,' 'neither License.html nor main.chm' 'start-up entry "VarekNews"'; do
+  grep -qF "$w" "$work/stderr" || fail "no warning \"$w\": $(cat "$work/stderr")"
+done
+cp "$cfg" "$pl/\$dataFiles\$/config.dsc"
+
+# A product to start from: every key, the names given, a fresh GUID each time;
+# from the demo's payload it packs as it is, without a word.
+"$tool" new "$work/kz" --from "$demo" 'display_name=Қазақ пернетақтасы' ime_name=QazaqIME language_id=0x043F \
+  > /dev/null || fail "new --from"
+"$tool" new "$work/kz2" > /dev/null || fail "new"
+for key in $("$tool" 2>&1 | sed -n '/^description keys/,$ s/^  \([a-z_]*\)[ :].*/\1/p'); do
+  grep -q "^$key =" "$work/kz/product.txt" || fail "new: no key $key"
+done
+g1=$(sed -n 's/^text_service_guid = //p' "$work/kz/product.txt"); g2=$(sed -n 's/^text_service_guid = //p' "$work/kz2/product.txt")
+[ "$g1" != "$g2" ] && echo "$g1" | grep -Eq '^\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\}$' ||
+  fail "fresh GUIDs: $g1 $g2"
+"$tool" config "$work/kz/product.txt" "$work/kz.dsc" && cmp -s "$work/kz.dsc" "$work/kz/payload/\$dataFiles\$/config.dsc" ||
+  fail "new's config.dsc is not its description's"
+"$tool" pack "$installer" "$work/kz/payload" "$work/kz.exe" 2> "$work/stderr" && [ ! -s "$work/stderr" ] ||
+  fail "pack a new product: $(cat "$work/stderr")"
+"$tool" inspect "$work/kz.exe" | grep -q 'ime_name = "QazaqIME"' || fail "inspect the new product"
+expect_refusal "new product without drivers" 'ime_name "MyIME"' "$work/kz2/payload"
+cp "$work/kz/product.txt" "$work/keep.txt"
+"$tool" new "$work/kz" 2>/dev/null && fail "new over an existing product"
+cmp -s "$work/kz/product.txt" "$work/keep.txt" || fail "new changed an existing product"
 
 # The demo's help file is a real CHM that holds the agreement page.
 [ "$(head -c 4 "$demo/main.chm")" = ITSF ] || fail "main.chm is not a CHM"
