@@ -275,8 +275,11 @@ public:
         ASSERT_FALSE(config[L"text_service_guid"].empty()) << "demo/config.txt not readable";
         demo = {config[L"text_service_guid"], config[L"ime_name"], config[L"display_name"],
                 L"C:\\ZerdaCycle\\Demo\\", BuildDir() + L"\\demo\\ZerdaIME3_Setup.exe"};
-        second = {MAINT_SECOND_GUID, MAINT_SECOND_IME, MAINT_SECOND_DISPLAY, L"C:\\ZerdaCycle\\Second\\",
-                  BuildDir() + L"\\demo\\variants\\maint_second\\setup.exe"};
+        // Made by "packtool new" in the build, with a GUID of its own.
+        const std::wstring made = BuildDir() + L"\\tests\\maintenance\\second_product\\";
+        secondConfig = ReadDemoConfig(made + L"product.txt");
+        second = {secondConfig[L"text_service_guid"], secondConfig[L"ime_name"], secondConfig[L"display_name"],
+                  L"C:\\ZerdaCycle\\Second\\", made + L"setup.exe"};
         callsLog = EnvString(L"ALLUSERSPROFILE") + L"\\VarekInputTool\\calls.log";
         screens = BuildDir() + L"\\screenshots\\";
         CreateDirectoryW(screens.c_str(), nullptr);
@@ -358,7 +361,7 @@ public:
         DeleteFileW(ready.c_str());
     }
 
-    std::map<std::wstring, std::wstring> config;
+    std::map<std::wstring, std::wstring> config, secondConfig;
     Product demo, second;
     std::wstring callsLog, screens;
     HANDLE holder_ = nullptr;
@@ -468,6 +471,16 @@ TEST_F(LifeCycle, TwoProductsOfTheFamily)
     ASSERT_TRUE(FileExists(second.setup)) << Narrow(second.setup);
     ASSERT_NO_FATAL_FAILURE(Install(demo, L"_family_a"));
     ASSERT_NO_FATAL_FAILURE(Install(second, L"_family_b"));
+    // Its own names and language, on either road.
+    ASSERT_EQ(secondConfig[L"language_id"], L"0x043F");
+    EXPECT_EQ(RegDword(HKEY_LOCAL_MACHINE, second.ProductKey(), L"LANGID"), 0x043Fu);
+    EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, second.ProductKey(), L"LanguageName"), secondConfig[L"language_name"]);
+    EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, second.UninstallKey(), L"DisplayName"), second.displayName);
+    EXPECT_TRUE(FileExists(SystemFolder(true) + second.imeName + L".ime"));
+    if (Win10())
+        EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, second.TipKey() + L"\\LanguageProfile\\0x0000043f\\" + second.guid));
+    else
+        EXPECT_EQ(ImeLayouts(second.imeName), 1);
     const Tree demoFiles = demo.Files();
     const std::vector<std::wstring> demoRegistry = demo.Registry();
     const std::vector<std::wstring> demoShortcuts = demo.Shortcuts();

@@ -91,12 +91,12 @@ std::wstring Trim(const std::wstring& s)
     return a == std::wstring::npos ? L"" : s.substr(a, b - a + 1);
 }
 
-// The demo product's description: "key = value" lines.
-std::map<std::wstring, std::wstring> ReadDemoConfig()
+// A product's description, by default the demo's: "key = value" lines.
+std::map<std::wstring, std::wstring> ReadDemoConfig(const std::wstring& path = L"")
 {
     std::string raw;
     std::map<std::wstring, std::wstring> config;
-    if (!ReadFileBytes(SourceDir() + L"\\demo\\config.txt", &raw)) return config;
+    if (!ReadFileBytes(path.empty() ? SourceDir() + L"\\demo\\config.txt" : path, &raw)) return config;
     std::wstring text = FromUtf8(raw);
     size_t from = 0;
     while (from < text.size()) {
