@@ -1,44 +1,9 @@
 // zerda_robot: plays the person at the setup program's windows, through
-// ordinary window messages, on the (virtual) display.
-//
-//   zerda_robot install <setup.exe> <folder> [options]
-//       Starts the setup, agrees on the agreement page when it shows, agrees in
-//       the wizard's agreement row, types <folder> into the folder box
-//       ("-" keeps the proposal), presses Install, answers the message boxes,
-//       then presses Finish.
-//   zerda_robot repair <command line> [options]
-//   zerda_robot uninstall <command line> [options]
-//       Runs the command line (e.g. "C:\...\installer.exe /n {GUID} /r"), waits
-//       for the repair or uninstall dialog (whichever process shows it, since
-//       the program relaunches itself), presses its action button, then Finish.
-//
-// Options:
-//   --screens <dir>       save a BMP of every dialog state passed (numbered)
-//   --log <file>          write the dialog's log box text there, UTF-8, exactly
-//   --answer <caption>=<yes|no|ok|cancel|retry>
-//                         how to answer message boxes with that caption
-//                         (repeatable; defaults: the overwrite question Yes,
-//                         the file-conflict question No, other boxes OK/Yes)
-//   --no-extras           clear both post-install boxes before Finish
-//   --decline-licence     decline on the agreement page
-//   --timeout <seconds>   give up after this long (default 300)
-//   --cwd <dir>           start the command line in this folder (a shortcut's
-//                         working folder)
-//   --probe               send WM_NULL to every visible window of the setup
-//                         processes all the run long and print the longest
-//                         stretch one went unanswered ("probe: ..."); the
-//                         setup's windows are left unmanaged meanwhile (see
-//                         responsiveness_probe.h)
+// ordinary window messages, on the (virtual) display. Its modes and options:
+// kUsage below, printed when it is started without them.
 //
 // Prints one line per event ("window:", "message:", "log:") in UTF-8, and the
 // started program's exit code ("exit code:") once it has ended.
-// Exit codes: 0 finished and the program ended; 3 the wizard came back to its
-// folder page (then it is closed); 4 the agreement was declined; 5 a repair or
-// uninstall ended with a message before its dialog; 6 a repair or uninstall
-// dialog stayed ready after a message or the process list was answered (then
-// it is closed); 2 time out or the program
-// ended early; 1 usage. A folder argument ending with a backslash needs it
-// doubled before the closing quotation mark ("C:\Folder\\").
 #include <windows.h>
 
 #include <cstdio>
@@ -407,10 +372,37 @@ int Robot::Run()
     return result;
 }
 
+const wchar_t kUsage[] =
+    L"usage: zerda_robot install <setup.exe> <folder|-> [options]\n"
+    L"         starts the setup, agrees on the agreement page when it shows and in the wizard's\n"
+    L"         agreement row, types <folder> into the folder box (\"-\" keeps the proposal), presses\n"
+    L"         Install, answers the message boxes, then presses Finish\n"
+    L"       zerda_robot repair|uninstall <command line> [options]\n"
+    L"         runs the command line (e.g. \"C:\\...\\installer.exe /n {GUID} /r\"), waits for the repair or\n"
+    L"         uninstall dialog (whichever process shows it), presses its action button, then Finish\n"
+    L"options:\n"
+    L"  --screens <dir>      save a BMP of every dialog state passed (numbered)\n"
+    L"  --log <file>         write the dialog's log box text there, UTF-8, exactly\n"
+    L"  --answer <caption>=<yes|no|ok|cancel|retry>\n"
+    L"                       how to answer message boxes with that caption (repeatable; defaults:\n"
+    L"                       the overwrite question Yes, the file-conflict question No, others OK/Yes)\n"
+    L"  --no-extras          clear both boxes of the finish page before Finish\n"
+    L"  --decline-licence    decline on the agreement page\n"
+    L"  --timeout <seconds>  give up after this long (default 300)\n"
+    L"  --cwd <dir>          start the command line in this folder (a shortcut's working folder)\n"
+    L"  --probe              send WM_NULL to every visible window of the setup's processes all the\n"
+    L"                       run long and print the longest stretch one went unanswered (\"probe:\");\n"
+    L"                       the setup's windows are left unmanaged meanwhile\n"
+    L"exit codes: 0 finished and the program ended; 1 usage; 2 timed out or the program ended early;\n"
+    L"  3 the wizard came back to its folder page (then it is closed); 4 the agreement was declined;\n"
+    L"  5 a repair or uninstall ended with a message before its dialog; 6 a repair or uninstall dialog\n"
+    L"  stayed ready after a message or the process list was answered (then it is closed).\n"
+    L"A folder argument ending with a backslash needs it doubled before a closing quotation mark\n"
+    L"(\"C:\\Folder\\\\\").";
+
 int Usage()
 {
-    Print(L"usage: zerda_robot install <setup.exe> <folder|-> [options]\n"
-          L"       zerda_robot repair|uninstall <command line> [options]");
+    Print(kUsage);
     return 1;
 }
 }  // namespace
