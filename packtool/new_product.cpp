@@ -152,7 +152,7 @@ std::string LicenceText(const std::string& displayName)
            "     set dir=\"rtl\" and the language above. -->\n"
            "<h3>" + name + ": licence agreement</h3>\n"
            "<p>The terms of your product.</p>\n"
-           "<p>The left button agrees, the right one declines.</p>\n"
+           "<p>The button \"قوشۇلىمەن\" agrees to them, \"قوشۇلمايمەن\" declines.</p>\n"
            "</body>\n"
            "</html>\n";
 }

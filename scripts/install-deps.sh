@@ -9,7 +9,7 @@ SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
 PKGS=(cmake make g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
       wine64 wine xvfb x11-utils imagemagick libminizip-dev zlib1g-dev googletest
-      fonts-ukij-uyghur dpkg-dev unzip osslsigncode openssl clang-14 libclang-rt-14-dev)
+      fonts-ukij-uyghur dpkg-dev unzip osslsigncode openssl clang-14 libclang-rt-14-dev fp-utils)
 BENCH_PKGS=(nsis wixl)
 [ "${1:-}" != "--bench" ] || PKGS+=("${BENCH_PKGS[@]}")
 
