@@ -30,7 +30,7 @@ const TemplateKey kTemplate[] = {
     {"display_name", "My Input Method",
      "\n# --- Your product's names: replace them ---\n"
      "# In the captions of the setup's windows, as the Start-menu group and in the\n"
-     "# list of installed programs. At most 39 UTF-16 units (as every text of 40).\n"},
+     "# list of installed programs. At most 39 UTF-16 units, as the names below.\n"},
     {"language_name", "My Input Method",
      "# The keyboard's name in the language list (the layout text on Windows 7,\n"
      "# the profile's description from Windows 8 on).\n"},
