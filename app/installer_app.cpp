@@ -131,6 +131,17 @@ bool FinishInterruptedUninstall()
     return true;
 }
 
+// The run never works from its current folder, and must not hold the one it
+// was started in (a shortcut starts repair and uninstall in the install
+// folder, which the uninstall removes). Left once, before any other thread
+// runs: the current folder is the whole process's.
+void LeaveStartFolder()
+{
+    wchar_t system[MAX_PATH];
+    UINT n = GetSystemDirectoryW(system, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) SetCurrentDirectoryW(system);
+}
+
 bool HoldRunningImage()
 {
     wchar_t self[MAX_PATH];
@@ -155,6 +166,8 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     const bool setupRun = !IsUserListCommandLine(commandLine) && !IsServiceCommandLine(commandLine);
     if (setupRun) {
         ParseRunOptions(commandLine, g_run);
+        // Relative paths of the command line are resolved now.
+        LeaveStartFolder();
         // An installation reads its payload meanwhile; the checks below may still end the run.
         if (!g_run.help && !AskedModeCode(g_run.remaining)) StartPayloadPreload();
     }

@@ -13,6 +13,7 @@
 #include "base/shared_routines.h"
 #include "engine/registration_removal.h"
 #include "payload/own_image.h"
+#include "platform/dialog_worker.h"
 #include "platform/prompt.h"
 
 namespace {
@@ -85,14 +86,12 @@ DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
         if (start.hProcess) CloseHandle(start.hProcess);
         return kExitFailure;
     }
-    // Waiting here must not keep the copy from removing the folder this
-    // run was started in.
-    wchar_t machineTemp[MAX_PATH];
-    if (ComposeSystemTempFolder(machineTemp)) SetCurrentDirectoryW(machineTemp);
     // Whoever started this run learns the outcome only when the work is done.
+    // This thread holds a COM apartment: it keeps serving its messages while
+    // it waits, or every program's broadcast would wait for it.
     DWORD code = kExitFailure;
     if (start.hProcess) {
-        WaitForSingleObject(start.hProcess, INFINITE);
+        if (WaitServingMessages(start.hProcess, INFINITE) != WAIT_OBJECT_0) WaitForSingleObject(start.hProcess, INFINITE);
         if (!GetExitCodeProcess(start.hProcess, &code)) code = kExitFailure;
         CloseHandle(start.hProcess);
     }

@@ -82,13 +82,9 @@ int RemoveFolderTree(const wchar_t* path)
         return 0;
     }
 
-    wchar_t previous[MAX_PATH];
-    DWORD n = GetCurrentDirectoryW(MAX_PATH, previous);
-    bool restore = n > 0 && n < MAX_PATH;
-    // Not holding the folder ourselves.
-    SetCurrentDirectoryW(L"c:\\");
+    // The process's current folder is never in the way: the start routine
+    // leaves the folder it was started in, once, before other threads run.
     // A file that a scanner held for a moment gets a second chance.
     for (int attempt = 0; attempt < 2 && PathExists(folder); ++attempt) RemoveEntry(folder, true);
-    if (restore) SetCurrentDirectoryW(previous);
     return 1;
 }

@@ -4,12 +4,13 @@
 #include <cwctype>
 
 #include "base/bounded_string.h"
+#include "platform/dialog_worker.h"
 
 RunOptions g_run;
 
 void PaceDisplay(DWORD milliseconds)
 {
-    if (!IsUnattendedRun()) Sleep(milliseconds);
+    if (!IsUnattendedRun()) WaitServingMessages(nullptr, milliseconds);
 }
 
 const wchar_t kRunSwitchHelp[] =

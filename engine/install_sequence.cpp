@@ -1,10 +1,7 @@
 // The install worker's body and the seven numbered steps of an installation.
 #include "engine/install_sequence.h"
 
-#include <objbase.h>
 #include <shlobj.h>
-
-#include <initializer_list>
 
 #include "base/bounded_string.h"
 #include "base/link_checks.h"
@@ -20,9 +17,9 @@
 #include "engine/user_keyboard_lists.h"
 #include "files/folder_guard.h"
 #include "files/secure_folder.h"
+#include "platform/com_apartment.h"
 #include "platform/prompt.h"
 #include "platform/registry.h"
-#include "resources/resource.h"
 
 namespace {
 
@@ -35,16 +32,6 @@ void ReadRegisteredName(const wchar_t* valueName, wchar_t* out)
     wchar_t text[1024];
     RegReadStringAt(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion", valueName, text, 1024);
     BoundedCopy(out, kRegisteredChars, text);
-}
-
-void ShowControl(HWND dialog, int id, bool show) { ShowWindow(GetDlgItem(dialog, id), show ? SW_SHOW : SW_HIDE); }
-
-void BackToFolderPage(const InstallWorkerTarget& t)
-{
-    EnableWindow(GetDlgItem(t.dialog, IDOK), TRUE);
-    *t.stage = 0;
-    *t.busy = 0;
-    t.redrawHeader(t.owner);
 }
 
 // A reinstall over an existing folder starts from fresh data and program files.
@@ -124,53 +111,15 @@ void ReadRegisteredNames(wchar_t* owner, wchar_t* organisation)
     ReadRegisteredName(L"RegisteredOwner", owner);
 }
 
-DWORD RunInstallWorker(const InstallWorkerTarget& t)
+InstallWorkOutcome RunInstallWorker(const InstallWorkerTarget& t)
 {
-    HWND dialog = t.dialog;
-    *t.busy = 1;
-    *t.stage = 1;
-    t.redrawHeader(t.owner);
-    EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-
     wchar_t owner[kRegisteredChars], organisation[kRegisteredChars];
     ReadRegisteredNames(owner, organisation);
-
-    wchar_t folderText[MAX_PATH] = L"";
-    GetDlgItemTextW(dialog, IDC_FOLDER_EDIT, folderText, MAX_PATH);
-    folderText[MAX_PATH - 1] = L'\0';
-
-    if (PrepareInstallFolder(dialog, folderText) != InstallFolderState::Ready) {
-        BackToFolderPage(t);
-        // A passive run has nobody to choose another folder.
-        if (IsPassiveRun()) {
-            SetRunResult(kExitFailure);
-            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-        }
-        return 0;
-    }
-
-    g_setup.progressBar = GetDlgItem(dialog, IDC_PROGRESS);
-    g_setup.logBox = GetDlgItem(dialog, IDC_LOG);
-    ShowControl(dialog, IDC_PROGRESS, true);
-    ShowControl(dialog, IDC_LOG, true);
-    for (int id : {IDC_FOLDER_GROUP, IDC_BROWSE, IDC_FOLDER_EDIT, IDC_LICENCE_LINK, IDC_AGREE, IDC_DISAGREE})
-        ShowControl(dialog, id, false);
-
-    bool installed = RunInstallSequence(folderText, owner, organisation);
-
-    *t.stage = installed ? 2 : 3;
-    *t.busy = 0;
-    for (int id : {IDC_HOMEPAGE_CHECK, IDC_NEWS_CHECK}) {
-        ShowControl(dialog, id, true);
-        CheckDlgButton(dialog, id, BST_CHECKED);
-    }
-    SetDlgItemTextW(dialog, IDOK, L"تامام(&O)");
-    EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
-    ShowControl(dialog, IDC_PROGRESS, false);
-    t.redrawHeader(t.owner);
-    // A passive run presses Finish itself.
-    if (IsPassiveRun()) PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-    return 0;
+    if (PrepareInstallFolder(t.dialog, t.folderText) != InstallFolderState::Ready)
+        return InstallWorkOutcome::BackToFolderPage;
+    t.showProgressView(t.owner);
+    return RunInstallSequence(t.folderText, owner, organisation) ? InstallWorkOutcome::Installed
+                                                                 : InstallWorkOutcome::Failed;
 }
 
 bool RunUnattendedInstall(const wchar_t* folderText)
@@ -201,7 +150,8 @@ bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const w
 
     ReportProgress(0, L"قاچىلاش ھازىرلا  تاماملىنىدۇ...\r\n");
 
-    if (FAILED(CoInitialize(nullptr))) {
+    ComApartment com;
+    if (!com.Ready()) {
         ReportProgress(0, L"COMدەسلەپكى ھالەتكە كەلتۈرۈشتە خاتالىق كۆرۈلدى");
         return false;
     }

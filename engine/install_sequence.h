@@ -11,14 +11,18 @@ InstallFolderState PrepareInstallFolder(HWND owner, const wchar_t* folderText);
 // The install worker's work without the wizard: folder, then the sequence.
 bool RunUnattendedInstall(const wchar_t* folderText);
 
-// What the worker drives of the wizard: its window (controls 1, 1001-1009,
-// 1022), its stage and busy flag and the repaint of its header.
+// Where the install worker's work ended.
+enum class InstallWorkOutcome : LONG { BackToFolderPage, Installed, Failed };
+
+// What the worker needs of the wizard: its window (the owner of the
+// questions), the folder text taken when Install was pressed, and the
+// switch to the progress view, called once the folder is ready.
 struct InstallWorkerTarget {
     HWND dialog;
-    volatile LONG* stage;
-    volatile LONG* busy;
-    void (*redrawHeader)(void* owner);
+    const wchar_t* folderText;
+    void (*showProgressView)(void* owner);
     void* owner;
 };
-// The body of InstallWorker; always 0.
-DWORD RunInstallWorker(const InstallWorkerTarget& target);
+// The body of InstallWorker: the folder, then the seven steps. It changes no
+// control itself; the wizard shows the outcome.
+InstallWorkOutcome RunInstallWorker(const InstallWorkerTarget& target);

@@ -1,7 +1,6 @@
 #include "engine/repair_sequence.h"
 
 #include <windows.h>
-#include <objbase.h>
 
 #include "base/link_checks.h"
 #include "base/run_options.h"
@@ -13,6 +12,7 @@
 #include "engine/registration.h"
 #include "engine/shortcuts.h"
 #include "engine/user_keyboard_lists.h"
+#include "platform/com_apartment.h"
 
 namespace {
 bool FailRepair()
@@ -25,7 +25,8 @@ bool FailRepair()
 bool RunRepairSequence()
 {
     ReportProgress(0, maint_text::kRepairStart);
-    if (FAILED(CoInitialize(nullptr))) {
+    ComApartment com;
+    if (!com.Ready()) {
         ReportProgress(0, maint_text::kComFailure);
         return false;
     }

@@ -5,6 +5,7 @@
 #include "base/bounded_string.h"
 #include "base/run_log.h"
 #include "base/setup_context.h"
+#include "platform/dialog_worker.h"
 
 namespace {
 
@@ -152,7 +153,8 @@ void RunToolUninstallCommand(DWORD waitMs)
     CloseHandle(process.hThread);
     RunLog(L"Started: %s", commandLine);
 
-    if (WaitForSingleObject(process.hProcess, waitMs) == WAIT_OBJECT_0) {
+    // The waiting thread may hold a COM apartment: it keeps serving its messages.
+    if (WaitServingMessages(process.hProcess, waitMs) == WAIT_OBJECT_0) {
         DWORD code = 0;
         GetExitCodeProcess(process.hProcess, &code);
         RunLog(L"The companion tool's uninstall command ended with code %lu", code);
@@ -160,7 +162,7 @@ void RunToolUninstallCommand(DWORD waitMs)
         // Still running, it would keep its program and its working folder.
         if (job) TerminateJobObject(job, ERROR_TIMEOUT);
         else TerminateProcess(process.hProcess, ERROR_TIMEOUT);
-        WaitForSingleObject(process.hProcess, 5000);
+        WaitServingMessages(process.hProcess, 5000);
         RunLog(L"Not done: the companion tool's uninstall command did not end within %lu seconds and was ended: %s",
                waitMs / 1000, program);
     }

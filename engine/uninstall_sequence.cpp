@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <msctf.h>
-#include <objbase.h>
 #include <shlobj.h>
 
 #include <cwchar>
@@ -21,6 +20,7 @@
 #include "engine/user_keyboard_lists.h"
 #include "files/held_file.h"
 #include "formats/config_layout.h"
+#include "platform/com_apartment.h"
 
 namespace {
 
@@ -157,7 +157,8 @@ bool IsEngineFamilyFolderEmpty()
 bool RunUninstallSequence()
 {
     ReportProgress(0, maint_text::kUninstallStart);
-    if (FAILED(CoInitialize(nullptr))) {
+    ComApartment com;
+    if (!com.Ready()) {
         ReportProgress(0, maint_text::kComFailure);
         return false;
     }

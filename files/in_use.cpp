@@ -110,7 +110,7 @@ bool TerminateProcessById(DWORD processId, DWORD waitMs)
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(process, &code);
     bool ended = TerminateProcess(process, code) != FALSE;
-    if (ended && waitMs > 0) WaitForSingleObject(process, waitMs);
+    if (ended && waitMs > 0) WaitServingMessages(process, waitMs);
     CloseHandle(process);
     return ended;
 }
@@ -269,13 +269,33 @@ void CZD_IMELoadStatus::OnForceEnd()
     ShowHolders();
 }
 
+namespace {
+
+struct LoadStatusCall {
+    HWND parent;
+    const wchar_t* path;
+    int modules32;
+    INT_PTR result;
+};
+
+void ShowLoadStatusHere(void* call)
+{
+    auto* c = static_cast<LoadStatusCall*>(call);
+    CZD_IMELoadStatus dialog(ModalOwner(c->parent));
+    BoundedCopy(dialog.m_szModulePath, MAX_PATH, c->path);
+    dialog.m_bModules32 = c->modules32;
+    dialog.CollectServingMessages(c->parent);
+    c->result = dialog.DoModal();
+}
+
+}  // namespace
+
 INT_PTR ShowLoadStatus(HWND parent, const wchar_t* path, int modules32)
 {
-    CZD_IMELoadStatus dialog(parent);
-    BoundedCopy(dialog.m_szModulePath, MAX_PATH, path);
-    dialog.m_bModules32 = modules32;
-    dialog.CollectServingMessages(parent);
-    return dialog.DoModal();
+    // A placement on a worker asks: the list is the window's thread's.
+    LoadStatusCall call{parent, path, modules32, IDCANCEL};
+    RunOnWindowThread(parent, &ShowLoadStatusHere, &call);
+    return call.result;
 }
 
 int ConfirmImeNotLoaded(HWND parent)

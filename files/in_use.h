@@ -48,8 +48,9 @@ protected:
     DECLARE_COMMAND_MAP()
 };
 
-// Shows the process list for `path` (a full path or a bare file name);
-// returns the dialog's result (IDOK when no holder is left).
+// Shows the process list for `path` (a full path or a bare file name), on
+// the thread of `parent` when a worker asks; returns the dialog's result
+// (IDOK when no holder is left).
 INT_PTR ShowLoadStatus(HWND parent, const wchar_t* path, int modules32);
 
 // 0: the operation may go on; 1: the user gave up.

@@ -86,9 +86,13 @@ void CMaintenanceDialog::OnAction()
     m_action.GetWindowText(text, 21);
     if (wcscmp(text, ActionText()) == 0) {
         if (m_busy) return;
+        // Busy from the click on: an Esc queued behind it, served while the
+        // check waits, must not end the dialog under the sequence.
+        m_busy = true;
         // Unattended runs replace held files instead of asking to end programs.
-        if (!IsUnattendedRun() && ConfirmImeNotLoaded(m_hWnd) != 0) return;
-        StartSequence();
+        bool goOn = IsUnattendedRun() || ConfirmImeNotLoaded(m_hWnd) == 0;
+        m_busy = false;
+        if (goOn) StartSequence();
     } else if (wcscmp(text, maint_text::kFinishButton) == 0) {
         OnOK();
     }

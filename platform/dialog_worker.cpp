@@ -55,14 +55,34 @@ void RunServingMessages(HWND busy, void (*work)(void*), void* context)
     HWND focus = GetFocus();
     if (disabled) EnableWindow(busy, FALSE);
 
+    // The work's own thread: nothing else can end it.
+    if (WaitServingMessages(thread, INFINITE) != WAIT_OBJECT_0) WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+
+    if (disabled && IsWindow(busy)) {
+        EnableWindow(busy, TRUE);
+        if (focus && IsWindow(focus)) SetFocus(focus);
+    }
+}
+
+DWORD WaitServingMessages(HANDLE handle, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
     bool quit = false;
     WPARAM quitCode = 0;
+    DWORD result = WAIT_TIMEOUT;
     for (;;) {
-        DWORD wait = MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (wait == WAIT_OBJECT_0) break;
-        if (wait != WAIT_OBJECT_0 + 1) {
-            // The wait itself failed: nothing left but to wait plainly.
-            WaitForSingleObject(thread, INFINITE);
+        DWORD elapsed = GetTickCount() - start;
+        DWORD left = timeoutMs == INFINITE ? INFINITE : (elapsed >= timeoutMs ? 0 : timeoutMs - elapsed);
+        DWORD wait = MsgWaitForMultipleObjectsEx(handle ? 1 : 0, handle ? &handle : nullptr, left, QS_ALLINPUT,
+                                                 MWMO_INPUTAVAILABLE);
+        if (handle && wait == WAIT_OBJECT_0) {
+            result = WAIT_OBJECT_0;
+            break;
+        }
+        if (wait == WAIT_TIMEOUT) break;
+        if (wait != (handle ? WAIT_OBJECT_0 + 1 : WAIT_OBJECT_0)) {
+            result = WAIT_FAILED;
             break;
         }
         MSG msg;
@@ -77,11 +97,6 @@ void RunServingMessages(HWND busy, void (*work)(void*), void* context)
             DispatchMessageW(&msg);
         }
     }
-    CloseHandle(thread);
-
-    if (disabled && IsWindow(busy)) {
-        EnableWindow(busy, TRUE);
-        if (focus && IsWindow(focus)) SetFocus(focus);
-    }
     if (quit) PostQuitMessage(static_cast<int>(quitCode));
+    return result;
 }

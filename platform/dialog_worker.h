@@ -35,3 +35,9 @@ private:
 // null) takes no input meanwhile, so that a second click cannot start the
 // same work again. Runs the work in place when no thread can be started.
 void RunServingMessages(HWND busy, void (*work)(void* context), void* context);
+
+// Waits at most timeoutMs for `handle` (null: only for the time) while the
+// calling thread keeps serving its messages: its windows, a broadcast sent
+// to every window, and the calls of a single-threaded COM apartment, which
+// arrive as messages too. WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED.
+DWORD WaitServingMessages(HANDLE handle, DWORD timeoutMs);

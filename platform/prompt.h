@@ -13,7 +13,7 @@ struct PromptRequest {
 // Returns the button id (IDYES, IDRETRY, ...) a person would have pressed.
 using PromptResponder = int (*)(const PromptRequest& request, void* user);
 
-// null responder: the real MessageBoxW.
+// null responder: the real MessageBoxW, shown by the thread of its owner.
 void SetPromptResponder(PromptResponder responder, void* user);
 
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);

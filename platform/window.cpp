@@ -4,9 +4,16 @@
 
 namespace {
 const UINT kDriveMessage = WM_APP + 0x3F0;
+const UINT kRunOnThreadMessage = WM_APP + 0x3F1;
 DialogDriver g_driver = nullptr;
 void* g_driverUser = nullptr;
 CWnd* g_mainWindow = nullptr;
+
+struct ThreadCall {
+    void (*call)(void*);
+    void* context;
+    bool ran;
+};
 
 int CopyTerminated(wchar_t* buffer, int capacity, int copied)
 {
@@ -196,6 +203,12 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
         if (g_driver && ::IsWindow(hwnd)) ::PostMessageW(hwnd, kDriveMessage, 0, 0);
         return focus;
     }
+    if (message == kRunOnThreadMessage && lParam) {
+        auto* call = reinterpret_cast<ThreadCall*>(lParam);
+        call->call(call->context);
+        call->ran = true;
+        return TRUE;
+    }
     self = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
     if (!self) return FALSE;
     if (message == kDriveMessage) {
@@ -213,6 +226,22 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
     bool handled = false;
     INT_PTR r = self->Dispatch(message, wParam, lParam, handled);
     return handled ? r : FALSE;
+}
+
+void RunOnWindowThread(HWND window, void (*call)(void*), void* context)
+{
+    if (!call) return;
+    ThreadCall c{call, context, false};
+    if (window && ::IsWindow(window) && ::GetWindowThreadProcessId(window, nullptr) != ::GetCurrentThreadId())
+        ::SendMessageW(window, kRunOnThreadMessage, 0, reinterpret_cast<LPARAM>(&c));
+    if (!c.ran) call(context);
+}
+
+HWND ModalOwner(HWND window)
+{
+    if (!window || !::IsWindow(window) || ::IsWindowEnabled(window)) return window;
+    HWND popup = ::GetLastActivePopup(window);
+    return popup && popup != window && ::IsWindowVisible(popup) && ::IsWindowEnabled(popup) ? popup : window;
 }
 
 void SetMainWindow(CWnd* window) { g_mainWindow = window; }

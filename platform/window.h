@@ -171,6 +171,18 @@ private:
 void SetMainWindow(CWnd* window);
 HWND GetMainWindowHandle();
 
+// Runs call(context) on the thread that serves `window` (a dialog of this
+// framework) and returns once it has run there, so that a window asked for
+// by a worker is made and owned by the window's own thread. Runs in place
+// when the window is this thread's, none, gone or no dialog of this kind.
+// The window's thread must never wait for the caller.
+void RunOnWindowThread(HWND window, void (*call)(void* context), void* context);
+// The owner for a modal window asked for by `window`: the window itself, or,
+// while another modal window (an agreement page, a folder chooser) holds it
+// disabled, that one, so that the new window's end gives back the input
+// where it was.
+HWND ModalOwner(HWND window);
+
 // Whether a top-level window of this process exists, hidden ones included:
 // the windows that a message posted to HWND_BROADCAST reaches here.
 bool ProcessHasTopLevelWindow();

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "base/bounded_string.h"
+#include "base/run_log.h"
 #include "base/run_options.h"
 #include "base/setup_context.h"
 #include "engine/install_sequence.h"
@@ -103,17 +104,10 @@ size_t ComposeInstallFolder(const wchar_t* parent, const wchar_t* folderName, wc
 
 CinstkitDlg::~CinstkitDlg()
 {
-    // The worker may still be finishing with this object after Finish or Cancel.
-    JoinWorker();
+    // The dialog ends only once the worker has posted its end: the join
+    // waits for nothing but the thread's return.
+    m_worker.Join();
     if (m_headerIcon) DestroyIcon(m_headerIcon);
-}
-
-void CinstkitDlg::JoinWorker()
-{
-    if (!m_worker) return;
-    WaitForSingleObject(m_worker, INFINITE);
-    CloseHandle(m_worker);
-    m_worker = nullptr;
 }
 
 void CinstkitDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
@@ -178,7 +172,6 @@ BOOL CinstkitDlg::OnInitDialog()
 
 void CinstkitDlg::RedrawHeader()
 {
-    // May run on the worker thread: only invalidate, the dialog's thread paints.
     if (!m_hWnd) return;
     ::InvalidateRect(GetDlgItem(IDC_HEADER), nullptr, TRUE);
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
@@ -254,12 +247,21 @@ bool CinstkitDlg::OnSetCursor(HWND hwnd, UINT, UINT, BOOL& result)
     return false;
 }
 
-void CinstkitDlg::OnAgree() { ::EnableWindow(GetDlgItem(IDOK), TRUE); }
+// While the worker runs the page is locked; a click that was queued
+// before, or a message sent to a disabled control, changes nothing.
+void CinstkitDlg::OnAgree()
+{
+    if (!m_busy) ::EnableWindow(GetDlgItem(IDOK), TRUE);
+}
 
-void CinstkitDlg::OnDisagree() { ::EnableWindow(GetDlgItem(IDOK), FALSE); }
+void CinstkitDlg::OnDisagree()
+{
+    if (!m_busy) ::EnableWindow(GetDlgItem(IDOK), FALSE);
+}
 
 void CinstkitDlg::OnOpenLicence()
 {
+    if (m_busy) return;
     CZD_Install_Licence licence(m_hWnd);
     if (licence.DoModal() == IDOK) {
         SetCheckState(m_hWnd, IDC_DISAGREE, BST_UNCHECKED);
@@ -274,6 +276,7 @@ void CinstkitDlg::OnOpenLicence()
 
 void CinstkitDlg::OnBrowse()
 {
+    if (m_busy) return;
     wchar_t chosen[MAX_PATH];
     if (!ChooseFolder(m_hWnd, g_currentFolder, kBrowseTitle, chosen)) return;
     wchar_t folderName[kDefaultFolderNameChars];
@@ -325,14 +328,18 @@ void CinstkitDlg::OnInstallOrFinish()
     text[63] = L'\0';
     HWND button = GetDlgItem(IDOK);
     if (wcscmp(text, kInstallText) == 0 && ::IsWindowEnabled(button)) {
-        // Unattended runs replace held files instead of asking to end programs.
-        if (!IsUnattendedRun() && ConfirmImeNotLoaded(m_hWnd) != 0) return;
-        // No second worker from a click queued meanwhile.
+        if (m_busy) return;
+        // Busy from the click on: an Esc or a second click queued behind
+        // it, served while the check below waits, ends or starts nothing.
+        m_busy = 1;
         ::EnableWindow(button, FALSE);
-        // A worker sent back to the folder page has left nothing but a repaint to do.
-        JoinWorker();
-        m_worker = CreateThread(nullptr, 0, InstallWorker, this, 0, nullptr);
-        if (!m_worker) ::EnableWindow(button, TRUE);
+        // Unattended runs replace held files instead of asking to end programs.
+        if (!IsUnattendedRun() && ConfirmImeNotLoaded(m_hWnd) != 0) {
+            m_busy = 0;
+            ::EnableWindow(button, TRUE);
+            return;
+        }
+        StartInstall();
         return;
     }
     // Never end the dialog under a running worker: it still uses the controls.
@@ -340,4 +347,69 @@ void CinstkitDlg::OnInstallOrFinish()
     ApplyFinishChoices(IsDlgButtonChecked(m_hWnd, IDC_HOMEPAGE_CHECK) == BST_CHECKED,
                        IsDlgButtonChecked(m_hWnd, IDC_NEWS_CHECK) == BST_CHECKED);
     EndDialog(0);
+}
+
+void CinstkitDlg::LockFolderPage(bool locked)
+{
+    for (int id : {IDC_FOLDER_EDIT, IDC_BROWSE, IDC_LICENCE_LINK, IDC_AGREE, IDC_DISAGREE, IDOK})
+        ::EnableWindow(GetDlgItem(id), !locked);
+}
+
+// On the dialog's thread, before the worker exists: the worker only asks
+// its questions, and the dialog shows what it did.
+void CinstkitDlg::StartInstall()
+{
+    m_stage = 1;
+    RedrawHeader();
+    LockFolderPage(true);
+    GetDlgItemTextW(m_hWnd, IDC_FOLDER_EDIT, m_folderText, MAX_PATH);
+    m_folderText[MAX_PATH - 1] = L'\0';
+    if (!m_worker.Start(m_hWnd, &InstallWorker, this)) {
+        InstallWorker(this);
+        EndInstall();
+    }
+}
+
+void CinstkitDlg::ShowProgressView()
+{
+    g_setup.progressBar = GetDlgItem(IDC_PROGRESS);
+    g_setup.logBox = GetDlgItem(IDC_LOG);
+    for (int id : {IDC_PROGRESS, IDC_LOG}) ::ShowWindow(GetDlgItem(id), SW_SHOW);
+    for (int id : {IDC_FOLDER_GROUP, IDC_BROWSE, IDC_FOLDER_EDIT, IDC_LICENCE_LINK, IDC_AGREE, IDC_DISAGREE})
+        ::ShowWindow(GetDlgItem(id), SW_HIDE);
+}
+
+void CinstkitDlg::EndInstall()
+{
+    m_busy = 0;
+    if (m_outcome == static_cast<LONG>(InstallWorkOutcome::BackToFolderPage)) {
+        m_stage = 0;
+        LockFolderPage(false);
+        RedrawHeader();
+        // A passive run has nobody to choose another folder.
+        if (IsPassiveRun()) {
+            SetRunResult(kExitFailure);
+            ::PostMessageW(m_hWnd, WM_COMMAND, IDCANCEL, 0);
+        }
+        return;
+    }
+    m_stage = m_outcome == static_cast<LONG>(InstallWorkOutcome::Installed) ? 2 : 3;
+    for (int id : {IDC_HOMEPAGE_CHECK, IDC_NEWS_CHECK}) {
+        ::ShowWindow(GetDlgItem(id), SW_SHOW);
+        CheckDlgButton(m_hWnd, id, BST_CHECKED);
+    }
+    SetDlgItemTextW(m_hWnd, IDOK, kFinishText);
+    ::EnableWindow(GetDlgItem(IDOK), TRUE);
+    ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_HIDE);
+    RedrawHeader();
+    // A passive run presses Finish itself.
+    if (IsPassiveRun()) ::PostMessageW(m_hWnd, WM_COMMAND, IDOK, 0);
+}
+
+bool CinstkitDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result)
+{
+    if (message != kWorkEndedMessage) return false;
+    EndInstall();
+    result = 0;
+    return true;
 }

@@ -1,6 +1,7 @@
 // The install wizard (129): header by stage, agreement row, folder row,
-// Install/Finish; the install worker drives it while it runs.
+// Install/Finish; it shows what the install worker does behind it.
 #pragma once
+#include "platform/dialog_worker.h"
 #include "platform/window.h"
 
 #include <cstddef>
@@ -22,8 +23,9 @@ void ProposeInstallFolder(wchar_t* out /* MAX_PATH */);
 // What Finish does with its two check boxes.
 void ApplyFinishChoices(bool startPage, bool newsAutostart);
 
-// Thread entry of the install worker; dialog: the CinstkitDlg.
-DWORD WINAPI InstallWorker(LPVOID dialog);
+// The install worker, on a thread of its own; dialog: the CinstkitDlg. Its
+// end reaches the dialog as a posted message.
+bool InstallWorker(void* dialog);
 
 class CinstkitDlg : public CDialog {
 public:
@@ -31,11 +33,16 @@ public:
     ~CinstkitDlg() override;
 
     volatile LONG m_stage = 0;  // 0 waiting, 1 installing, 2 done, 3 failed
-    volatile LONG m_busy = 0;
+    volatile LONG m_busy = 0;   // from the Install click to the worker's end
+    // What the worker works on and where it ended (an InstallWorkOutcome).
+    wchar_t m_folderText[MAX_PATH] = L"";
+    volatile LONG m_outcome = 0;
     HICON m_hIcon = nullptr;
     CFont m_logFont;
 
     void RedrawHeader();
+    // The progress view in place of the folder page; on the dialog's thread.
+    void ShowProgressView();
     void OnOK() override;
     void OnCancel() override;
 
@@ -46,6 +53,7 @@ protected:
     HCURSOR OnQueryDragIcon() override;
     bool OnDrawItem(int controlId, DRAWITEMSTRUCT* item) override;
     bool OnSetCursor(HWND hwnd, UINT hitTest, UINT message, BOOL& result) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
     void OnInstallOrFinish();
     void OnOpenLicence();
     void OnAgree();
@@ -54,9 +62,11 @@ protected:
     DECLARE_COMMAND_MAP()
 
 private:
-    // Waits for the install worker to be gone (no window of this dialog left
-    // to serve it, or it has ended).
-    void JoinWorker();
+    // The folder page taken from the person (or given back) while the worker runs.
+    void LockFolderPage(bool locked);
+    void StartInstall();
+    // The worker's end, on the dialog's thread: the folder page again, or Finish.
+    void EndInstall();
     HICON m_headerIcon = nullptr;  // icon 101 at 48 x 48 for the header band
-    HANDLE m_worker = nullptr;
+    DialogWorker m_worker;
 };

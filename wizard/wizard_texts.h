@@ -5,6 +5,7 @@ namespace wizard_text {
 // Install wizard
 inline constexpr wchar_t kCaptionSuffix[] = L" قاچىلاش يېتەكچىسى";
 inline constexpr wchar_t kInstallText[] = L"قاچىلاش(&S)";
+inline constexpr wchar_t kFinishText[] = L"تامام(&O)";
 inline constexpr wchar_t kLinkText[] = L"ئىشلىتىش كېلىشىمىنى كۆرۈڭ(L)";
 inline constexpr wchar_t kWelcomeLine[] = L"ۋارېك ئۇيغۇرچە كىرگۈزگۈچىسىنى ئىشلىتىشىڭىزنى قارشى ئالىمىز";
 inline constexpr wchar_t kMakerLine[] = L"كېسترىن تور پەن-تېخنىكا چەكلىك شىركىتى";

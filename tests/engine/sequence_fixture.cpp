@@ -18,7 +18,6 @@ namespace {
 
 struct WizardDriveState {
     CinstkitDlg* dialog = nullptr;
-    HANDLE worker = nullptr;
     WizardOutcome* outcome = nullptr;
     DWORD started = 0;
 };
@@ -29,7 +28,8 @@ bool Visible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id
 void CALLBACK PollWorker(HWND hwnd, UINT, UINT_PTR id, DWORD)
 {
     WizardDriveState& s = *g_drive;
-    bool ended = WaitForSingleObject(s.worker, 0) == WAIT_OBJECT_0;
+    // The worker's end has reached the dialog.
+    bool ended = s.dialog->m_busy == 0;
     if (!ended && GetTickCount() - s.started < 120000) return;
     KillTimer(hwnd, id);
     WizardOutcome& o = *s.outcome;
@@ -150,16 +150,12 @@ WizardOutcome InstallRun::RunWizard(const std::wstring& folderText)
     g_drive = &state;
     ScriptedDialogs script([&](CDialog& d) {
         SetDlgItemTextW(d.m_hWnd, IDC_FOLDER_EDIT, folderText.c_str());
-        // What the Install button does once no program holds the driver.
-        state.worker = CreateThread(nullptr, 0, InstallWorker, &dialog, 0, nullptr);
+        ClickButton(d.m_hWnd, IDC_AGREE);
+        ClickButton(d.m_hWnd, IDOK);
         state.started = GetTickCount();
         SetTimer(d.m_hWnd, 77, 50, &PollWorker);
     });
     outcome.result = dialog.DoModal();
-    if (state.worker) {
-        WaitForSingleObject(state.worker, 30000);
-        CloseHandle(state.worker);
-    }
     g_drive = nullptr;
     g_setup.progressBar = nullptr;
     g_setup.logBox = nullptr;

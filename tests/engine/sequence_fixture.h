@@ -1,6 +1,5 @@
-// An installation run through the real wizard dialog: a prepared payload, the
-// worker started as the Install button starts it, the dialog's state taken
-// when the worker has ended.
+// An installation run through the real wizard dialog: a prepared payload,
+// Install pressed, the dialog's state taken when the worker's end reached it.
 #pragma once
 #include <windows.h>
 
@@ -27,7 +26,7 @@ public:
 
     // The payload of a small product: both drivers, a data tree, program files.
     void PreparePayload();
-    // Runs the wizard with the folder text, starts the worker, waits for it.
+    // Runs the wizard with the folder text and presses Install.
     WizardOutcome RunWizard(const std::wstring& folderText);
     void Cleanup();
 
