@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "base/bounded_string.h"
+#include "base/run_log.h"
 #include "base/setup_context.h"
 #include "files/version_info.h"
 #include "platform/dialog_worker.h"
@@ -16,6 +17,9 @@
 int g_bRetryAfterLoadStatus = 1;
 
 namespace {
+
+// The file name the person went on with while it was in use.
+wchar_t g_heldUntilRestart[kNameChars] = L"";
 
 const wchar_t kCompanionToolTail[] = L"\\tools\\varekinputtool.exe";
 
@@ -119,6 +123,7 @@ BEGIN_COMMAND_MAP(CZD_IMELoadStatus)
     ON_BN_CLICKED(IDC_FORCE_END, OnForceEnd)
     ON_BN_CLICKED(IDCANCEL, OnCancel)
     ON_BN_CLICKED(IDC_RETRY, OnRetry)
+    ON_BN_CLICKED(IDC_GO_ON, OnGoOn)
 END_COMMAND_MAP()
 
 void CZD_IMELoadStatus::DoDataExchange(CDataExchange* pDX)
@@ -267,6 +272,18 @@ void CZD_IMELoadStatus::OnForceEnd()
 {
     RunServingMessages(m_hWnd, &EndHoldersAndCollect, this);
     ShowHolders();
+    // Windows starts Explorer again at once, and Explorer loads the input
+    // method again: Retry and Force End alone could never get past it.
+    if (m_offerGoOn && !m_processIds.empty()) {
+        HWND goOn = GetDlgItem(IDC_GO_ON);
+        ::ShowWindow(goOn, SW_SHOW);
+        ::EnableWindow(goOn, TRUE);
+    }
+}
+
+void CZD_IMELoadStatus::OnGoOn()
+{
+    if (m_offerGoOn) EndDialog(IDCONTINUE);
 }
 
 namespace {
@@ -288,6 +305,12 @@ void ShowLoadStatusHere(void* call)
     c->result = dialog.DoModal();
 }
 
+bool SameFileName(const wchar_t* path, const wchar_t* name)
+{
+    const wchar_t* slash = std::wcsrchr(path, L'\\');
+    return name[0] && EqualsIgnoreAsciiCase(slash ? slash + 1 : path, name);
+}
+
 }  // namespace
 
 INT_PTR ShowLoadStatus(HWND parent, const wchar_t* path, int modules32)
@@ -297,6 +320,8 @@ INT_PTR ShowLoadStatus(HWND parent, const wchar_t* path, int modules32)
     RunOnWindowThread(parent, &ShowLoadStatusHere, &call);
     return call.result;
 }
+
+bool IsHeldUntilRestartAccepted(const wchar_t* path) { return path && SameFileName(path, g_heldUntilRestart); }
 
 int ConfirmImeNotLoaded(HWND parent)
 {
@@ -315,11 +340,17 @@ int ConfirmImeNotLoaded(HWND parent)
 
     CZD_IMELoadStatus dialog(parent);
     BoundedCopy(dialog.m_szModulePath, MAX_PATH, imeFile);
-    dialog.m_bModules32 = 0;
-    dialog.CollectServingMessages(parent);
-    if (dialog.DoModal() != IDOK) return 1;
-    dialog.m_bModules32 = 1;
-    dialog.CollectServingMessages(parent);
-    if (dialog.DoModal() != IDOK) return 1;
+    dialog.m_offerGoOn = true;
+    for (int modules32 : {0, 1}) {
+        dialog.m_bModules32 = modules32;
+        dialog.CollectServingMessages(parent);
+        INT_PTR answer = dialog.DoModal();
+        if (answer == IDCONTINUE) {
+            BoundedCopy(g_heldUntilRestart, kNameChars, imeFile);
+            RunLog(L"Gone on with %s in use: it is replaced or removed at the next restart", imeFile);
+            return 0;
+        }
+        if (answer != IDOK) return 1;
+    }
     return 0;
 }

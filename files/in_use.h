@@ -26,6 +26,9 @@ public:
     ~CZD_IMELoadStatus() override = default;
 
     int m_bModules32 = 0;
+    // The check before the work: once a holder outlives Force End (it came
+    // back, or could not be ended), the person may go on (IDCONTINUE).
+    bool m_offerGoOn = false;
     wchar_t m_szModulePath[MAX_PATH] = L"";
     std::vector<DWORD> m_processIds;
 
@@ -38,6 +41,7 @@ public:
     void CollectServingMessages(HWND busy);
     void OnForceEnd();
     void OnRetry();
+    void OnGoOn();
 
 protected:
     BOOL OnInitDialog() override;
@@ -53,5 +57,9 @@ protected:
 // (IDOK when no holder is left).
 INT_PTR ShowLoadStatus(HWND parent, const wchar_t* path, int modules32);
 
-// 0: the operation may go on; 1: the user gave up.
+// 0: the operation may go on; 1: the user gave up. Going on while the input
+// method is held makes its drivers go in, or out, at the next restart.
 int ConfirmImeNotLoaded(HWND parent);
+// Whether the person went on with this file (any folder) still in use: its
+// placement then takes the held file's road without a further list.
+bool IsHeldUntilRestartAccepted(const wchar_t* path);

@@ -395,7 +395,10 @@ int CopyIntoPlace(Source& source, const wchar_t* destination, const FileKind& ki
             // one more copy. A file still held after the list (its holders
             // not ended, one come back, or one the list cannot see) goes in
             // as in a quiet run, at the next restart.
-            if (listShown) return PlaceOverHeldFile(source, destination, includeModules32, error);
+            // The person went on with the input method in use: its drivers
+            // go that way at once.
+            if (listShown || IsHeldUntilRestartAccepted(destination))
+                return PlaceOverHeldFile(source, destination, includeModules32, error);
             INT_PTR answer = ShowLoadStatus(GetMainWindowHandle(), destination, includeModules32);
             listShown = true;
             if (answer == IDOK && g_bRetryAfterLoadStatus) {

@@ -28,5 +28,6 @@
 #define IDC_BROWSER            1014
 #define IDC_FORCE_END          1015
 #define IDC_RETRY              1016
+#define IDC_GO_ON              1017
 #define IDC_FOLDER_EDIT        1022
 #define IDC_HEADER             1032
