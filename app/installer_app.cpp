@@ -12,6 +12,7 @@
 #include "app/delayed_removal.h"
 #include "app/messages.h"
 #include "app/relaunch.h"
+#include "app/restart_offer.h"
 #include "app/run_guard.h"
 #include "base/run_log.h"
 #include "base/run_options.h"
@@ -245,6 +246,8 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
         RunInstall();
         break;
     }
+    // A relaunched copy's starter asks, once the whole run is over.
+    if (!g_setup.relaunched) OfferRestart();
     CoUninitialize();
     return TRUE;
 }

@@ -175,10 +175,11 @@ DWORD RunResult() { return g_result; }
 
 void NoteRestartNeeded() { g_restartNeeded = true; }
 
+bool RunNeedsRestart() { return g_result == kExitRestartNeeded || (g_result == kExitSuccess && g_restartNeeded); }
+
 DWORD FinishRunResult()
 {
-    DWORD code = g_result;
-    if (code == kExitSuccess && g_restartNeeded) code = kExitRestartNeeded;
+    DWORD code = RunNeedsRestart() ? kExitRestartNeeded : g_result;
     if (!g_resultLogged) {
         g_resultLogged = true;
         RunLog(L"Exit code: %lu", code);

@@ -33,5 +33,7 @@ void RunLogFailure(const wchar_t* what, const wchar_t* object, DWORD error);
 void SetRunResult(DWORD code);
 DWORD RunResult();
 void NoteRestartNeeded();
+// Whether the run, as it stands, ends with 3010.
+bool RunNeedsRestart();
 // The exit code of the run, logged once.
 DWORD FinishRunResult();

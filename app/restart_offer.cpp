@@ -1,0 +1,25 @@
+#include "app/restart_offer.h"
+
+#include <windows.h>
+
+#include "app/messages.h"
+#include "base/run_log.h"
+#include "base/run_options.h"
+#include "platform/prompt.h"
+#include "platform/system_restart.h"
+
+void OfferRestart()
+{
+    if (!RunNeedsRestart()) return;
+    if (IsUnattendedRun()) {
+        RunLog(L"A restart completes the change; nobody is asked in a %s run", IsQuietRun() ? L"quiet" : L"passive");
+        return;
+    }
+    if (ShowMessageBox(nullptr, msg::kRestartText, msg::kRestartCaption, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        RunLog(L"A restart completes the change; the person restarts later");
+        return;
+    }
+    DWORD rc = RestartWindows();
+    if (rc == ERROR_SUCCESS) RunLog(L"Windows restarts, as the person asked");
+    else RunLogFailure(L"Windows could not be restarted", L"", rc);
+}
