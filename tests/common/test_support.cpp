@@ -413,14 +413,14 @@ std::wstring PendingRenames()
     return all;
 }
 
-FileHolder::FileHolder(const std::wstring& file, bool mapped)
+FileHolder::FileHolder(const std::wstring& file, bool mapped, bool comesBack)
 {
     static unsigned counter = 0;
     const std::wstring event =
         L"ZerdaFileHolder" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
     std::wstring command = L"\"" + BuildDir() + L"\\tests\\files\\fixtures\\holder.exe\" " +
-                           (mapped ? L"--mapped " : L"") + L"\"" + file + L"\" " + event;
+                           (comesBack ? L"--again " : mapped ? L"--mapped " : L"") + L"\"" + file + L"\" " + event;
     STARTUPINFOW si{};
     si.cb = sizeof si;
     if (ready && CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_))

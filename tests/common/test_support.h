@@ -103,7 +103,9 @@ std::wstring PendingRenames();
 // that no module list names it.
 class FileHolder {
 public:
-    FileHolder(const std::wstring& file, bool mapped);
+    // comesBack: a holder ended by anyone is started again at once, as
+    // Windows starts Explorer again (mapped is then not looked at).
+    FileHolder(const std::wstring& file, bool mapped, bool comesBack = false);
     ~FileHolder() { End(); }
     bool Ready() const { return ready_; }
     bool Running() const;

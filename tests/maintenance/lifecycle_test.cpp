@@ -316,9 +316,10 @@ public:
         ASSERT_TRUE(DirExists(p.installFolder));
     }
 
-    // runLog: the setup's own log of the run (its "/log=").
+    // runLog: the setup's own log of the run (its "/log="); goOn: the robot
+    // ends the holders on a process list and then goes on.
     RobotRun Uninstall(const Product& p, const wchar_t* shots, const std::wstring& log = L"",
-                       const std::wstring& runLog = L"")
+                       const std::wstring& runLog = L"", bool goOn = false)
     {
         std::wstring command = RegString(HKEY_LOCAL_MACHINE, p.UninstallKey(), L"UninstallString");
         EXPECT_FALSE(command.empty()) << "no uninstall entry";
@@ -326,6 +327,7 @@ public:
         std::vector<std::wstring> args = {L"uninstall", command, L"--probe", L"--screens", screens + shots,
                                           L"--timeout", L"120"};
         if (!log.empty()) args.insert(args.end(), {L"--log", log});
+        if (goOn) args.push_back(L"--go-on");
         RobotRun run = RunRobot(args);
         robot_test::ExpectRobotSawAnswers(run.output);
         return run;
@@ -519,7 +521,7 @@ TEST_F(LifeCycle, InstallingOverAnInstallationEqualsAFreshOne)
     EXPECT_EQ(Joined(demo.Shortcuts()), Joined(shortcuts));
 }
 
-TEST_F(LifeCycle, BadInputLeavesTheInstallationAlone)
+TEST_F(LifeCycle, BadInputLeavesTheInstallationAloneUntilThePersonGoesOn)
 {
     ASSERT_NO_FATAL_FAILURE(Install(demo, L"_bad"));
     const std::wstring backup = demo.installFolder + L"_backup_.dat";
@@ -588,8 +590,32 @@ TEST_F(LifeCycle, BadInputLeavesTheInstallationAlone)
     WaitForSingleObject(holder_, 5000);
     CloseHandle(holder_);
     holder_ = nullptr;
-
     DeleteFileW(keptBackup.c_str());
+
+    // Held by a program that comes back whenever it is ended, as Explorer
+    // does: after Force End the person goes on. The uninstall runs, the
+    // driver goes at the next restart, the starter asks whether to restart
+    // (No) and the run ends with 3010.
+    const std::wstring driver = SystemFolder(false) + demo.imeName + L".ime";
+    FileHolder comesBack(driver, false, true);
+    ASSERT_TRUE(comesBack.Ready());
+    const std::wstring runLog = TempFolder() + L"zt_cycle_held_uninstall.log";
+    DeleteFileW(runLog.c_str());
+    run = Uninstall(demo, L"_held", L"", runLog, true);
+    EXPECT_EQ(run.code, 0);
+    for (const wchar_t* line : {L"process list: force end", L"process list: go on", L"exit code: 3010"})
+        EXPECT_NE(run.output.find(line), std::wstring::npos) << Narrow(line);
+    EXPECT_EQ(robot_test::RobotLine(run.output, L"message: قايتا قوزغىتىش | ").substr(0, 4), L"-> 7");
+    EXPECT_EQ(run.output.find(L"made by another thread"), std::wstring::npos);
+    EXPECT_EQ(Joined(LeftoversAfterSettling(demo)), L"");
+    EXPECT_NE(Lower(PendingRenames()).find(Lower(driver) + L"."), std::wstring::npos) << "not deleted at the restart";
+    const std::wstring log = FromUtf8(ReadUtf8(runLog));
+    EXPECT_NE(Lower(log).find(L"gone on with " + Lower(demo.imeName)), std::wstring::npos) << Narrow(log);
+    EXPECT_NE(log.find(L"A restart completes the change; the person restarts later"), std::wstring::npos);
+    comesBack.End();
+    for (const std::wstring& name : Listing(SystemFolder(false)))
+        if (Lower(name).rfind(Lower(demo.imeName) + L".ime.", 0) == 0)
+            for (int i = 0; i < 50 && !DeleteFileW((SystemFolder(false) + name).c_str()); ++i) Sleep(100);
 }
 
 // The companion tool's uninstall command without " /", and empty.

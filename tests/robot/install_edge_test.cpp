@@ -29,10 +29,13 @@ std::string ReadLog(const std::wstring& path)
 }  // namespace
 
 // A newer 32-bit driver is kept when the user says so; then a reinstall
-// while a program holds an older 64-bit driver where the process list cannot
-// see it (mapped as an image, not loaded): the new driver goes in, the held
-// one is renamed aside for deletion at the next restart, the holder keeps
-// running and the setup ends with 3010.
+// while the older 64-bit driver is held twice: by a program the process list
+// cannot see (mapped as an image, not loaded) and by one that comes back
+// whenever it is ended, as Explorer does. After Force End the person goes
+// on; the new driver goes in, the held one is renamed aside for deletion at
+// the next restart, the holders keep running, the setup asks whether to
+// restart (No) and ends with 3010. Meanwhile the wizard, clicked again
+// between the folder question and the placing, installs once and answers.
 TEST_F(InstallRun, NewerWow64DriverIsKeptAndAHeldDriverGoesAtTheNextRestart)
 {
     // A newer 32-bit driver already in place under the driver's name.
@@ -59,10 +62,17 @@ TEST_F(InstallRun, NewerWow64DriverIsKeptAndAHeldDriverGoesAtTheNextRestart)
     const std::string placed = Bytes(driver);
     if (!HasFatalFailure() && !placed.empty()) {
         ASSERT_TRUE(CopyFileW((BuildDir() + L"\\tests\\files\\fixtures\\v1000.dll").c_str(), driver.c_str(), FALSE));
-        FileHolder holder(driver, true);
-        ASSERT_TRUE(holder.Ready());
-        InstallThroughTheWindows(L"held_driver", true, keepNewer);
-        EXPECT_NE(std::wstring::npos, robotOutput.find(L"exit code: 3010")) << Narrow(robotOutput);
+        FileHolder holder(driver, true), comesBack(driver, false, true);
+        ASSERT_TRUE(holder.Ready() && comesBack.Ready());
+        InstallThroughTheWindows(L"held_driver", true, keepNewer + L" --go-on --press-again");
+        for (const wchar_t* line : {L"process list: force end", L"process list: go on", L"exit code: 3010",
+                                    L"wizard: I agree, Install and Cancel pressed again"})
+            EXPECT_NE(std::wstring::npos, robotOutput.find(line)) << Narrow(line);
+        EXPECT_EQ(L"-> 7", RobotLine(robotOutput, L"message: قايتا قوزغىتىش | ").substr(0, 4)) << "the restart question, No";
+        EXPECT_EQ(std::wstring::npos, robotOutput.find(L"made by another thread")) << Narrow(robotOutput);
+        const std::wstring overwrite = L"message: داۋاملىق قاچىلامسىز؟";
+        EXPECT_EQ(robotOutput.find(overwrite), robotOutput.rfind(overwrite)) << "asked once";
+        ExpectRobotSawAnswers(robotOutput);
         EXPECT_EQ(SuccessfulLog(), FromUtf8(ReadLog(logFile)));
         EXPECT_TRUE(holder.Running()) << "the holder was ended";
         EXPECT_TRUE(placed == Bytes(driver)) << "the payload's driver is not in place";
@@ -73,7 +83,8 @@ TEST_F(InstallRun, NewerWow64DriverIsKeptAndAHeldDriverGoesAtTheNextRestart)
         ASSERT_EQ(1u, aside.size());
         EXPECT_NE(std::wstring::npos, Lower(PendingRenames()).find(Lower(aside[0]))) << "no deletion at the restart";
         holder.End();
-        DeleteFileW(aside[0].c_str());
+        comesBack.End();
+        for (int i = 0; i < 50 && !DeleteFileW(aside[0].c_str()); ++i) Sleep(100);
     }
     DeleteFileW(newer.c_str());
 }

@@ -2,7 +2,8 @@
 // ordinary window messages, on the (virtual) display. Its modes and options:
 // kUsage below, printed when it is started without them.
 //
-// Prints one line per event ("window:", "message:", "log:") in UTF-8, and the
+// Prints one line per event ("window:", "message:", "log:") in UTF-8 (a box
+// or list made by another thread than its dialog's says so), and the
 // started program's exit code ("exit code:") once it has ended.
 #include <windows.h>
 
@@ -24,13 +25,15 @@ const wchar_t kInstallText[] = L"قاچىلاش(&S)";
 const wchar_t kFinishText[] = L"تامام(&O)";
 const wchar_t kOverwriteCaption[] = L"داۋاملىق قاچىلامسىز؟";
 const wchar_t kConflictCaption[] = L"ھۆججەت ئېچىشتا توقۇنۇش كۆرۈلدى";
+const wchar_t kRestartCaption[] = L"قايتا قوزغىتىش";
 
 constexpr int kFolderEdit = 1022, kAgree = 1001, kLog = 1006, kHomePage = 1007, kNews = 1009;
+constexpr int kForceEnd = 1015, kGoOn = 1017;
 
 struct Options {
     std::wstring mode, target, folder, screens, logFile, workingFolder;
     std::map<std::wstring, std::wstring> answers;
-    bool noExtras = false, declineLicence = false, probe = false;
+    bool noExtras = false, declineLicence = false, probe = false, goOn = false, pressAgain = false;
     DWORD timeoutMs = 300000;
 };
 
@@ -147,6 +150,7 @@ private:
         if (rule != o_.answers.end()) answer = rule->second;
         else if (caption == kOverwriteCaption) answer = L"yes";
         else if (caption == kConflictCaption && GetDlgItem(box, IDNO)) answer = L"no";
+        else if (caption == kRestartCaption) answer = L"no";
         int id = 0;
         if (answer == L"yes") id = IDYES;
         else if (answer == L"no") id = IDNO;
@@ -158,12 +162,56 @@ private:
                 if (GetDlgItem(box, candidate)) { id = candidate; break; }
             }
         }
-        Print(L"message: " + caption + L" | " + MessageText(box) + L" -> " + std::to_wstring(id));
+        Print(L"message: " + caption + L" | " + MessageText(box) + L" -> " + std::to_wstring(id) + ThreadNote(box));
         Shot(box, L"message");
         ++messages_;
         Click(box, id);
+        if (o_.pressAgain && caption == kOverwriteCaption && IsWindow(wizard_)) PressAgain();
         Sleep(300);
         if (IsWindow(box) && IsWindowVisible(box)) SendMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    }
+
+    // Windows asked for by a worker belong to their dialog's thread.
+    std::wstring ThreadNote(HWND window) const
+    {
+        DWORD process = 0, thread = GetWindowThreadProcessId(window, &process);
+        if (!IsWindow(dialog_) || process != dialogProcess_ || thread == dialogThread_) return L"";
+        return L" (made by another thread than its dialog's)";
+    }
+
+    void SeeDialog(HWND h)
+    {
+        dialog_ = h;
+        dialogThread_ = GetWindowThreadProcessId(h, &dialogProcess_);
+    }
+
+    // While the worker is between the folder question and the placing: a
+    // person clicks around; none of it may start, end or hang anything.
+    void PressAgain()
+    {
+        PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(kAgree, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(wizard_, kAgree)));
+        PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(wizard_, IDOK)));
+        PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        Print(L"wizard: I agree, Install and Cancel pressed again");
+    }
+
+    // The process list: Force End once; when a holder came back and the
+    // list offers it, go on.
+    void DriveProcessList(HWND list)
+    {
+        if (lists_.insert(list).second) {
+            Print(L"process list: " + Text(list) + ThreadNote(list));
+            Shot(list, L"process_list");
+            ++messages_;
+            Click(list, kForceEnd);
+            Print(L"process list: force end");
+            return;
+        }
+        if (IsWindow(list) && Visible(list, kGoOn) && Enabled(list, kGoOn) && goneOn_.insert(list).second) {
+            Shot(list, L"process_list_go_on");
+            Print(L"process list: go on");
+            PostMessageW(list, WM_COMMAND, MAKEWPARAM(kGoOn, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(list, kGoOn)));
+        }
     }
 
     void DriveLicence(HWND h)
@@ -177,6 +225,8 @@ private:
     void DriveWizard(HWND h)
     {
         if (phase_ == 0) {
+            wizard_ = h;
+            SeeDialog(h);
             Print(L"window: " + Text(h));
             Shot(h, L"wizard");
             if (Visible(h, kAgree) && !Checked(h, kAgree)) {
@@ -188,7 +238,8 @@ private:
                 Shot(h, L"wizard_folder");
             }
             Print(L"folder: " + Text(GetDlgItem(h, kFolderEdit)));
-            Click(h, IDOK);
+            // Posted: a process list the click opens needs the robot free.
+            PostMessageW(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(h, IDOK)));
             phase_ = 1;
             pressedAt_ = GetTickCount();
             return;
@@ -222,6 +273,7 @@ private:
     {
         const std::wstring button = Text(GetDlgItem(h, IDOK));
         if (phase_ == 0) {
+            SeeDialog(h);
             Print(L"window: " + Text(h));
             DWORD pid = 0;
             GetWindowThreadProcessId(h, &pid);
@@ -270,7 +322,9 @@ private:
     DWORD pressedAt_ = 0, quietSince_ = 0;
     HANDLE worker_ = nullptr;
     std::wstring logText_;
-    std::set<HWND> licences_, answered_;
+    std::set<HWND> licences_, answered_, lists_, goneOn_;
+    HWND wizard_ = nullptr, dialog_ = nullptr;
+    DWORD dialogThread_ = 0, dialogProcess_ = 0;
 };
 
 int Robot::Run()
@@ -307,6 +361,8 @@ int Robot::Run()
                 if (licences_.insert(h).second) DriveLicence(h);
             } else if (!install && EndsWith(caption, dialogSuffix)) {
                 DriveMaintenance(h);
+            } else if (o_.goOn && GetDlgItem(h, kForceEnd)) {
+                DriveProcessList(h);
             } else if (IsMessageBox(h) && answered_.insert(h).second) {
                 AnswerMessageBox(h, caption);
             }
@@ -318,7 +374,8 @@ int Robot::Run()
             result = phase_ == 2 ? (refused_ ? 3 : 0) : (declined_ ? 4 : 2);
             break;
         }
-        if (!install && ended && phase_ == 2) {
+        // The starter waits for its copy, then may still ask about a restart.
+        if (!install && ended && phase_ == 2 && WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) {
             result = stillReady_ ? 6 : 0;
             break;
         }
@@ -385,11 +442,15 @@ const wchar_t kUsage[] =
     L"  --log <file>         write the dialog's log box text there, UTF-8, exactly\n"
     L"  --answer <caption>=<yes|no|ok|cancel|retry>\n"
     L"                       how to answer message boxes with that caption (repeatable; defaults:\n"
-    L"                       the overwrite question Yes, the file-conflict question No, others OK/Yes)\n"
+    L"                       the overwrite question Yes, the file-conflict question No, the restart\n"
+    L"                       question No, others OK/Yes)\n"
     L"  --no-extras          clear both boxes of the finish page before Finish\n"
     L"  --decline-licence    decline on the agreement page\n"
     L"  --timeout <seconds>  give up after this long (default 300)\n"
     L"  --cwd <dir>          start the command line in this folder (a shortcut's working folder)\n"
+    L"  --go-on              on a process list: Force End, then go on once it offers to\n"
+    L"  --press-again        once the overwrite question is answered, click \"I agree\", Install and\n"
+    L"                       Cancel of the wizard again\n"
     L"  --probe              send WM_NULL to every visible window of the setup's processes all the\n"
     L"                       run long and print the longest stretch one went unanswered (\"probe:\");\n"
     L"                       the setup's windows are left unmanaged meanwhile\n"
@@ -431,6 +492,8 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--no-extras") o.noExtras = true;
         else if (a == L"--probe") o.probe = true;
         else if (a == L"--decline-licence") o.declineLicence = true;
+        else if (a == L"--go-on") o.goOn = true;
+        else if (a == L"--press-again") o.pressAgain = true;
         else if (a == L"--answer" && hasValue) {
             std::wstring rule = argv[++i];
             size_t eq = rule.rfind(L'=');

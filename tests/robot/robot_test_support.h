@@ -238,6 +238,17 @@ inline void ExpectRobotSawAnswers(const std::wstring& robotOutput)
     ExpectAnswering(longest, reference < 0 ? 0 : reference, line);
 }
 
+// The end of the robot's line that starts with `start` ("-> 7" of a message
+// answered No), from its last " -> "; empty when there is no such line.
+inline std::wstring RobotLine(const std::wstring& robotOutput, const std::wstring& start)
+{
+    size_t at = robotOutput.find(start);
+    if (at == std::wstring::npos) return L"";
+    std::wstring line = robotOutput.substr(at, robotOutput.find(L'\n', at) - at);
+    size_t answer = line.rfind(L" -> ");
+    return answer == std::wstring::npos ? L"" : line.substr(answer + 1);
+}
+
 const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run";
 const wchar_t kStartPageKey[] = L"Software\\Microsoft\\Internet Explorer\\Main";
 
