@@ -246,8 +246,7 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
         RunInstall();
         break;
     }
-    // A relaunched copy's starter asks, once the whole run is over.
-    if (!g_setup.relaunched) OfferRestart();
+    OfferRestart();
     CoUninitialize();
     return TRUE;
 }

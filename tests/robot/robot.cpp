@@ -166,7 +166,7 @@ private:
         Shot(box, L"message");
         ++messages_;
         Click(box, id);
-        if (o_.pressAgain && caption == kOverwriteCaption && IsWindow(wizard_)) PressAgain();
+        if (o_.pressAgain && caption == kOverwriteCaption && IsWindow(dialog_)) PressAgain(dialog_);
         Sleep(300);
         if (IsWindow(box) && IsWindowVisible(box)) SendMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
     }
@@ -187,11 +187,10 @@ private:
 
     // While the worker is between the folder question and the placing: a
     // person clicks around; none of it may start, end or hang anything.
-    void PressAgain()
+    void PressAgain(HWND wizard)
     {
-        PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(kAgree, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(wizard_, kAgree)));
-        PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(wizard_, IDOK)));
-        PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        for (int id : {kAgree, IDOK, IDCANCEL})
+            PostMessageW(wizard, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(wizard, id)));
         Print(L"wizard: I agree, Install and Cancel pressed again");
     }
 
@@ -225,7 +224,6 @@ private:
     void DriveWizard(HWND h)
     {
         if (phase_ == 0) {
-            wizard_ = h;
             SeeDialog(h);
             Print(L"window: " + Text(h));
             Shot(h, L"wizard");
@@ -323,7 +321,7 @@ private:
     HANDLE worker_ = nullptr;
     std::wstring logText_;
     std::set<HWND> licences_, answered_, lists_, goneOn_;
-    HWND wizard_ = nullptr, dialog_ = nullptr;
+    HWND dialog_ = nullptr;
     DWORD dialogThread_ = 0, dialogProcess_ = 0;
 };
 
