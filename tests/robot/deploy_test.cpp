@@ -504,6 +504,7 @@ void RunDeployment(Deploy& t)
     EXPECT_TRUE(placedDriver == Bytes(driver));
     log = ReadLog(heldLog);
     EXPECT_NE(std::wstring::npos, log.find(L"In use by holder.exe")) << Narrow(log);
+    EXPECT_NE(std::wstring::npos, log.find(L"A restart completes the change; nobody is asked in a quiet run"));
     std::wstring pending = PendingRenames();
     EXPECT_NE(std::wstring::npos, Lower(pending).find(Lower(Lower(t.imeName) + L".ime."))) << Narrow(pending);
     holder.End();
