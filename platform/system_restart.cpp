@@ -6,8 +6,8 @@
 
 DWORD RestartWindows()
 {
-    DWORD rc = EnableOwnPrivilege(SE_SHUTDOWN_NAME);
-    if (rc != ERROR_SUCCESS) return rc;
+    const ScopedPrivileges shutdown{SE_SHUTDOWN_NAME};
+    if (shutdown.result() != ERROR_SUCCESS) return shutdown.result();
     // Not ExitWindowsEx: that ends only the caller's own logon session, and
     // an administrator who elevated with other credentials is not the user
     // at the desktop. Other users signed in are never logged off by force.
