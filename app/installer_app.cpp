@@ -29,6 +29,7 @@
 #include "engine/repair_sequence.h"
 #include "engine/uninstall_sequence.h"
 #include "files/folder_guard.h"
+#include "files/folder_listing.h"
 #include "files/signature.h"
 #include "files/version_info.h"
 #include "maintenance/repair_dialog.h"
@@ -141,6 +142,26 @@ void LeaveStartFolder()
     wchar_t system[MAX_PATH];
     UINT n = GetSystemDirectoryW(system, MAX_PATH);
     if (n > 0 && n < MAX_PATH) SetCurrentDirectoryW(system);
+}
+
+// The image that cannot leave the install folder goes at the next restart,
+// the folder with it only when nothing else is in it.
+void ScheduleOwnImageRemoval(const wchar_t* folder)
+{
+    wchar_t base[MAX_PATH];
+    BoundedCopy(base, MAX_PATH, folder);
+    if (EndsWithBackslash(base)) base[wcslen(base) - 1] = L'\0';
+    bool onlyImage = true;
+    ForEachChild(base, [&](const wchar_t* path, DWORD) {
+        onlyImage = _wcsicmp(wcsrchr(path, L'\\') + 1, L"installer.exe") == 0;
+        return onlyImage;
+    });
+    wchar_t self[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (onlyImage && ScheduleRemovalAtRestart(folder))
+        RunLog(L"What is left of the install folder goes at the next restart: %s", folder);
+    else if (!onlyImage && n > 0 && n < MAX_PATH && MoveFileExW(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        RunLog(L"The setup goes at the next restart; the folder stays with what is not the setup's: %s", self);
 }
 
 bool HoldRunningImage()
@@ -315,9 +336,8 @@ void CinstkitApp::RunInstall()
         wchar_t folder[MAX_PATH];
         ProposeInstallFolder(folder);
         RunLog(L"Install folder: %s", folder);
+        // The finish page's offers are a person's to accept: none here.
         bool installed = RunUnattendedInstall(folder);
-        // As Finish with the wizard's check boxes as they stand after an installation.
-        if (installed) ApplyFinishChoices(true, true);
         SetRunResult(installed ? kExitSuccess : kExitFailure);
     } else {
         CinstkitDlg wizard;
@@ -366,10 +386,12 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
         wchar_t ownFolder[MAX_PATH];
         if (removed && g_setup.installFolder[0] && PathExists(g_setup.installFolder) &&
             IsProductFolderToRemove(g_setup.installFolder, OwnImageFolder(ownFolder))) {
-            if (RemoveFolderOfRunningImage(g_setup.installFolder, g_setup.workFolder))
+            if (!RemoveFolderOfRunningImage(g_setup.installFolder, g_setup.workFolder))
+                ScheduleOwnImageRemoval(g_setup.installFolder);
+            else if (PathExists(g_setup.installFolder))
+                RunLog(L"Kept (what is left in it is not the setup's): %s", g_setup.installFolder);
+            else
                 RunLog(L"Removed: %s", g_setup.installFolder);
-            else if (ScheduleRemovalAtRestart(g_setup.installFolder))
-                RunLog(L"What is left of the install folder goes at the next restart: %s", g_setup.installFolder);
         }
         // This program's own image, when it was moved here, goes at the restart.
         RemoveWorkFolder(g_setup);
@@ -391,12 +413,23 @@ void CinstkitApp::RunMaintenance(const wchar_t* commandLine)
     g_setup.ownFilePath[0] = L'\0';
     BoundedFormat(g_setup.archivePath, kPathChars, L"%s_backup_.dat", g_setup.installFolder);
 
-    if (!RunExtraction()) {
-        RunLog(L"The backup archive could not be unpacked: %s", g_setup.archivePath);
+    const bool extracted = RunExtraction();
+    if (!extracted && repair) {
+        RunLog(L"The backup archive %s cannot be used (see above): the repair is refused. Running the setup "
+               L"program again repairs the installation", g_setup.archivePath);
         SetRunResult(kExitFailure);
         RemoveWorkFolder(g_setup);
         ShowMessageBox(nullptr, msg::kEnvironmentText, caption, MB_ICONERROR);
         return;
+    }
+    if (!extracted) {
+        // Nothing of the refused archive is used: the product is known from its key and its record.
+        RunLog(L"The backup archive %s is not used (see above): the uninstall goes on from the registry and the "
+               L"record of what was placed", g_setup.archivePath);
+        g_setup.payloadFolder[0] = L'\0';
+        LoadRecordedProduct(g_setup);
+    } else if (!repair) {
+        UseRecordedToolCommand(g_setup);
     }
 
     g_setup.dataFolder[0] = L'\0';

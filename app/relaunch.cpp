@@ -115,9 +115,8 @@ bool RemoveFolderOfRunningImage(const wchar_t* folder, const wchar_t* asideFolde
         ReleaseOwnFile();
         if (!MoveFileExW(self, aside, 0)) return false;
     }
-    RemoveFolderTree(folder);
-    bool gone = !PathExists(folder);
-    // The moved image goes with the folder it was moved into.
-    if (inside && !gone) MoveFileExW(aside, self, 0);
-    return gone;
+    // Only the folder itself: what others put in it stays, and so does the
+    // folder (the moved image goes with the folder it was moved into).
+    RemoveDirectoryW(folder);
+    return true;
 }

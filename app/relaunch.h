@@ -12,7 +12,7 @@ bool LocateInstalledSetup(SetupContext& ctx);
 // copy with the same command line and "/f", waits for it, deletes it and
 // returns its exit code. Shows the copy or start failure (and returns 1603).
 DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine);
-// Removes folder now, even when this program runs from it: its image is
-// moved into asideFolder first (and goes with it). False when the folder
-// stays.
+// Removes folder now when nothing else is left in it, even when this
+// program runs from it: its image is moved into asideFolder first (and goes
+// with it). False when the image cannot be moved out of the folder.
 bool RemoveFolderOfRunningImage(const wchar_t* folder, const wchar_t* asideFolder);

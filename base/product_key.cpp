@@ -1,5 +1,8 @@
 // Readers of the product key Software\ZerdaIME3\<name> (HKEY_LOCAL_MACHINE).
+#include <objbase.h>
+
 #include "base/bounded_string.h"
+#include "base/setup_context.h"
 #include "base/shared_routines.h"
 #include "platform/registry.h"
 
@@ -65,4 +68,32 @@ WORD ReadLangId(const wchar_t* name)
     RegReadDword(key, L"LANGID", &value);
     RegCloseKey(key);
     return static_cast<WORD>(value & 0xFFFF);
+}
+
+bool UseRecordedToolCommand(SetupContext& c)
+{
+    wchar_t command[kToolCommandChars];
+    if (!ReadProductValue(c.name, kToolUninstallValue, command, kToolCommandChars)) return false;
+    BoundedCopy(ToolUninstallCommand(c), kToolCommandChars, command);
+    return true;
+}
+
+void LoadRecordedProduct(SetupContext& c)
+{
+    ClearProductRecord(c);
+    const struct {
+        const wchar_t* value;
+        wchar_t* field;
+        size_t capacity;
+    } texts[] = {
+        {L"DisplayName", DisplayName(c), kDisplayNameChars},
+        {L"IMEName", ImeName(c), kImeNameChars},
+        {L"LanguageName", LanguageName(c), kLanguageNameChars},
+        {L"DisplayVersion", DisplayVersion(c), kDisplayVersionChars},
+    };
+    for (const auto& text : texts) ReadProductValue(c.name, text.value, text.field, text.capacity);
+    SetLangId(c, ReadLangId(c.name));
+    GUID textService;
+    if (SUCCEEDED(IIDFromString(c.name, &textService))) SetTextServiceGuid(c, textService);
+    UseRecordedToolCommand(c);
 }

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <cstddef>
 
+struct SetupContext;
+
 // --- product key Software\ZerdaIME3\<name> under HKEY_LOCAL_MACHINE ---
 bool ReadProductValue(const wchar_t* name, const wchar_t* valueName, wchar_t* buffer, size_t capacity);
 // Software\ZerdaIME3\<name> is there (whatever values it holds).
@@ -12,6 +14,17 @@ bool ReadInstallLocation(const wchar_t* name, wchar_t* buffer /* 260 */);
 bool ReadDataLocation(const wchar_t* name, wchar_t* buffer /* 260 */);
 bool ReadImeNameValue(const wchar_t* name, wchar_t* buffer, size_t capacity);
 WORD ReadLangId(const wchar_t* name);
+// The companion tool's uninstall command as the install recorded it.
+constexpr wchar_t kToolUninstallValue[] = L"ToolUninstallCommand";
+
+// Takes the companion tool's uninstall command from the product key, as the
+// install recorded it; false (the command as it was) for an install by an
+// earlier setup, which recorded none.
+bool UseRecordedToolCommand(SetupContext& c);
+// What an uninstall needs of the product when its backup is not used, from
+// the product key: the display, IME and language names, the version, the
+// language, the text service (the product key name) and the tool's command.
+void LoadRecordedProduct(SetupContext& c);
 
 // --- folders ---
 int CreateFolderPath(const wchar_t* path);

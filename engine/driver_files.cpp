@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/bounded_string.h"
+#include "base/placed_record.h"
 #include "base/run_log.h"
 #include "base/shared_routines.h"
 #include "engine/progress.h"
@@ -75,17 +76,26 @@ void ResetTempData(const wchar_t* dataFolder)
     CloseMappedFile(file, 0);
 }
 
+// The folder made the product's own, and noted as such.
+bool SecureAndNote(const wchar_t* folder, ProductFolder use)
+{
+    const bool wasThere = PathExists(folder);
+    if (!SecureProductFolder(folder, use)) return false;
+    NotePlaced(folder, kPlacedFolder, wasThere);
+    return true;
+}
+
 // Before anything is placed, the folders files go to are the product's
 // alone: the family's data folder, the data folder and the install folder.
 bool SecureDestinationFolders(const SetupContext& ctx)
 {
     if (ctx.dataFolder[0] && ctx.dataFolder[1] == L':') {
         wchar_t family[MAX_PATH];
-        if (!FamilyDataFolder(family) || !SecureProductFolder(family, ProductFolder::Family) ||
-            !SecureProductFolder(ctx.dataFolder, ProductFolder::Data))
+        if (!FamilyDataFolder(family) || !SecureAndNote(family, ProductFolder::Family) ||
+            !SecureAndNote(ctx.dataFolder, ProductFolder::Data))
             return false;
     }
-    return SecureProductFolder(ctx.installFolder, ProductFolder::Install);
+    return SecureAndNote(ctx.installFolder, ProductFolder::Install);
 }
 
 }  // namespace

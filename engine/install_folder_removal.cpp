@@ -7,38 +7,11 @@
 #include "base/bounded_string.h"
 #include "base/run_log.h"
 #include "base/shared_routines.h"
+#include "base/link_checks.h"
+#include "engine/placed_removal.h"
 #include "engine/registration_removal.h"
 #include "engine/removal_guard.h"
-
-namespace {
-
-const wchar_t kSetupName[] = L"installer.exe";
-
-// Everything in folder (ending with a backslash) but the setup itself.
-void RemoveAllButSetup(const wchar_t* folder)
-{
-    wchar_t pattern[MAX_PATH];
-    if (BoundedFormat(pattern, MAX_PATH, L"%s*", folder) >= MAX_PATH - 1) return;
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return;
-    do {
-        entry.cFileName[MAX_PATH - 1] = L'\0';
-        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
-        if (_wcsicmp(entry.cFileName, kSetupName) == 0) continue;
-        wchar_t path[MAX_PATH];
-        if (BoundedFormat(path, MAX_PATH, L"%s%s", folder, entry.cFileName) >= MAX_PATH - 1) continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            RemoveFolderTree(path);
-        } else {
-            SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(path);
-        }
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
-}
-
-}  // namespace
+#include "files/folder_guard.h"
 
 void RemoveProductFolder(const wchar_t* folder, const wchar_t* installFolder)
 {
@@ -56,13 +29,18 @@ void RemoveProductFolder(const wchar_t* folder, const wchar_t* installFolder)
 void RemoveInstallFolderAndEntry(const wchar_t* name, const wchar_t* folder)
 {
     wchar_t base[MAX_PATH] = L"";
-    if (folder && folder[0]) {
+    if (folder && folder[0] && IsAbsolutePath(folder)) {
         BoundedCopy(base, MAX_PATH, folder);
         AppendBackslashIfMissing(base, MAX_PATH);
     }
     // The entry's command runs the setup in this folder: it stays until the
     // entry is gone, so that the entry works for as long as it is listed.
-    if (base[0] && PathExists(base) && IsProductFolderToRemove(base, base)) RemoveAllButSetup(base);
+    // The product's other files went by its record before its keys.
     RemoveUninstallEntry(name);
-    if (base[0]) RemoveProductFolder(base, base);
+    if (!base[0] || !FolderExists(base) || IsGuardedFolder(base) || IsOrLiesBelowLink(base)) return;
+    wchar_t setup[MAX_PATH];
+    // While the starter of this uninstall runs from it, the starter removes it at its end.
+    if (BoundedFormat(setup, MAX_PATH, L"%sinstaller.exe", base) < MAX_PATH - 1 && DeleteFileDirectly(setup))
+        RunLog(L"Removed: %s", setup);
+    RemoveFolderWhenEmpty(base, {PlacedItem{std::wstring(base) + L"installer.exe", kPlacedFile, false}});
 }

@@ -2,10 +2,10 @@
 // order that lets an interrupted uninstall always be finished.
 #pragma once
 
-// Removes what is left of the install folder (empty: none) and the product's
-// uninstall entry: first everything in the folder but the setup the entry
-// runs, then the entry, then the rest. A folder that is not the product's
-// alone is left as it is.
+// The end of an uninstall, once the product's other files and its keys are
+// gone: its uninstall entry, then the setup the entry runs (folder: the
+// install folder; empty: none), then the folder when nothing else is left in
+// it. What others put there stays and is named in the log.
 void RemoveInstallFolderAndEntry(const wchar_t* name, const wchar_t* folder);
 // Removes a folder of the product with everything below it, unless it is
 // missing or not the product's alone (a damaged registry value); logged.

@@ -5,13 +5,16 @@
 
 #include "base/bounded_string.h"
 #include "base/link_checks.h"
+#include "base/placed_record.h"
 #include "base/run_log.h"
 #include "base/run_options.h"
 #include "base/setup_context.h"
 #include "base/shared_routines.h"
 #include "engine/driver_files.h"
+#include "engine/failed_install.h"
 #include "engine/progress.h"
 #include "engine/registration.h"
+#include "engine/registration_removal.h"
 #include "engine/shortcuts.h"
 #include "engine/uninstall_entry.h"
 #include "engine/user_keyboard_lists.h"
@@ -56,9 +59,11 @@ void ClearPreviousInstallation(const wchar_t* folderText)
     }
 }
 
-bool Fail()
+// The failure line, then what this run placed is taken back where it can be.
+bool Fail(bool freshInstall, bool registered)
 {
     ReportProgress(0, L"قاچىلاش پىروگراممىسىدا خاتالىق كۆرۈلدى");
+    TakeBackFailedInstall(freshInstall, registered);
     return false;
 }
 
@@ -102,6 +107,7 @@ InstallFolderState PrepareInstallFolder(HWND owner, const wchar_t* folderText)
         return InstallFolderState::Failed;
     }
     if (existed) ClearPreviousInstallation(folderText);
+    NotePlaced(folderText, kPlacedFolder, existed);
     return InstallFolderState::Ready;
 }
 
@@ -153,25 +159,32 @@ bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const w
     ComApartment com;
     if (!com.Ready()) {
         ReportProgress(0, L"COMدەسلەپكى ھالەتكە كەلتۈرۈشتە خاتالىق كۆرۈلدى");
+        ClosePlacedRecord();
         return false;
     }
 
+    // A failure takes back all this run made only when nothing of the product was there before.
+    wchar_t earlier[MAX_PATH];
+    const bool fresh = !ReadInstallLocation(c.name, earlier) && !ReadUninstallEntryLocation(c.name, earlier);
+    OpenPlacedRecord(c.name);
+
     ReportProgress(10, L"  1.سېستىما ھۆججىتى قۇرۇلدى...");
-    if (!PlaceImeDriverFiles(c)) return Fail();
+    if (!PlaceImeDriverFiles(c)) return Fail(fresh, false);
 
     ReportProgress(25, L"  2.ئىجرا بۇلۇش مۇھىتى ھازىرلاندى...");
-    if (!RegisterInputMethod()) return Fail();
+    if (!RegisterInputMethod()) return Fail(fresh, false);
     AddKeyboardToUserLists();
 
     ReportProgress(40, L"  3.يۇيۇش ئۇچۇرى قاچىلاندى...");
     WriteUninstallEntry(owner, organisation);
 
     ReportProgress(55, L"  4.قاچىلاش ئۇچۇرلىرى زاپاسلاندى...");
-    if (!BackUpInstallation()) return Fail();
+    if (!BackUpInstallation()) return Fail(fresh, true);
     WriteEstimatedSize();
 
     ReportProgress(70, L"  5.باشلاش تېزىملىكى ۋە ئۈستەل يۈزى تەييارلاندى...");
     CreateShortcuts();
+    ClosePlacedRecord();
 
     ReportProgress(85, L"  6.ۋاقىتلىق ھۆججەتلەر تازىلاندى...");
     PaceDisplay(300);

@@ -82,6 +82,10 @@ void WriteProductValues(HKEY key)
     RegWriteString(key, L"URLUpdateInfo", UpdateAddress(g_setup));
     RegWriteString(key, L"LanguageName", LanguageName(g_setup));
     RegWriteDword(key, L"LANGID", LangId(g_setup));
+    // What the uninstall runs, even when the backup it would read it from is gone or refused.
+    wchar_t command[kToolCommandChars];
+    BoundedCopyN(command, kToolCommandChars, ToolUninstallCommand(g_setup), kToolCommandChars - 1);
+    RegWriteString(key, kToolUninstallValue, command);
 }
 
 // Software -> ZerdaIME3 -> <name>, each created below the one before.

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include "base/bounded_string.h"
 #include "base/link_checks.h"
+#include "base/placed_record.h"
 #include "base/run_options.h"
 #include "base/setup_context.h"
 #include "base/shared_routines.h"
@@ -18,6 +20,7 @@ namespace {
 bool FailRepair()
 {
     ReportProgress(0, maint_text::kRepairFailure);
+    ClosePlacedRecord();
     return false;
 }
 }  // namespace
@@ -36,7 +39,15 @@ bool RunRepairSequence()
     if (JoinTempPath(L"_temp_userci_.txt", userFile) && userFile[0]) DeleteFileDirectly(userFile);
 
     ReportProgress(20, maint_text::kRepairStep2);
+    OpenPlacedRecord(g_setup.name);
     if (!PlaceImeDriverFiles(g_setup)) return FailRepair();
+    // Not placed again, but the installation's all the same (one by an
+    // earlier setup has no record of them yet).
+    for (const wchar_t* file : {L"%sinstaller.exe", L"%s_backup_.dat"}) {
+        wchar_t path[MAX_PATH];
+        BoundedFormat(path, MAX_PATH, file, g_setup.installFolder);
+        if (PathExists(path)) NotePlaced(path, kPlacedFile, true);
+    }
 
     ReportProgress(40, maint_text::kRepairStep3);
     if (!RegisterInputMethod()) return FailRepair();
@@ -44,6 +55,7 @@ bool RunRepairSequence()
 
     ReportProgress(70, maint_text::kRepairStep4);
     if (!CreateShortcuts()) return FailRepair();
+    ClosePlacedRecord();
 
     ReportProgress(85, maint_text::kRepairStep5);
     PaceDisplay(100);

@@ -10,6 +10,7 @@
 
 #include "base/bounded_string.h"
 #include "base/link_checks.h"
+#include "base/placed_record.h"
 #include "base/run_log.h"
 #include "base/setup_context.h"
 #include "base/shared_routines.h"
@@ -187,7 +188,8 @@ bool CreateShortcuts()
     BoundedFormat(group, MAX_PATH, L"%s%s\\", programs, displayName);
     // A group that cannot be created (a display name with characters not
     // allowed in file names) makes every save below fail; that is not reported.
-    CreateFolderPath(group);
+    const bool groupWasThere = PathExists(group);
+    if (CreateFolderPath(group)) NotePlaced(group, kPlacedFolder, groupWasThere);
 
     const uint32_t flags = EngineFlags(c);
     constexpr int kRowCount = sizeof kRows / sizeof kRows[0];
@@ -205,12 +207,16 @@ bool CreateShortcuts()
         job.icon = row.icon == IconFile::Target ? job.target : row.icon == IconFile::SystemDriver ? driverIcon : L"";
         job.iconIndex = row.iconIndex;
     }
+    bool wasThere[kRowCount];
+    for (int i = 0; i < count; ++i) wasThere[i] = PathExists(jobs[i].file);
     ShortcutRun run{jobs, count, c.installFolder, 0};
     WorkerThreads savers;
     // The shell's code may want more stack than the unpacking's workers have.
     StartWorkerThreads(savers, UsefulThreadCount(count) - 1, SaveShortcutsInTurn, &run, 0);
     SaveShortcutsInTurn(&run);
     JoinWorkerThreads(savers);
+    for (int i = 0; i < count; ++i)
+        if (PathExists(jobs[i].file)) NotePlaced(jobs[i].file, kPlacedFile, wasThere[i]);
 
     SHChangeNotify(SHCNE_ALLEVENTS, SHCNF_PATHW | SHCNF_FLUSH, group, nullptr);
 

@@ -6,8 +6,12 @@
 #include "base/run_log.h"
 #include "base/setup_context.h"
 #include "platform/dialog_worker.h"
+#include "platform/registry.h"
 
 namespace {
+
+const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run";
+const wchar_t kNewsValue[] = L"VarekNews";
 
 // Absolute, without "." or ".." and in long names; the file or folder must exist.
 bool ResolveExisting(const wchar_t* path, wchar_t* out /* MAX_PATH */)
@@ -168,4 +172,37 @@ void RunToolUninstallCommand(DWORD waitMs)
     }
     if (job) CloseHandle(job);
     CloseHandle(process.hProcess);
+}
+
+LONG WriteNewsAutostart(const wchar_t* installFolder)
+{
+    wchar_t command[300];
+    BoundedFormat(command, 300, L"\"%stools\\varekinputtool.exe\" /do=zixun", installFolder);
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyW(HKEY_LOCAL_MACHINE, kRunKey, &key);
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = RegWriteString(key, kNewsValue, command);
+    RegCloseKey(key);
+    return rc;
+}
+
+void RemoveNewsAutostart(const wchar_t* installFolder)
+{
+    HKEY key = nullptr;
+    if (!installFolder || !installFolder[0] ||
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    wchar_t program[MAX_PATH], command[1024];
+    BoundedFormat(program, MAX_PATH, L"%stools\\varekinputtool.exe", installFolder);
+    if (RegReadString(key, kNewsValue, command, 1024) == ERROR_SUCCESS) {
+        // The tool's path, quoted or not, then the end or its switches.
+        const wchar_t* named = command[0] == L'"' ? command + 1 : command;
+        const size_t n = wcslen(program);
+        bool ours = wcslen(named) >= n &&
+                    CompareStringOrdinal(named, static_cast<int>(n), program, static_cast<int>(n), TRUE) == CSTR_EQUAL &&
+                    (named[n] == L'\0' || named[n] == L'"' || named[n] == L' ');
+        if (ours && RegDeleteValueW(key, kNewsValue) == ERROR_SUCCESS)
+            RunLog(L"Start-up entry removed: %s (%s)", kNewsValue, command);
+    }
+    RegCloseKey(key);
 }

@@ -24,3 +24,10 @@ constexpr DWORD kToolCommandWaitMs = 60000;
 // command naming no program of the install folder is not run. Each outcome
 // is logged.
 void RunToolUninstallCommand(DWORD waitMs = kToolCommandWaitMs);
+
+// The news program of the companion tool in the start-up of every user
+// ("VarekNews" under HKLM\...\Run): only at a person's choice on the
+// finish page. The uninstall takes it out while it still names the tool of
+// installFolder.
+LONG WriteNewsAutostart(const wchar_t* installFolder);
+void RemoveNewsAutostart(const wchar_t* installFolder);

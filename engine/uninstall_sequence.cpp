@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <vector>
 
 #include "base/bounded_string.h"
 #include "base/run_log.h"
@@ -12,6 +13,7 @@
 #include "base/shared_routines.h"
 #include "engine/install_folder_removal.h"
 #include "engine/maintenance_lines.h"
+#include "engine/placed_removal.h"
 #include "engine/progress.h"
 #include "engine/registration.h"
 #include "engine/registration_removal.h"
@@ -44,7 +46,9 @@ bool IsPlainFileName(const wchar_t (&name)[kImeNameChars])
     return !formats::config::ImeNameProblem(reinterpret_cast<const uint8_t*>(name), kImeNameChars);
 }
 
-void RemoveLanguageAndTextService(const wchar_t* imeName)
+}  // namespace
+
+void RemoveInputMethodRegistration(const wchar_t* imeName)
 {
     GUID productGuid;
     if (SUCCEEDED(IIDFromString(g_setup.name, &productGuid))) {
@@ -67,6 +71,8 @@ void RemoveLanguageAndTextService(const wchar_t* imeName)
     RemoveTextServiceClassKeys(g_setup.name);
 }
 
+namespace {
+
 void RemoveFamilyKey(const wchar_t* path)
 {
     HKEY key = nullptr;
@@ -77,21 +83,33 @@ void RemoveFamilyKey(const wchar_t* path)
 
 }  // namespace
 
-// The install folder is not removed here: it holds the setup that the
-// uninstall entry runs, and goes only after the product's keys.
+// The files go by the record. The install folder keeps the setup that the
+// uninstall entry runs, and the folder itself, until the product's keys are gone.
 void RemoveProductFiles(const wchar_t* name)
 {
+    wchar_t install[MAX_PATH] = L"";
+    if (!ReadInstallLocation(name, install) || !IsAbsolutePath(install)) install[0] = L'\0';
+    std::vector<PlacedItem> items;
+    const bool recorded = LoadRemovalRecord(name, install, g_setup.payloadFolder, items);
+
     wchar_t folder[MAX_PATH];
-    if (ReadDataLocation(name, folder)) RemoveProductFolder(folder);
+    if (ReadDataLocation(name, folder) && folder[0]) {
+        AppendBackslashIfMissing(folder, MAX_PATH);
+        // Without a record, the data folder, which only the setup makes, goes whole.
+        if (recorded) RemovePlacedBelow(items, folder, nullptr, false);
+        else RemoveProductFolder(folder);
+    }
 
     ClearVirtualizedCopies();
 
     wchar_t imeName[kImeNameChars] = L"";
     ReadImeNameValue(name, imeName, kImeNameChars);
-    if (!IsPlainFileName(imeName)) return;
     wchar_t driver[MAX_PATH];
-    if (GetWow64ImePath(imeName, driver)) RemoveFileOrSchedule(driver, 1);
-    if (GetSystemImePath(imeName, driver)) RemoveFileOrSchedule(driver, 0);
+    if (IsPlainFileName(imeName)) {
+        if (GetWow64ImePath(imeName, driver) && (!recorded || RecordNames(items, driver))) RemovePlacedFile(driver, 1);
+        if (GetSystemImePath(imeName, driver) && (!recorded || RecordNames(items, driver))) RemovePlacedFile(driver, 0);
+    }
+    if (install[0]) RemovePlacedBelow(items, install, L"installer.exe", true);
 }
 
 void RemoveProductShortcuts(const wchar_t* displayName)
@@ -105,21 +123,27 @@ void RemoveProductShortcuts(const wchar_t* displayName)
 
     wchar_t group[MAX_PATH];
     BoundedFormat(group, MAX_PATH, L"%s%s\\", programs, displayName);
-
-    const wchar_t* const formats[] = {
-        maint_text::kShortcutSettings, maint_text::kShortcutUpdate, maint_text::kShortcutRepair,
-        maint_text::kShortcutUninstall, maint_text::kShortcutKeys,   maint_text::kShortcutHelp,
-    };
-    wchar_t shortcut[MAX_PATH];
-    for (const wchar_t* format : formats) {
-        BoundedFormat(shortcut, MAX_PATH, format, group, displayName);
-        DeleteFileW(shortcut);
-    }
-
-    RemoveDirectoryW(group);
     // The group is a folder of its own below Programs; a display name such as
     // ".." must not turn it into the Start menu.
-    if (programs[0] && IsShortcutGroupToRemove(group, programs)) RemoveFolderTree(group);
+    const bool ownGroup = programs[0] && IsShortcutGroupToRemove(group, programs);
+
+    std::vector<PlacedItem> items;
+    if (ReadPlacedRecord(g_setup.name, items)) {
+        if (ownGroup) RemovePlacedBelow(items, group, nullptr, false);
+    } else {
+        const wchar_t* const formats[] = {
+            maint_text::kShortcutSettings, maint_text::kShortcutUpdate, maint_text::kShortcutRepair,
+            maint_text::kShortcutUninstall, maint_text::kShortcutKeys,   maint_text::kShortcutHelp,
+        };
+        wchar_t shortcut[MAX_PATH];
+        for (const wchar_t* format : formats) {
+            BoundedFormat(shortcut, MAX_PATH, format, group, displayName);
+            DeleteFileW(shortcut);
+        }
+        RemoveDirectoryW(group);
+        // An earlier setup kept no record: its group, which only it makes, goes whole.
+        if (ownGroup) RemoveFolderTree(group);
+    }
 
     SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH, group, nullptr);
     SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH, programs, nullptr);
@@ -169,13 +193,16 @@ bool RunUninstallSequence()
     // Read now: the family clean-up may take the product key with it.
     wchar_t installFolder[MAX_PATH] = L"";
     bool hasInstallFolder = ReadInstallLocation(g_setup.name, installFolder);
+    std::vector<PlacedItem> record;
+    const bool recorded = ReadPlacedRecord(g_setup.name, record);
 
     ReportProgress(5, maint_text::kUninstallStep1);
     RunToolUninstallCommand();
+    if (hasInstallFolder) RemoveNewsAutostart(installFolder);
 
     ReportProgress(20, maint_text::kUninstallStep2);
     RemoveKeyboardFromUserLists();
-    RemoveLanguageAndTextService(imeName);
+    RemoveInputMethodRegistration(imeName);
 
     ReportProgress(40, maint_text::kUninstallStep3);
     RemoveProductFiles(g_setup.name);
@@ -190,7 +217,9 @@ bool RunUninstallSequence()
     // means no other product of the family is left.
     if (IsEngineFamilyFolderEmpty()) {
         ReportProgress(80, maint_text::kUninstallFamily);
-        RemoveProductFolder(g_setup.dataFolder);
+        // Its recorded files went with the others: what is left there is not the setup's.
+        if (recorded) RemoveFolderWhenEmpty(g_setup.dataFolder, record);
+        else RemoveProductFolder(g_setup.dataFolder);
         RemoveFamilyKey(L"SOFTWARE\\ZerdaIME3");
         RemoveFamilyKey(L"SOFTWARE\\Wow6432Node\\ZerdaIME3");
     }

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "base/bounded_string.h"
+#include "base/placed_record.h"
 #include "base/shared_routines.h"
 #include "base/run_log.h"
 #include "base/run_options.h"
@@ -144,16 +145,17 @@ struct Source {
     MovedFileLists* lists;  // null: copied
     bool moved;             // it lies under the part or final name now, not at path
     bool granted;           // and has its final list already
+    bool replaces;          // something was at the destination before
 };
 
 const DWORD kStorageAttributes = FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ENCRYPTED;
 
-Source SourceToCopy(const wchar_t* path) { return Source{path, nullptr, false, false}; }
+Source SourceToCopy(const wchar_t* path) { return Source{path, nullptr, false, false, false}; }
 
 Source SourceToMove(const wchar_t* path, DWORD attributes, MovedFileLists& lists)
 {
     bool movable = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & kStorageAttributes);
-    return Source{path, movable ? &lists : nullptr, false, false};
+    return Source{path, movable ? &lists : nullptr, false, false, false};
 }
 
 // Whether the folder of path stores its files as they come. The walk places
@@ -333,6 +335,7 @@ bool ReplaceHeldFile(Source& source, const wchar_t* destination, int includeModu
 int FinishPlaced(const Source& source, const wchar_t* destination)
 {
     RunLog(L"Placed: %s", destination);
+    NotePlaced(destination, kPlacedFile, source.replaces);
     return source.granted ? 1 : GrantPlacedFile(destination);
 }
 
@@ -368,6 +371,7 @@ int CopyIntoPlace(Source& source, const wchar_t* destination, const FileKind& ki
 {
     int companionRounds = 0;
     bool listShown = false;
+    source.replaces = PathExists(destination);
     for (;;) {
         if (CopyOver(source, destination)) {
             return FinishPlaced(source, destination);
@@ -489,6 +493,7 @@ void FinishMovedTree(const wchar_t* folder, MovedFileLists& lists)
 {
     if (!ResetToInheritedAccess(folder))
         RunLogFailure(L"The access list of a moved folder was not reset", folder, GetLastError());
+    NotePlaced(folder, kPlacedFolder, false);
     ForEachChild(folder, [&](const wchar_t* listed, DWORD attributes) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             FinishMovedTree(listed, lists);
@@ -497,7 +502,7 @@ void FinishMovedTree(const wchar_t* folder, MovedFileLists& lists)
         wchar_t path[MAX_PATH];
         BoundedCopy(path, MAX_PATH, listed);
         LowerAsciiInPlace(path);
-        Source moved{path, &lists, true, lists.Give(path)};
+        Source moved{path, &lists, true, lists.Give(path), false};
         ResetUnlessGranted(moved, path);
         // As a file the walk could not grant: an unattended run does not end as a success.
         if (FinishPlaced(moved, path) != 1 && IsUnattendedRun()) SetRunResult(kExitFailure);
@@ -522,9 +527,14 @@ bool MoveWholeFolder(const wchar_t* sourceFolder, const wchar_t* destinationFold
     return true;
 }
 
-int PlaceTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int keepSources, MovedFileLists& lists)
+// nested: a folder of the tree, which the product's files make its own even
+// when it was there already; the top folder is noted by whoever chose it.
+int PlaceTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int keepSources, MovedFileLists& lists,
+              bool nested)
 {
-    CreateFolderPath(destinationFolder);
+    const bool folderWasThere = PathExists(destinationFolder);
+    if (CreateFolderPath(destinationFolder) && (nested || !folderWasThere))
+        NotePlaced(destinationFolder, kPlacedFolder, folderWasThere);
 
     wchar_t pattern[MAX_PATH], sourceBase[MAX_PATH], destinationBase[MAX_PATH];
     BoundedFormat(pattern, MAX_PATH, EndsWithBackslash(sourceFolder) ? L"%s*" : L"%s\\*", sourceFolder);
@@ -551,7 +561,7 @@ int PlaceTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (entry.cFileName[0] != L'.' && destinationFits &&
                 (keepSources || !MoveWholeFolder(sourcePath, destinationPath, lists)))
-                PlaceTree(sourcePath, destinationPath, keepSources, lists);
+                PlaceTree(sourcePath, destinationPath, keepSources, lists, true);
             continue;
         }
 
@@ -591,5 +601,5 @@ int PlaceTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int
 int PlaceFolderTree(const wchar_t* sourceFolder, const wchar_t* destinationFolder, int keepSources)
 {
     MovedFileLists lists;
-    return PlaceTree(sourceFolder, destinationFolder, keepSources, lists);
+    return PlaceTree(sourceFolder, destinationFolder, keepSources, lists, false);
 }

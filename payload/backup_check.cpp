@@ -6,6 +6,7 @@
 #include "base/file_digest.h"
 #include "base/run_log.h"
 #include "base/shared_routines.h"
+#include "files/brief_hold.h"
 
 namespace {
 bool IsDigestText(const wchar_t* text)
@@ -31,7 +32,8 @@ bool CheckedBackup::Take(SetupContext& ctx)
     wchar_t copy[kPathChars];
     if (BoundedFormat(copy, kPathChars, L"%s\\makedata.zip", ctx.workFolder) >= kPathChars - 1) return false;
     DeleteFileW(copy);
-    if (!CopyFileW(ctx.archivePath, copy, FALSE)) {
+    // A scanner may be looking at the backup for a moment, as at any fresh file.
+    if (!RetryWhileBrieflyHeld([&] { return CopyFileW(ctx.archivePath, copy, FALSE) != FALSE; })) {
         RunLogFailure(L"The backup archive could not be copied", ctx.archivePath, GetLastError());
         return false;
     }

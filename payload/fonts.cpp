@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "base/bounded_string.h"
+#include "base/placed_record.h"
 #include "base/run_log.h"
 #include "base/shared_routines.h"
 #include "files/access_grant.h"
@@ -56,9 +57,11 @@ void InstallOneFont(const wchar_t* sourceFolder, const wchar_t* fontsFolder, con
     // A font already in place is left alone: not loaded, not registered again.
     if (!PutFontInPlace(source, destination, move)) {
         RunLog(L"Kept: %s (a font of that name is installed)", destination);
+        NotePlaced(destination, kPlacedFont, true);
         return;
     }
     RunLog(L"Placed: %s", destination);
+    NotePlaced(destination, kPlacedFont, false);
 
     wchar_t valueName[kFontValueNameChars];
     ComposeFontValueName(lowerName, valueName);

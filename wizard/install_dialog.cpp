@@ -9,6 +9,7 @@
 #include "base/run_options.h"
 #include "base/setup_context.h"
 #include "engine/install_sequence.h"
+#include "engine/tool_command.h"
 #include "files/in_use.h"
 #include "platform/registry.h"
 #include "resources/resource.h"
@@ -65,17 +66,6 @@ void CopyField(const wchar_t* field, size_t capacity, wchar_t* out)
     BoundedCopyN(out, capacity, field, capacity - 1);
 }
 
-LONG WriteNewsAutostart(const wchar_t* installFolder)
-{
-    wchar_t command[300];
-    BoundedFormat(command, 300, L"\"%stools\\varekinputtool.exe\" /do=zixun", installFolder);
-    HKEY key = nullptr;
-    LONG rc = RegCreateKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run", &key);
-    if (rc != ERROR_SUCCESS) return rc;
-    rc = RegWriteString(key, L"VarekNews", command);
-    RegCloseKey(key);
-    return rc;
-}
 }  // namespace
 
 size_t FormatHeaderWelcomeLine(wchar_t* out)
@@ -344,8 +334,11 @@ void CinstkitDlg::OnInstallOrFinish()
     }
     // Never end the dialog under a running worker: it still uses the controls.
     if (m_busy) return;
-    ApplyFinishChoices(IsDlgButtonChecked(m_hWnd, IDC_HOMEPAGE_CHECK) == BST_CHECKED,
-                       IsDlgButtonChecked(m_hWnd, IDC_NEWS_CHECK) == BST_CHECKED);
+    // The two boxes are a person's choices: a passive run makes none, and
+    // after a failed installation there is nothing to start.
+    if (!IsUnattendedRun() && m_stage == 2)
+        ApplyFinishChoices(IsDlgButtonChecked(m_hWnd, IDC_HOMEPAGE_CHECK) == BST_CHECKED,
+                           IsDlgButtonChecked(m_hWnd, IDC_NEWS_CHECK) == BST_CHECKED);
     EndDialog(0);
 }
 

@@ -239,8 +239,9 @@ TEST(RunInstallSequence, FailingBackupStopsAfterTheEntryIsWritten)
     expected += FailureLine() + L"\r\n";
     EXPECT_EQ(expected, windows.LogText());
     EXPECT_EQ(0, windows.BarPosition());
-    // Earlier steps stay done; later ones did not run.
-    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(run.name)));
-    EXPECT_FALSE(DirExists(run.group.substr(0, run.group.size() - 1)));
+    // A first installation takes back what it did, the entry and the drivers too; later steps did not run.
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(run.name)));
+    EXPECT_FALSE(FileExists(SystemFolder() + run.ime + L".ime"));
+    EXPECT_FALSE(DirExists(install) || DirExists(run.group.substr(0, run.group.size() - 1)));
     CoUninitialize();
 }

@@ -92,25 +92,26 @@ std::wstring FakeProduct::Wow64Driver() const { return ShellPath(CSIDL_SYSTEMX86
 
 void FakeProduct::Install(bool withInstallLocation)
 {
-    CreateDirectoryW(installFolder.c_str(), nullptr);
-    CreateDirectoryW((installFolder + L"tools").c_str(), nullptr);
-    WriteFileText(installFolder + L"config.exe", "not a program");
-    WriteFileText(installFolder + L"installer.exe", "not a program");
-    WriteFileText(installFolder + L"main.chm", "help");
-    WriteFileText(installFolder + L"_backup_.dat", "archive");
-    WriteFileText(installFolder + L"tools\\varekinputtool.exe", "not a program");
-
     CreateDirectoryW(FamilyFolder().c_str(), nullptr);
-    CreateDirectoryW(dataFolder.c_str(), nullptr);
-    WriteFileText(dataFolder + L"config.dsc", "config");
-    WriteFileText(dataFolder + L"main.dmg", "dictionary");
-
-    WriteFileText(SystemDriver(), "driver 64");
-    WriteFileText(Wow64Driver(), "driver 32");
-
-    CreateDirectoryW(groupFolder.c_str(), nullptr);
-    WriteFileText(groupFolder + L"settings.lnk", "link");
-    WriteFileText(groupFolder + L"repair.lnk", "link");
+    const std::wstring folders[] = {installFolder, installFolder + L"tools\\", dataFolder, groupFolder};
+    for (const std::wstring& folder : folders) CreateDirectoryW(folder.c_str(), nullptr);
+    const std::pair<std::wstring, const char*> files[] = {
+        {installFolder + L"config.exe", "not a program"}, {installFolder + L"installer.exe", "not a program"},
+        {installFolder + L"main.chm", "help"}, {installFolder + L"_backup_.dat", "archive"},
+        {installFolder + L"tools\\varekinputtool.exe", "not a program"}, {dataFolder + L"config.dsc", "config"},
+        {dataFolder + L"main.dmg", "dictionary"}, {SystemDriver(), "driver 64"}, {Wow64Driver(), "driver 32"},
+        {groupFolder + L"settings.lnk", "link"}, {groupFolder + L"repair.lnk", "link"},
+    };
+    for (const auto& [path, text] : files) WriteFileText(path, text);
+    // What the setup records of what it placed.
+    if (HKEY record = CreateKey(HKEY_LOCAL_MACHINE, ProductKey() + L"\\Placed")) {
+        auto note = [&](const std::wstring& path, DWORD kind) {
+            RegSetValueExW(record, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kind), sizeof kind);
+        };
+        for (const std::wstring& folder : folders) note(folder, 2);
+        for (const auto& file : files) note(file.first, 1);
+        RegCloseKey(record);
+    }
 
     WriteProductValues(*this, ProductKey(), withInstallLocation);
     WriteProductValues(*this, ProductKey32(), withInstallLocation);
