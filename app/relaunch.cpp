@@ -113,7 +113,8 @@ bool RemoveFolderOfRunningImage(const wchar_t* folder, const wchar_t* asideFolde
             return false;
         // Held since the start without delete sharing: let go for the move.
         ReleaseOwnFile();
-        if (!MoveFileExW(self, aside, 0)) return false;
+        // Gone already where a running image may be deleted (Wine).
+        if (!MoveFileExW(self, aside, 0) && PathExists(self)) return false;
     }
     // Only the folder itself: what others put in it stays, and so does the
     // folder (the moved image goes with the folder it was moved into).

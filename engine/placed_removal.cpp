@@ -102,7 +102,10 @@ void RemoveFolderWhenEmpty(const wchar_t* folder, const std::vector<PlacedItem>&
     BoundedCopy(path, MAX_PATH, folder);
     size_t n = wcslen(path);
     while (n > 3 && path[n - 1] == L'\\') path[--n] = L'\0';
-    if (!FolderExists(path) || IsGuardedFolder(path)) return;
+    // The family's folder is guarded as no install folder; empty, it is nobody's.
+    wchar_t family[MAX_PATH];
+    if (!FolderExists(path) || (IsGuardedFolder(path) && !(FamilyDataFolder(family) && IsSameFolder(path, family))))
+        return;
     if (RemoveDirectoryW(path)) {
         RunLog(L"Removed: %s\\", path);
         return;

@@ -134,6 +134,17 @@ std::wstring ReadLog(const std::wstring& path) { return FromUtf8(Bytes(path)); }
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
+// Programs in the start-up of every user.
+DWORD RunValueCount()
+{
+    DWORD values = 0;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return values;
+}
+
 bool SetRegString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& text)
 {
     HKEY k;
@@ -326,6 +337,18 @@ void RunDeployment(Deploy& t)
     EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
 
+    // A capability word without the text-service bit fails at step 2 on this
+    // road: the drivers, folders, keys and entry of the first install go again.
+    if (IsTextServiceRoad()) {
+        const std::wstring failedLog = TempFolder() + L"deploy step 2 failed.log";
+        DeleteFileW(failedLog.c_str());
+        EXPECT_EQ(1603, t.Run(Quoted(BuildDir() + L"\\demo\\variants\\no_text_service\\setup.exe") + L" /quiet \"/dir=" +
+                              t.quietFolder + L"\" \"/log=" + failedLog + L"\""));
+        EXPECT_NE(std::wstring::npos, ReadLog(failedLog).find(L"Taking back what this run placed")) << Narrow(ReadLog(failedLog));
+        t.ExpectGone(t.quietFolder);
+        EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"Software\\ZerdaIME3"));
+    }
+
     // Repair and uninstall of a product that is not installed fail, and say why.
     const std::wstring failLog = TempFolder() + L"deploy not installed.log";
     DeleteFileW(failLog.c_str());
@@ -418,6 +441,8 @@ void RunDeployment(Deploy& t)
     ASSERT_NE(nullptr, oldGuard);
     const std::wstring quietLog = TempFolder() + L"deploy quiet.log";
     DeleteFileW(quietLog.c_str());
+    const std::wstring startPage = RegString(HKEY_CURRENT_USER, kStartPageKey, L"Start Page");
+    const DWORD startUp = RunValueCount();
     std::wstring first = t.Setup() + L" /quiet \"/dir=" + t.quietFolder + L"\" \"/log=" + quietLog + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -445,6 +470,9 @@ void RunDeployment(Deploy& t)
     EXPECT_EQ(0u, firstCode);
     EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
     t.ExpectInstalledIn(t.quietFolder);
+    // Nobody was asked: the start page and the start-up list are as they were.
+    EXPECT_EQ(startPage, RegString(HKEY_CURRENT_USER, kStartPageKey, L"Start Page"));
+    EXPECT_EQ(startUp, RunValueCount());
     log = ReadLog(quietLog);
     EXPECT_NE(std::wstring::npos, log.find(L"Mode: install, quiet"));
     // Windows 10 and 11 tell a program that declares them their own version
@@ -510,7 +538,46 @@ void RunDeployment(Deploy& t)
     holder.End();
     t.ExpectInstalledIn(t.quietFolder);
 
-    // The entry the uninstall takes out of every list: the install above
+    // Waits for the companion tool's install calls (it is started, not waited for), then forgets them.
+    auto callsSettled = [&t](size_t installs) {
+        auto seen = [&t] {
+            std::string calls = Bytes(t.callsLog);
+            size_t n = 0;
+            for (size_t at = calls.find("/do=install"); at != std::string::npos; at = calls.find("/do=install", at + 1)) ++n;
+            return n;
+        };
+        for (int i = 0; i < 100 && seen() < installs; ++i) Sleep(100);
+        DeleteFileW(t.callsLog.c_str());
+    };
+
+    // The backup replaced by another valid payload, with a driver and a
+    // companion tool of its own that would start without switches: a repair
+    // refuses it before it unpacks anything, says why and what mends it; and
+    // running the setup again does.
+    const std::wstring backup = t.quietFolder + L"_backup_.dat";
+    const std::wstring plantedZip = TempFolder() + L"zt planted payload.zip";
+    const std::wstring plainCommandConfig = BuildDir() + L"\\demo\\variants\\maint_cmd_plain\\payload\\$dataFiles$\\config.dsc";
+    ASSERT_TRUE(BuildZip(plantedZip, {{"$dataFiles$\\config.dsc", Bytes(plainCommandConfig)},
+                                      {"zerdaIME.ime", "a planted driver"},
+                                      {"x86\\zerdaIME.ime", "a planted driver"},
+                                      {"tools\\VarekInputTool.exe", Bytes(BuildDir() + L"\\tests\\robot\\planted_program.exe")}}));
+    ASSERT_TRUE(CopyFileW(plantedZip.c_str(), backup.c_str(), FALSE));
+    callsSettled(1);
+    const std::wstring installer = Quoted(t.quietFolder + L"installer.exe");
+    const std::wstring refusedLog = TempFolder() + L"deploy planted backup.log";
+    DeleteFileW(refusedLog.c_str());
+    EXPECT_EQ(1603, t.Run(installer + L" /n " + t.guid + L" /r /quiet \"/log=" + refusedLog + L"\""));
+    EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
+    log = ReadLog(refusedLog);
+    for (const wchar_t* line : {L"is not the one the installation kept", L"Running the setup program again repairs"})
+        EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
+    EXPECT_TRUE(placedDriver == Bytes(driver)) << "the planted driver was placed";
+    EXPECT_EQ(0, t.Run(t.Setup() + L" /quiet"));
+    EXPECT_EQ(0, t.Run(installer + L" /n " + t.guid + L" /r /quiet"));
+    t.ExpectInstalledIn(t.quietFolder);
+    callsSettled(2);
+
+    // The entry the uninstall takes out of every list: the installs above
     // registered again, so the layout may have a new identifier.
     const std::wstring entry = KeyboardListEntry(t.guid, t.imeName, langId);
 
@@ -528,43 +595,15 @@ void RunDeployment(Deploy& t)
         ASSERT_TRUE(SetRegString(HKEY_USERS, user + preload, L"9", L"00000409"));
     }
 
-    // The backup replaced by another valid payload, with a driver and a
-    // companion tool of its own: repair and uninstall refuse it before they
-    // unpack anything, and say why.
-    const std::wstring backup = t.quietFolder + L"_backup_.dat";
-    const std::string keptBackup = Bytes(backup);
-    const std::wstring plantedZip = TempFolder() + L"zt planted payload.zip";
-    ASSERT_TRUE(BuildZip(plantedZip, {{"$dataFiles$\\config.dsc", Bytes(payload + L"$dataFiles$\\config.dsc")},
-                                      {"zerdaIME.ime", "a planted driver"},
-                                      {"x86\\zerdaIME.ime", "a planted driver"},
-                                      {"tools\\VarekInputTool.exe", Bytes(BuildDir() + L"\\tests\\robot\\planted_program.exe")}}));
+    // The uninstall entry's quiet command, with that backup in place again: it
+    // is not used, and the uninstall goes on from the registry and the record.
+    // Its log goes to the temporary folder.
     ASSERT_TRUE(CopyFileW(plantedZip.c_str(), backup.c_str(), FALSE));
-    // The held install starts the tool's install command and does not wait
-    // for it: its line comes first, or it would be taken for a run now.
-    std::string calls;
-    for (int i = 0; i < 100 && !(ReadFileBytes(t.callsLog, &calls) && calls.find("/do=install") != std::string::npos); ++i)
-        Sleep(100);
-    DeleteFileW(t.callsLog.c_str());
-    const std::wstring installer = Quoted(t.quietFolder + L"installer.exe");
-    for (const wchar_t* mode : {L" /r", L" /u"}) {
-        const std::wstring refusedLog = TempFolder() + L"deploy planted backup.log";
-        DeleteFileW(refusedLog.c_str());
-        EXPECT_EQ(1603, t.Run(installer + L" /n " + t.guid + mode + L" /quiet \"/log=" + refusedLog + L"\""))
-            << Narrow(mode);
-        EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
-        log = ReadLog(refusedLog);
-        EXPECT_NE(std::wstring::npos, log.find(L"is not the one the installation kept")) << Narrow(log);
-        EXPECT_TRUE(placedDriver == Bytes(driver)) << "the planted driver was placed";
-        EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
-    }
-    EXPECT_FALSE(FileExists(t.quietFolder + L"tools\\varekinputtool.exe.ran"));
-    EXPECT_FALSE(FileExists(t.callsLog)) << "a companion tool ran: " << Bytes(t.callsLog);
-    ASSERT_TRUE(WriteFileBytes(backup, keptBackup.data(), keptBackup.size()));
-    DeleteFileW(plantedZip.c_str());
-
-    // The uninstall entry's quiet command; its log goes to the temporary folder.
     inputDll->ClearCalls();
     t.UninstallQuietly(0);
+    // Only the installed tool ran, with the command the install recorded.
+    EXPECT_EQ("/do=unstall\r\n", Bytes(t.callsLog));
+    DeleteFileW(plantedZip.c_str());
     ExpectOneChangePerProfile(inputDll->Calls(), true, entry, L"InstallLayoutOrTipUserReg");
     profiles.reset();
     inputDll.reset();
@@ -620,6 +659,8 @@ void RunDeployment(Deploy& t)
         // Without input.dll the keyboard lists stay as they are and the log says so.
         EXPECT_NE(std::wstring::npos, log.find(L"input.dll with InstallLayoutOrTip is missing")) << Narrow(log);
         t.ExpectInstalledIn(passiveFolder);
+        EXPECT_EQ(startUp, RunValueCount());
+        EXPECT_EQ(startPage, RegString(HKEY_CURRENT_USER, kStartPageKey, L"Start Page"));
         EXPECT_EQ("somebody else's file", Bytes(victim));
         EXPECT_EQ("", WritableByOthers(t.dataFolder));
         EXPECT_EQ(Bytes(payload + L"$dataFiles$\\config.dsc").size(), Bytes(t.dataFolder + L"config.dsc").size());
