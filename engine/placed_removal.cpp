@@ -88,12 +88,12 @@ bool RemovePlacedFile(const wchar_t* path, int modules32)
         RunLog(L"Removed: %s", path);
         return true;
     }
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
-    // The file itself, not through a link: a held one is renamed aside in its folder.
-    if (error != ERROR_STOPPED_ON_SYMLINK && !HasReparsePointOnTheWay(path, true)) return RemoveFileOrSchedule(path, modules32);
-    RunLogFailure(L"Not removed", path, error);
-    return false;
+    if (GetLastError() == ERROR_STOPPED_ON_SYMLINK) {
+        RunLogFailure(L"Not removed (reached through a link)", path, ERROR_STOPPED_ON_SYMLINK);
+        return false;
+    }
+    // Missing, or held by a program: as any file of the setup's.
+    return RemoveFileOrSchedule(path, modules32);
 }
 
 void RemoveFolderWhenEmpty(const wchar_t* folder, const std::vector<PlacedItem>& items)

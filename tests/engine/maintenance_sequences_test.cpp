@@ -291,6 +291,40 @@ TEST(RemoveProductFiles, RefusesFoldersThatHoldFarMoreThanTheProduct)
     neighbour.Erase();
 }
 
+// The record names what goes; an installation by an earlier setup, without
+// one, loses only the files every installation places.
+TEST(RemoveProductFiles, RemovesWhatTheRecordNamesAndKeepsTheRest)
+{
+    for (bool recorded : {true, false}) {
+        SCOPED_TRACE(recorded ? "with a record" : "without a record");
+        FakeProduct product(L"rec");
+        product.Install();
+        if (!recorded) DeleteRegistryKey(HKEY_LOCAL_MACHINE, product.ProductKey() + L"\\Placed");
+        const std::wstring& folder = product.installFolder;
+        ASSERT_TRUE(WriteFileText(folder + L"tools\\mine.txt", "a person's file"));
+        g_setup.payloadFolder[0] = L'\0';
+
+        RemoveProductFiles(product.guid.c_str());
+        for (const wchar_t* gone : {L"config.exe", L"main.chm", L"_backup_.dat"}) EXPECT_FALSE(FileExists(folder + gone));
+        EXPECT_EQ(!recorded, FileExists(folder + L"tools\\varekinputtool.exe"));
+        // The setup the entry runs goes last, with the keys; nobody else's file goes.
+        EXPECT_TRUE(FileExists(folder + L"installer.exe") && FileExists(folder + L"tools\\mine.txt"));
+        EXPECT_FALSE(DirExists(product.dataFolder) || FileExists(product.SystemDriver()));
+        product.Erase();
+    }
+}
+
+// The start-up entry goes while it names the product's tool, and only then.
+TEST(NewsAutostart, GoesOnlyWhileItNamesTheToolOfTheInstallFolder)
+{
+    const wchar_t kRun[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run";
+    ASSERT_EQ(ERROR_SUCCESS, WriteNewsAutostart(L"C:\\Zt News\\"));
+    RemoveNewsAutostart(L"C:\\Zt News Other\\");
+    EXPECT_NE(L"", RegString(HKEY_LOCAL_MACHINE, kRun, L"VarekNews"));
+    RemoveNewsAutostart(L"c:\\zt news\\");
+    EXPECT_EQ(L"", RegString(HKEY_LOCAL_MACHINE, kRun, L"VarekNews"));
+}
+
 TEST(RemoveProductFiles, DriverNameWithAFolderPartDeletesNothingOutsideTheSystemFolders)
 {
     FakeProduct product(L"drv");

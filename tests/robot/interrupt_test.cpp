@@ -104,7 +104,9 @@ TEST_F(Interrupted, AnEntryLeftWithoutTheProductKeysIsFinishedByRunningItAgain)
     const std::vector<std::wstring> clean = {};
     for (const std::wstring& key : {L"Software\\ZerdaIME3\\" + guid, L"Software\\Wow6432Node\\ZerdaIME3\\" + guid})
         ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str()));
-    // Before its keys, the uninstall removed every file of the install folder but the setup.
+    // Before its keys, the uninstall removed every file of the install folder
+    // but the setup (the companion tool, which the install started, has ended).
+    for (int i = 0; i < 100 && Bytes(callsLog).find("/do=install") == std::string::npos; ++i) Sleep(100);
     for (const std::wstring& name : Listing(product.installFolder))
         if (name != L"installer.exe") DeleteTree(product.installFolder + name);
     // The state of an uninstall ended right after the keys went, as far as
