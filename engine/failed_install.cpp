@@ -13,7 +13,7 @@
 #include "engine/uninstall_sequence.h"
 #include "engine/user_keyboard_lists.h"
 
-void TakeBackFailedInstall(bool freshInstall, bool registered)
+void TakeBackFailedInstall(bool freshInstall, int failedStep)
 {
     const std::vector<PlacedItem> placed = PlacedThisRun();
     ClosePlacedRecord();
@@ -25,10 +25,10 @@ void TakeBackFailedInstall(bool freshInstall, bool registered)
         return;
     }
     RunLog(L"Taking back what this run placed where nothing was before");
-    if (registered) RemoveKeyboardFromUserLists();
+    if (failedStep > 2) RemoveKeyboardFromUserLists();
     wchar_t imeName[kImeNameChars];
     BoundedCopyN(imeName, kImeNameChars, ImeName(g_setup), kImeNameChars - 1);
-    RemoveInputMethodRegistration(imeName);
+    if (failedStep >= 2) RemoveInputMethodRegistration(imeName);
     // Newest first: a folder's files before the folder.
     for (auto item = placed.rbegin(); item != placed.rend(); ++item) {
         if (item->wasThere) continue;

@@ -60,10 +60,10 @@ void ClearPreviousInstallation(const wchar_t* folderText)
 }
 
 // The failure line, then what this run placed is taken back where it can be.
-bool Fail(bool freshInstall, bool registered)
+bool Fail(bool freshInstall, int failedStep)
 {
     ReportProgress(0, L"قاچىلاش پىروگراممىسىدا خاتالىق كۆرۈلدى");
-    TakeBackFailedInstall(freshInstall, registered);
+    TakeBackFailedInstall(freshInstall, failedStep);
     return false;
 }
 
@@ -169,17 +169,17 @@ bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const w
     OpenPlacedRecord(c.name);
 
     ReportProgress(10, L"  1.سېستىما ھۆججىتى قۇرۇلدى...");
-    if (!PlaceImeDriverFiles(c)) return Fail(fresh, false);
+    if (!PlaceImeDriverFiles(c)) return Fail(fresh, 1);
 
     ReportProgress(25, L"  2.ئىجرا بۇلۇش مۇھىتى ھازىرلاندى...");
-    if (!RegisterInputMethod()) return Fail(fresh, false);
+    if (!RegisterInputMethod()) return Fail(fresh, 2);
     AddKeyboardToUserLists();
 
     ReportProgress(40, L"  3.يۇيۇش ئۇچۇرى قاچىلاندى...");
     WriteUninstallEntry(owner, organisation);
 
     ReportProgress(55, L"  4.قاچىلاش ئۇچۇرلىرى زاپاسلاندى...");
-    if (!BackUpInstallation()) return Fail(fresh, true);
+    if (!BackUpInstallation()) return Fail(fresh, 4);
     WriteEstimatedSize();
 
     ReportProgress(70, L"  5.باشلاش تېزىملىكى ۋە ئۈستەل يۈزى تەييارلاندى...");

@@ -36,20 +36,19 @@ bool IsPendingRemoval(const std::vector<PlacedItem>& items, const std::wstring& 
 }
 
 // The payload's names as an earlier setup placed them in the install folder:
-// the drivers, the data files, the Windows folder's files and the fonts went elsewhere.
-void AddPayloadNames(const wchar_t* source, const std::wstring& destination, bool top, std::vector<PlacedItem>& items)
+// the data files, the Windows folder's files and the fonts went elsewhere,
+// and so did the drivers (at the top and in its x86 folder).
+void AddPayloadNames(const wchar_t* source, const std::wstring& destination, bool top, bool driverHere,
+                     std::vector<PlacedItem>& items)
 {
     ForEachChild(source, [&](const wchar_t* path, DWORD attributes) {
         const wchar_t* name = wcsrchr(path, L'\\') + 1;
         const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (top && (folder ? name[0] == L'$' : EqualsIgnoreAsciiCase(name, L"zerdaIME.ime"))) return true;
-        if (!top && !folder && EqualsIgnoreAsciiCase(name, L"zerdaIME.ime") &&
-            EqualsIgnoreAsciiCase(destination.substr(destination.size() - 4).c_str(), L"x86\\"))
-            return true;
+        if (folder ? top && name[0] == L'$' : driverHere && EqualsIgnoreAsciiCase(name, L"zerdaIME.ime")) return true;
         std::wstring placed = destination + name;
         if (folder) {
             items.push_back(PlacedItem{placed + L"\\", kPlacedFolder, false});
-            AddPayloadNames(path, placed + L"\\", false, items);
+            AddPayloadNames(path, placed + L"\\", false, top && EqualsIgnoreAsciiCase(name, L"x86"), items);
         } else {
             items.push_back(PlacedItem{placed, kPlacedFile, false});
         }
@@ -71,7 +70,7 @@ bool LoadRemovalRecord(const wchar_t* name, const wchar_t* installFolder, const 
     for (const wchar_t* file : {L"installer.exe", L"_backup_.dat", L"config.exe", L"main.chm"})
         items.push_back(PlacedItem{folder + file, kPlacedFile, false});
     if (payloadFolder && payloadFolder[0] && FolderExists(payloadFolder))
-        AddPayloadNames(payloadFolder, folder, true, items);
+        AddPayloadNames(payloadFolder, folder, true, true, items);
     return false;
 }
 

@@ -292,26 +292,34 @@ TEST(RemoveProductFiles, RefusesFoldersThatHoldFarMoreThanTheProduct)
 }
 
 // The record names what goes; an installation by an earlier setup, without
-// one, loses only the files every installation places.
+// one, loses only the files every installation places and its payload's names.
 TEST(RemoveProductFiles, RemovesWhatTheRecordNamesAndKeepsTheRest)
 {
-    for (bool recorded : {true, false}) {
-        SCOPED_TRACE(recorded ? "with a record" : "without a record");
+    ScratchFolder earlierPayload(L"opay");
+    CreateDirectoryW((earlierPayload / L"tools").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileText(earlierPayload / L"tools\\varekinputtool.exe", "program"));
+    const struct {
+        bool recorded, payload;
+    } cases[] = {{true, false}, {false, false}, {false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.recorded ? "with" : "without") + " a record, " + (c.payload ? "with" : "without") +
+                     " a payload");
         FakeProduct product(L"rec");
         product.Install();
-        if (!recorded) DeleteRegistryKey(HKEY_LOCAL_MACHINE, product.ProductKey() + L"\\Placed");
+        if (!c.recorded) DeleteRegistryKey(HKEY_LOCAL_MACHINE, product.ProductKey() + L"\\Placed");
         const std::wstring& folder = product.installFolder;
         ASSERT_TRUE(WriteFileText(folder + L"tools\\mine.txt", "a person's file"));
-        g_setup.payloadFolder[0] = L'\0';
+        wcsncpy(g_setup.payloadFolder, c.payload ? earlierPayload.Path().c_str() : L"", kPathChars - 1);
 
         RemoveProductFiles(product.guid.c_str());
         for (const wchar_t* gone : {L"config.exe", L"main.chm", L"_backup_.dat"}) EXPECT_FALSE(FileExists(folder + gone));
-        EXPECT_EQ(!recorded, FileExists(folder + L"tools\\varekinputtool.exe"));
+        EXPECT_EQ(!c.recorded && !c.payload, FileExists(folder + L"tools\\varekinputtool.exe"));
         // The setup the entry runs goes last, with the keys; nobody else's file goes.
         EXPECT_TRUE(FileExists(folder + L"installer.exe") && FileExists(folder + L"tools\\mine.txt"));
         EXPECT_FALSE(DirExists(product.dataFolder) || FileExists(product.SystemDriver()));
         product.Erase();
     }
+    g_setup.payloadFolder[0] = L'\0';
 }
 
 // The start-up entry goes while it names the product's tool, and only then.
