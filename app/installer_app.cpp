@@ -9,7 +9,6 @@
 
 #include "base/bounded_string.h"
 #include "app/command_line.h"
-#include "app/delayed_removal.h"
 #include "app/messages.h"
 #include "app/relaunch.h"
 #include "app/restart_offer.h"
@@ -29,7 +28,6 @@
 #include "engine/repair_sequence.h"
 #include "engine/uninstall_sequence.h"
 #include "files/folder_guard.h"
-#include "files/folder_listing.h"
 #include "files/signature.h"
 #include "files/version_info.h"
 #include "maintenance/repair_dialog.h"
@@ -145,23 +143,17 @@ void LeaveStartFolder()
 }
 
 // The image that cannot leave the install folder goes at the next restart,
-// the folder with it only when nothing else is in it.
+// and the folder after it: Windows removes a folder then only when nothing
+// else is left in it.
 void ScheduleOwnImageRemoval(const wchar_t* folder)
 {
-    wchar_t base[MAX_PATH];
-    BoundedCopy(base, MAX_PATH, folder);
-    if (EndsWithBackslash(base)) base[wcslen(base) - 1] = L'\0';
-    bool onlyImage = true;
-    ForEachChild(base, [&](const wchar_t* path, DWORD) {
-        onlyImage = _wcsicmp(wcsrchr(path, L'\\') + 1, L"installer.exe") == 0;
-        return onlyImage;
-    });
-    wchar_t self[MAX_PATH];
+    wchar_t self[MAX_PATH], base[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    if (onlyImage && ScheduleRemovalAtRestart(folder))
-        RunLog(L"What is left of the install folder goes at the next restart: %s", folder);
-    else if (!onlyImage && n > 0 && n < MAX_PATH && MoveFileExW(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        RunLog(L"The setup goes at the next restart; the folder stays with what is not the setup's: %s", self);
+    size_t length = BoundedCopy(base, MAX_PATH, folder);
+    if (length > 3 && base[length - 1] == L'\\') base[length - 1] = L'\0';
+    if (n > 0 && n < MAX_PATH && MoveFileExW(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) &&
+        MoveFileExW(base, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        RunLog(L"The setup goes at the next restart, and its folder with it when nothing else is in it: %s", folder);
 }
 
 bool HoldRunningImage()

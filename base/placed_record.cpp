@@ -22,9 +22,8 @@ bool RecordKeyPath(const wchar_t* name, wchar_t* out /* 128 */)
 void Write(const PlacedItem& item)
 {
     DWORD kind = item.kind;
-    LONG rc = RegSetValueExW(g_record, item.path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kind),
-                             sizeof kind);
-    if (rc != ERROR_SUCCESS) RunLogFailure(L"Not written into the record of what was placed", item.path.c_str(), rc);
+    LONG rc = RegSetValueExW(g_record, item.path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kind), sizeof kind);
+    if (rc != ERROR_SUCCESS) RunLogFailure(L"Not written into the record of what was placed", item.path, rc);
 }
 
 bool LiesInWorkFolder(const wchar_t* path)
@@ -37,15 +36,24 @@ bool LiesInWorkFolder(const wchar_t* path)
 
 }  // namespace
 
+PlacedItem MakePlacedItem(const wchar_t* folder, const wchar_t* name, DWORD kind, bool wasThere)
+{
+    PlacedItem item{{}, kind, wasThere};
+    size_t n = BoundedFormat(item.path, MAX_PATH, L"%s%s", folder, name);
+    if (kind == kPlacedFolder && n > 0 && item.path[n - 1] != L'\\') n = BoundedAppend(item.path, MAX_PATH, L"\\");
+    if (n >= MAX_PATH - 1) item.path[0] = L'\0';
+    return item;
+}
+
 void NotePlaced(const wchar_t* path, DWORD kind, bool wasThere)
 {
-    if (!path || !path[0] || wcslen(path) >= MAX_PATH || LiesInWorkFolder(path)) return;
-    PlacedItem item{path, kind, wasThere};
-    if (kind == kPlacedFolder && item.path.back() != L'\\') item.path += L'\\';
+    if (!path || LiesInWorkFolder(path)) return;
+    const PlacedItem item = MakePlacedItem(L"", path, kind, wasThere);
+    if (!item.path[0]) return;
     AcquireSRWLockExclusive(&g_lock);
     bool known = false;
     for (PlacedItem& noted : g_notes) {
-        if (CompareStringOrdinal(noted.path.c_str(), -1, item.path.c_str(), -1, TRUE) != CSTR_EQUAL) continue;
+        if (CompareStringOrdinal(noted.path, -1, item.path, -1, TRUE) != CSTR_EQUAL) continue;
         // New in this run once it was new at its first placement.
         noted.wasThere = noted.wasThere && wasThere;
         known = true;
@@ -83,13 +91,7 @@ void ClosePlacedRecord()
     ReleaseSRWLockExclusive(&g_lock);
 }
 
-std::vector<PlacedItem> PlacedThisRun()
-{
-    AcquireSRWLockShared(&g_lock);
-    std::vector<PlacedItem> notes = g_notes;
-    ReleaseSRWLockShared(&g_lock);
-    return notes;
-}
+const std::vector<PlacedItem>& PlacedThisRun() { return g_notes; }
 
 bool ReadPlacedRecord(const wchar_t* name, std::vector<PlacedItem>& items)
 {
@@ -105,7 +107,7 @@ bool ReadPlacedRecord(const wchar_t* name, std::vector<PlacedItem>& items)
         if (rc == ERROR_NO_MORE_ITEMS) break;
         // A value no setup wrote (a path too long, another type) names nothing to remove.
         if (rc != ERROR_SUCCESS || type != REG_DWORD || chars >= MAX_PATH) continue;
-        items.push_back(PlacedItem{value, kind, false});
+        items.push_back(MakePlacedItem(L"", value, kind));
     }
     RegCloseKey(key);
     return true;

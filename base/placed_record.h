@@ -8,7 +8,6 @@
 #pragma once
 #include <windows.h>
 
-#include <string>
 #include <vector>
 
 enum PlacedKind : DWORD {
@@ -18,10 +17,14 @@ enum PlacedKind : DWORD {
 };
 
 struct PlacedItem {
-    std::wstring path;  // folders end with a backslash
+    wchar_t path[MAX_PATH];  // folders end with a backslash; empty: nothing
     DWORD kind;
     bool wasThere;  // this run's notes: something was at the path before it
 };
+
+// The item for folder followed by name (either may be empty); a folder gains
+// its backslash. A path that does not fit names nothing (it stays empty).
+PlacedItem MakePlacedItem(const wchar_t* folder, const wchar_t* name, DWORD kind, bool wasThere = false);
 
 // Notes what the run placed or created; wasThere: something was at that path
 // before. Kept from the start of the run, and written into the product key
@@ -32,8 +35,9 @@ void NotePlaced(const wchar_t* path, DWORD kind, bool wasThere);
 bool OpenPlacedRecord(const wchar_t* name);
 // Closes the record; the run's notes are done with.
 void ClosePlacedRecord();
-// What this run noted, in the order of the first note of each path.
-std::vector<PlacedItem> PlacedThisRun();
+// What this run noted, in the order of the first note of each path; valid
+// until the record is closed, and only once no thread notes any more.
+const std::vector<PlacedItem>& PlacedThisRun();
 
 // The product's record (wasThere false); false when the product has none:
 // an installation by an earlier version of the setup.

@@ -42,5 +42,5 @@ void RemoveInstallFolderAndEntry(const wchar_t* name, const wchar_t* folder)
     // While the starter of this uninstall runs from it, the starter removes it at its end.
     if (BoundedFormat(setup, MAX_PATH, L"%sinstaller.exe", base) < MAX_PATH - 1 && DeleteFileDirectly(setup))
         RunLog(L"Removed: %s", setup);
-    RemoveFolderWhenEmpty(base, {PlacedItem{std::wstring(base) + L"installer.exe", kPlacedFile, false}});
+    RemoveFolderWhenEmpty(base, {MakePlacedItem(base, L"installer.exe", kPlacedFile)});
 }

@@ -1,8 +1,6 @@
 #include "engine/placed_removal.h"
 
-#include <algorithm>
 #include <cwchar>
-#include <string>
 
 #include "base/bounded_string.h"
 #include "base/link_checks.h"
@@ -14,44 +12,40 @@
 
 namespace {
 
-bool SamePath(const std::wstring& a, const wchar_t* b)
-{
-    return CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL;
-}
+bool SamePath(const wchar_t* a, const wchar_t* b) { return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL; }
 
 // path is folder (ending with a backslash) or lies below it.
-bool LiesAtOrBelow(const std::wstring& path, const wchar_t* folder)
+bool LiesAtOrBelow(const wchar_t* path, const wchar_t* folder)
 {
     size_t n = wcslen(folder);
-    return n > 3 && folder[n - 1] == L'\\' && path.size() >= n &&
-           CompareStringOrdinal(path.c_str(), static_cast<int>(n), folder, static_cast<int>(n), TRUE) == CSTR_EQUAL;
+    return n > 3 && folder[n - 1] == L'\\' && wcslen(path) >= n &&
+           CompareStringOrdinal(path, static_cast<int>(n), folder, static_cast<int>(n), TRUE) == CSTR_EQUAL;
 }
 
 // What a held file of the record became: "<path>.<8 hex digits>.old", gone at the next restart.
-bool IsPendingRemoval(const std::vector<PlacedItem>& items, const std::wstring& path)
+bool IsPendingRemoval(const std::vector<PlacedItem>& items, const wchar_t* path)
 {
     const size_t kSuffix = 13;
-    if (path.size() <= kSuffix || path.compare(path.size() - 4, 4, L".old") != 0) return false;
-    return RecordNames(items, path.substr(0, path.size() - kSuffix).c_str());
+    size_t n = wcslen(path);
+    if (n <= kSuffix || !EqualsIgnoreAsciiCase(path + n - 4, L".old")) return false;
+    wchar_t held[MAX_PATH];
+    BoundedCopyN(held, MAX_PATH, path, n - kSuffix);
+    return RecordNames(items, held);
 }
 
 // The payload's names as an earlier setup placed them in the install folder:
 // the data files, the Windows folder's files and the fonts went elsewhere,
 // and so did the drivers (at the top and in its x86 folder).
-void AddPayloadNames(const wchar_t* source, const std::wstring& destination, bool top, bool driverHere,
+void AddPayloadNames(const wchar_t* source, const wchar_t* destination, bool top, bool driverHere,
                      std::vector<PlacedItem>& items)
 {
     ForEachChild(source, [&](const wchar_t* path, DWORD attributes) {
         const wchar_t* name = wcsrchr(path, L'\\') + 1;
         const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (folder ? top && name[0] == L'$' : driverHere && EqualsIgnoreAsciiCase(name, L"zerdaIME.ime")) return true;
-        std::wstring placed = destination + name;
-        if (folder) {
-            items.push_back(PlacedItem{placed + L"\\", kPlacedFolder, false});
-            AddPayloadNames(path, placed + L"\\", false, top && EqualsIgnoreAsciiCase(name, L"x86"), items);
-        } else {
-            items.push_back(PlacedItem{placed, kPlacedFile, false});
-        }
+        items.push_back(MakePlacedItem(destination, name, folder ? kPlacedFolder : kPlacedFile));
+        if (folder && items.back().path[0])
+            AddPayloadNames(path, items.back().path, false, top && EqualsIgnoreAsciiCase(name, L"x86"), items);
         return true;
     });
 }
@@ -65,12 +59,11 @@ bool LoadRemovalRecord(const wchar_t* name, const wchar_t* installFolder, const 
     RunLog(L"The product has no record of what was placed (an installation by an earlier setup): "
            L"only the files every installation places and the payload's names are removed from the install folder");
     if (!installFolder || !installFolder[0]) return false;
-    const std::wstring folder = installFolder;
-    items.push_back(PlacedItem{folder, kPlacedFolder, false});
+    items.push_back(MakePlacedItem(installFolder, L"", kPlacedFolder));
     for (const wchar_t* file : {L"installer.exe", L"_backup_.dat", L"config.exe", L"main.chm"})
-        items.push_back(PlacedItem{folder + file, kPlacedFile, false});
+        items.push_back(MakePlacedItem(installFolder, file, kPlacedFile));
     if (payloadFolder && payloadFolder[0] && FolderExists(payloadFolder))
-        AddPayloadNames(payloadFolder, folder, true, true, items);
+        AddPayloadNames(payloadFolder, items.front().path, true, true, items);
     return false;
 }
 
@@ -112,13 +105,13 @@ void RemoveFolderWhenEmpty(const wchar_t* folder, const std::vector<PlacedItem>&
     DWORD error = GetLastError();
     bool othersLeft = false, pendingLeft = false;
     bool listed = ForEachChild(path, [&](const wchar_t* child, DWORD attributes) {
-        std::wstring entry = child;
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) entry += L'\\';
+        wchar_t entry[MAX_PATH];
+        BoundedFormat(entry, MAX_PATH, (attributes & FILE_ATTRIBUTE_DIRECTORY) ? L"%s\\" : L"%s", child);
         if (IsPendingRemoval(items, entry)) {
             pendingLeft = true;
-        } else if (!RecordNames(items, entry.c_str())) {
+        } else if (!RecordNames(items, entry)) {
             othersLeft = true;
-            RunLog(L"Kept (not placed by the setup): %s", entry.c_str());
+            RunLog(L"Kept (not placed by the setup): %s", entry);
         }
         return true;
     });
@@ -133,17 +126,15 @@ void RemovePlacedBelow(const std::vector<PlacedItem>& items, const wchar_t* fold
                        bool keepRoot)
 {
     if (!folder || !folder[0] || !EndsWithBackslash(folder)) return;
-    std::wstring kept = keepFile ? std::wstring(folder) + keepFile : L"";
-    std::vector<std::wstring> folders;
-    for (const PlacedItem& item : items) {
-        if (!LiesAtOrBelow(item.path, folder)) continue;
-        if (item.kind == kPlacedFolder) folders.push_back(item.path);
-        else if (item.kind == kPlacedFile && !(keepFile && SamePath(kept, item.path.c_str())))
-            RemovePlacedFile(item.path.c_str(), 0);
-    }
+    wchar_t kept[MAX_PATH] = L"";
+    if (keepFile) BoundedFormat(kept, MAX_PATH, L"%s%s", folder, keepFile);
+    for (const PlacedItem& item : items)
+        if (item.kind == kPlacedFile && LiesAtOrBelow(item.path, folder) && !SamePath(item.path, kept))
+            RemovePlacedFile(item.path, 0);
     // Deepest first: a folder's own folders go before it.
-    std::sort(folders.begin(), folders.end(),
-              [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
-    for (const std::wstring& path : folders)
-        if (!(keepRoot && SamePath(path, folder))) RemoveFolderWhenEmpty(path.c_str(), items);
+    for (size_t length = MAX_PATH - 1; length > 0; --length)
+        for (const PlacedItem& item : items)
+            if (item.kind == kPlacedFolder && wcslen(item.path) == length && LiesAtOrBelow(item.path, folder) &&
+                !(keepRoot && SamePath(item.path, folder)))
+                RemoveFolderWhenEmpty(item.path, items);
 }

@@ -174,10 +174,17 @@ void RunToolUninstallCommand(DWORD waitMs)
     CloseHandle(process.hProcess);
 }
 
+namespace {
+void ComposeNewsCommand(const wchar_t* installFolder, wchar_t* command /* 300 */)
+{
+    BoundedFormat(command, 300, L"\"%stools\\varekinputtool.exe\" /do=zixun", installFolder);
+}
+}  // namespace
+
 LONG WriteNewsAutostart(const wchar_t* installFolder)
 {
     wchar_t command[300];
-    BoundedFormat(command, 300, L"\"%stools\\varekinputtool.exe\" /do=zixun", installFolder);
+    ComposeNewsCommand(installFolder, command);
     HKEY key = nullptr;
     LONG rc = RegCreateKeyW(HKEY_LOCAL_MACHINE, kRunKey, &key);
     if (rc != ERROR_SUCCESS) return rc;
@@ -189,20 +196,12 @@ LONG WriteNewsAutostart(const wchar_t* installFolder)
 void RemoveNewsAutostart(const wchar_t* installFolder)
 {
     HKEY key = nullptr;
-    if (!installFolder || !installFolder[0] ||
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    wchar_t program[MAX_PATH], command[1024];
-    BoundedFormat(program, MAX_PATH, L"%stools\\varekinputtool.exe", installFolder);
-    if (RegReadString(key, kNewsValue, command, 1024) == ERROR_SUCCESS) {
-        // The tool's path, quoted or not, then the end or its switches.
-        const wchar_t* named = command[0] == L'"' ? command + 1 : command;
-        const size_t n = wcslen(program);
-        bool ours = wcslen(named) >= n &&
-                    CompareStringOrdinal(named, static_cast<int>(n), program, static_cast<int>(n), TRUE) == CSTR_EQUAL &&
-                    (named[n] == L'\0' || named[n] == L'"' || named[n] == L' ');
-        if (ours && RegDeleteValueW(key, kNewsValue) == ERROR_SUCCESS)
-            RunLog(L"Start-up entry removed: %s (%s)", kNewsValue, command);
-    }
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    // The entry as the finish page wrote it for this folder; changed since, it is someone else's.
+    wchar_t ours[300], command[300];
+    ComposeNewsCommand(installFolder, ours);
+    if (RegReadString(key, kNewsValue, command, 300) == ERROR_SUCCESS &&
+        CompareStringOrdinal(command, -1, ours, -1, TRUE) == CSTR_EQUAL && RegDeleteValueW(key, kNewsValue) == ERROR_SUCCESS)
+        RunLog(L"Start-up entry removed: %s (%s)", kNewsValue, command);
     RegCloseKey(key);
 }

@@ -27,7 +27,7 @@ void RunToolUninstallCommand(DWORD waitMs = kToolCommandWaitMs);
 
 // The news program of the companion tool in the start-up of every user
 // ("VarekNews" under HKLM\...\Run): only at a person's choice on the
-// finish page. The uninstall takes it out while it still names the tool of
-// installFolder.
+// finish page. The uninstall takes it out while it is still the entry the
+// finish page wrote for installFolder.
 LONG WriteNewsAutostart(const wchar_t* installFolder);
 void RemoveNewsAutostart(const wchar_t* installFolder);
