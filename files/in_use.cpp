@@ -10,6 +10,7 @@
 #include "base/setup_context.h"
 #include "files/version_info.h"
 #include "platform/dialog_worker.h"
+#include "platform/display_scale.h"
 #include "platform/privileges.h"
 #include "platform/registry.h"
 #include "resources/resource.h"
@@ -22,6 +23,8 @@ namespace {
 wchar_t g_heldUntilRestart[kNameChars] = L"";
 
 const wchar_t kCompanionToolTail[] = L"\\tools\\varekinputtool.exe";
+// The process list's columns, in pixels at 96 DPI.
+constexpr int kColumnWidths[] = {100, 70, 150};
 
 DWORD ModuleSnapshotFlags(int modules32)
 {
@@ -197,13 +200,20 @@ BOOL CZD_IMELoadStatus::OnInitDialog()
         OnOK();
         return TRUE;
     }
-    m_list.InsertColumn(0, L"پروگرامما نامى", LVCFMT_LEFT, 100);
-    m_list.InsertColumn(1, L"PID", LVCFMT_LEFT, 70);
-    m_list.InsertColumn(2, L"چۈشەندۈرۈش", LVCFMT_LEFT, 150);
+    const UINT dpi = WindowDpi(m_hWnd);
+    m_list.InsertColumn(0, L"پروگرامما نامى", LVCFMT_LEFT, ScaleToDpi(kColumnWidths[0], dpi));
+    m_list.InsertColumn(1, L"PID", LVCFMT_LEFT, ScaleToDpi(kColumnWidths[1], dpi));
+    m_list.InsertColumn(2, L"چۈشەندۈرۈش", LVCFMT_LEFT, ScaleToDpi(kColumnWidths[2], dpi));
     m_list.SetExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_BORDERSELECT);
     m_list.SendMessage(LVM_SETSELECTEDCOLUMN, 0);
     FillRows();
     return TRUE;
+}
+
+void CZD_IMELoadStatus::OnDpiChanged(UINT dpi)
+{
+    for (int column = 0; column < 3; ++column)
+        m_list.SendMessage(LVM_SETCOLUMNWIDTH, column, ScaleToDpi(kColumnWidths[column], dpi));
 }
 
 void CZD_IMELoadStatus::FillRows()

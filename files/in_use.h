@@ -46,6 +46,7 @@ public:
 protected:
     BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange* pDX) override;
+    void OnDpiChanged(UINT dpi) override;
     void FillRows();
     // Closes the dialog with OK when no holder is left, else lists them anew.
     void ShowHolders();

@@ -6,7 +6,7 @@
 
 #include "base/bounded_string.h"
 #include "base/setup_context.h"
-#include "maintenance/header_band.h"
+#include "maintenance/maintenance_dialog.h"
 #include "maintenance/maintenance_texts.h"
 #include "platform/prompt.h"
 #include "resources/resource.h"

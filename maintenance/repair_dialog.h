@@ -1,7 +1,7 @@
 // The repair dialog (140): shows the repair sequence at work.
 #pragma once
 #include "engine/repair_sequence.h"
-#include "maintenance/header_band.h"
+#include "maintenance/maintenance_dialog.h"
 #include "resources/resource.h"
 
 // How the dialog ends the process when the backup archive is missing. The

@@ -4,7 +4,7 @@
 
 #include "base/bounded_string.h"
 #include "base/setup_context.h"
-#include "maintenance/header_band.h"
+#include "maintenance/maintenance_dialog.h"
 #include "maintenance/maintenance_texts.h"
 #include "resources/resource.h"
 

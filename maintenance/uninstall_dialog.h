@@ -1,7 +1,7 @@
 // The uninstall dialog (141): shows the uninstall sequence at work.
 #pragma once
 #include "engine/uninstall_sequence.h"
-#include "maintenance/header_band.h"
+#include "maintenance/maintenance_dialog.h"
 #include "resources/resource.h"
 
 class CCZD_Uninstall : public CMaintenanceDialog {

@@ -134,6 +134,7 @@ bool CDialog::OnPaint() { return false; }
 bool CDialog::OnSetCursor(HWND, UINT, UINT, BOOL&) { return false; }
 HCURSOR CDialog::OnQueryDragIcon() { return nullptr; }
 bool CDialog::OnNotify(int, NMHDR*, LRESULT&) { return false; }
+void CDialog::OnDpiChanged(UINT) {}
 bool CDialog::OnMessage(UINT, WPARAM, LPARAM, INT_PTR&) { return false; }
 
 bool CDialog::RouteCommand(UINT id, UINT code)
@@ -184,6 +185,10 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool& hand
         if (handled) ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, result);
         return handled ? TRUE : FALSE;
     }
+    case WM_DPICHANGED:
+        OnDpiChanged(LOWORD(wParam));
+        handled = false;  // the dialog manager's own rescaling follows
+        return FALSE;
     default: {
         INT_PTR result = 0;
         handled = OnMessage(message, wParam, lParam, result);

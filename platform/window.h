@@ -79,6 +79,12 @@ public:
     CFont(const CFont&) = delete;
     CFont& operator=(const CFont&) = delete;
     BOOL CreateFontIndirect(const LOGFONTW& lf);
+    // Takes over a font made elsewhere, releasing the one held.
+    void Attach(HFONT font)
+    {
+        DeleteObject();
+        m_hFont = font;
+    }
     void DeleteObject();
     operator HFONT() const { return m_hFont; }
 };
@@ -154,6 +160,10 @@ protected:
     virtual bool OnSetCursor(HWND hwnd, UINT hitTest, UINT message, BOOL& result);
     virtual HCURSOR OnQueryDragIcon();
     virtual bool OnNotify(int controlId, NMHDR* header, LRESULT& result);
+    // The window moved to a screen of another DPI. The dialog manager then
+    // rescales the dialog and its controls by itself (Windows 10 1703 and
+    // later); what the dialog sized in pixels of its own is left to this.
+    virtual void OnDpiChanged(UINT dpi);
     // Anything else; return true and set result to handle it.
     virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
 

@@ -7,6 +7,7 @@
 
 #include "base/bounded_string.h"
 #include "base/shared_routines.h"
+#include "platform/display_scale.h"
 #include "platform/prompt.h"
 #include "platform/system_library.h"
 #include "wizard/wizard_texts.h"
@@ -78,9 +79,10 @@ void OnInitDone(HWND dialog)
     ShowWindow(GetDlgItem(dialog, kReadOnlyBox), SW_HIDE);
     SetDlgItemTextW(dialog, kNameLabelId, kNameLabel);
     SetDlgItemTextW(dialog, IDOK, kSelectText);
+    // 30 pixels at 96 DPI: the height of the hidden file-type row.
     RECT r;
     if (GetWindowRect(dialog, &r))
-        SetWindowPos(dialog, nullptr, 0, 0, r.right - r.left, r.bottom - r.top - 30,
+        SetWindowPos(dialog, nullptr, 0, 0, r.right - r.left, r.bottom - r.top - ScaleToDpi(30, WindowDpi(dialog)),
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     g_previousProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ChooserProc)));

@@ -11,6 +11,8 @@
 #include "engine/install_sequence.h"
 #include "engine/tool_command.h"
 #include "files/in_use.h"
+#include "platform/display_scale.h"
+#include "platform/header_band.h"
 #include "platform/registry.h"
 #include "resources/resource.h"
 #include "wizard/folder_chooser.h"
@@ -21,27 +23,6 @@ wchar_t g_currentFolder[MAX_PATH] = L"c:\\";
 
 namespace {
 using namespace wizard_text;
-
-HFONT MakeFont(int height, int weight)
-{
-    LOGFONTW lf{};
-    lf.lfHeight = height;
-    lf.lfWeight = weight;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lf.lfClipPrecision = CLIP_CHARACTER_PRECIS;
-    lf.lfQuality = PROOF_QUALITY;
-    BoundedCopy(lf.lfFaceName, LF_FACESIZE, kFaceName);
-    return CreateFontIndirectW(&lf);
-}
-
-void DrawLine(HDC dc, int x, int y, int height, int weight, const wchar_t* text)
-{
-    HFONT font = MakeFont(height, weight);
-    HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
-    TextOutW(dc, x, y, text, static_cast<int>(wcslen(text)));
-    if (previous) SelectObject(dc, previous);
-    if (font) DeleteObject(font);
-}
 
 void SetCheckState(HWND dialog, int id, int state)
 {
@@ -97,7 +78,6 @@ CinstkitDlg::~CinstkitDlg()
     // The dialog ends only once the worker has posted its end: the join
     // waits for nothing but the thread's return.
     m_worker.Join();
-    if (m_headerIcon) DestroyIcon(m_headerIcon);
 }
 
 void CinstkitDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
@@ -117,8 +97,6 @@ BOOL CinstkitDlg::OnInitDialog()
     if (!m_hIcon) m_hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_INSTALL));
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
-    if (!m_headerIcon)
-        m_headerIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_INSTALL), IMAGE_ICON, 48, 48, 0));
 
     wchar_t displayName[kDisplayNameChars];
     CopyField(DisplayName(g_setup), kDisplayNameChars, displayName);
@@ -148,16 +126,17 @@ BOOL CinstkitDlg::OnInitDialog()
         ::PostMessageW(m_hWnd, WM_COMMAND, IDOK, 0);
     }
 
-    LOGFONTW lf{};
-    lf.lfHeight = 28;
-    lf.lfWeight = FW_NORMAL;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lf.lfClipPrecision = CLIP_CHARACTER_PRECIS;
-    lf.lfQuality = PROOF_QUALITY;
-    BoundedCopy(lf.lfFaceName, LF_FACESIZE, kFaceName);
-    m_logFont.CreateFontIndirect(lf);
-    ::SendMessageW(GetDlgItem(IDC_LOG), WM_SETFONT, reinterpret_cast<WPARAM>(m_logFont.m_hFont), TRUE);
+    KeepOwnFontOnDpiChange(GetDlgItem(IDC_LOG));
+    OnDpiChanged(WindowDpi(m_hWnd));
     return TRUE;
+}
+
+void CinstkitDlg::OnDpiChanged(UINT dpi)
+{
+    // The log font, 28 pixels high at 96 DPI; the owner-drawn parts ask for
+    // the DPI each time they are drawn.
+    m_logFont.Attach(CreateFontForDpi(kFaceName, 28, FW_NORMAL, dpi));
+    ::SendMessageW(GetDlgItem(IDC_LOG), WM_SETFONT, reinterpret_cast<WPARAM>(m_logFont.m_hFont), TRUE);
 }
 
 void CinstkitDlg::RedrawHeader()
@@ -202,26 +181,27 @@ bool CinstkitDlg::OnDrawItem(int controlId, DRAWITEMSTRUCT* item)
     HDC dc = item->hDC;
     const RECT& r = item->rcItem;
     if (controlId == IDC_LICENCE_LINK) {
-        COLORREF previous = SetTextColor(dc, RGB(0, 100, 0));
+        // Drawn whole each time, so that the focus mark comes and goes with the focus.
+        const bool contrast = HighContrastOn();
+        FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+        COLORREF previous = SetTextColor(dc, contrast ? GetSysColor(COLOR_HOTLIGHT) : RGB(0, 100, 0));
         int mode = SetBkMode(dc, TRANSPARENT);
-        TextOutW(dc, r.left + 5, r.top + 2, kLinkText, static_cast<int>(wcslen(kLinkText)));
+        const UINT dpi = WindowDpi(item->hwndItem);
+        TextOutW(dc, r.left + ScaleToDpi(5, dpi), r.top + ScaleToDpi(2, dpi), kLinkText,
+                 static_cast<int>(wcslen(kLinkText)));
         SetBkMode(dc, mode);
         SetTextColor(dc, previous);
+        if ((item->itemState & ODS_FOCUS) && !(item->itemState & ODS_NOFOCUSRECT)) DrawFocusRect(dc, &r);
         return true;
     }
     if (controlId == IDC_HEADER) {
-        HBRUSH white = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-        FillRect(dc, &r, white);
-        if (m_headerIcon) DrawIconEx(dc, r.right - 70, r.top + 3, m_headerIcon, 48, 48, 0, nullptr, DI_NORMAL);
-        int mode = SetBkMode(dc, TRANSPARENT);
-        wchar_t line[kHeaderLineChars];
-        FormatHeaderWelcomeLine(line);
-        DrawLine(dc, r.left + 50, r.top + 10, 20, FW_BOLD, line);
+        wchar_t welcome[kHeaderLineChars], stage[kHeaderLineChars];
+        FormatHeaderWelcomeLine(welcome);
         wchar_t displayName[kDisplayNameChars];
         CopyField(DisplayName(g_setup), kDisplayNameChars, displayName);
-        FormatHeaderStageLine(m_stage, displayName, line);
-        DrawLine(dc, r.left + 200, r.top + 35, 16, FW_NORMAL, line);
-        SetBkMode(dc, mode);
+        FormatHeaderStageLine(m_stage, displayName, stage);
+        const HeaderLine lines[] = {{50, 10, 20, FW_BOLD, welcome}, {200, 35, 16, FW_NORMAL, stage}};
+        DrawHeaderBand(*item, {IDI_INSTALL, 3, kFaceName}, lines, 2);
         return true;
     }
     return false;

@@ -54,6 +54,7 @@ protected:
     bool OnDrawItem(int controlId, DRAWITEMSTRUCT* item) override;
     bool OnSetCursor(HWND hwnd, UINT hitTest, UINT message, BOOL& result) override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+    void OnDpiChanged(UINT dpi) override;
     void OnInstallOrFinish();
     void OnOpenLicence();
     void OnAgree();
@@ -67,6 +68,5 @@ private:
     void StartInstall();
     // The worker's end, on the dialog's thread: the folder page again, or Finish.
     void EndInstall();
-    HICON m_headerIcon = nullptr;  // icon 101 at 48 x 48 for the header band
     DialogWorker m_worker;
 };

@@ -1,4 +1,4 @@
-#include "maintenance/header_band.h"
+#include "maintenance/maintenance_dialog.h"
 
 #include <cwchar>
 
@@ -8,48 +8,13 @@
 #include "base/setup_context.h"
 #include "files/in_use.h"
 #include "maintenance/maintenance_texts.h"
+#include "platform/display_scale.h"
+#include "platform/header_band.h"
 #include "resources/resource.h"
 
 namespace {
-LOGFONTW LogFontDescription()
-{
-    LOGFONTW lf{};
-    lf.lfHeight = 19;
-    lf.lfWeight = 400;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
-    lf.lfClipPrecision = CLIP_CHARACTER_PRECIS;
-    lf.lfQuality = PROOF_QUALITY;
-    lf.lfPitchAndFamily = DEFAULT_PITCH;
-    BoundedCopy(lf.lfFaceName, LF_FACESIZE, L"ALKATIP");
-    return lf;
-}
+const wchar_t kFace[] = L"ALKATIP";
 }  // namespace
-
-void CreateMaintenanceLogFont(CFont& font) { font.CreateFontIndirect(LogFontDescription()); }
-
-void DrawMaintenanceHeader(const DRAWITEMSTRUCT* item, int iconId, const wchar_t* text)
-{
-    if (!item) return;
-    HDC dc = item->hDC;
-    HBRUSH white = CreateSolidBrush(RGB(0xFF, 0xFF, 0xFF));
-    FillRect(dc, &item->rcItem, white);
-    DeleteObject(white);
-
-    HICON icon = static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iconId), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR));
-    if (icon) {
-        DrawIconEx(dc, item->rcItem.right - 70, 6, icon, 48, 48, 0, nullptr, DI_NORMAL);
-        DestroyIcon(icon);
-    }
-
-    SetBkMode(dc, TRANSPARENT);
-    CFont font;
-    font.CreateFontIndirect(LogFontDescription());
-    HGDIOBJ previous = SelectObject(dc, font.m_hFont);
-    if (text) TextOutW(dc, 30, 22, text, static_cast<int>(wcslen(text)));
-    SelectObject(dc, previous);
-}
 
 void CMaintenanceDialog::DoDataExchange(CDataExchange* pDX)
 {
@@ -71,8 +36,8 @@ void CMaintenanceDialog::CompleteInit(const wchar_t* titleSuffix, const wchar_t*
     BoundedFormat(title, MAX_PATH, L"%s%s", DisplayName(g_setup), titleSuffix);
     SetWindowText(title);
     m_action.SetWindowText(actionText);
-    CreateMaintenanceLogFont(m_logFont);
-    m_log.SetFont(m_logFont, TRUE);
+    KeepOwnFontOnDpiChange(m_log.m_hWnd);
+    OnDpiChanged(WindowDpi(m_hWnd));
     if (IsPassiveRun()) ::PostMessageW(m_hWnd, WM_COMMAND, IDOK, 0);
 }
 
@@ -149,11 +114,19 @@ bool CMaintenanceDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR&
     return true;
 }
 
+void CMaintenanceDialog::OnDpiChanged(UINT dpi)
+{
+    // Face "ALKATIP", 19 pixels high at 96 DPI, weight 400.
+    m_logFont.Attach(CreateFontForDpi(kFace, 19, FW_NORMAL, dpi));
+    m_log.SetFont(m_logFont, TRUE);
+}
+
 bool CMaintenanceDialog::OnDrawItem(int controlId, DRAWITEMSTRUCT* item)
 {
-    if (controlId != IDC_HEADER) return false;
+    if (controlId != IDC_HEADER || !item) return false;
     wchar_t text[MAX_PATH];
     FormatHeaderLine(text);
-    DrawMaintenanceHeader(item, HeaderIcon(), text);
+    const HeaderLine line = {30, 22, 19, FW_NORMAL, text};
+    DrawHeaderBand(*item, {HeaderIcon(), 6, kFace}, &line, 1);
     return true;
 }

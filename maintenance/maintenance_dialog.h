@@ -1,16 +1,13 @@
-// Pieces the repair and uninstall dialogs share: the dialog with its four
-// controls, the log font, the white header band with the product icon and
-// one line of text, and the action button that runs the sequence once and
-// then closes the dialog.
+// What the repair and uninstall dialogs share: the dialog with its four
+// controls, the log font, the header band with the product icon and one line
+// of text, and the action button that runs the sequence once and then closes
+// the dialog.
 #pragma once
 #include <windows.h>
 
 #include "platform/dialog_worker.h"
 #include "platform/window.h"
 
-// Face "ALKATIP", height 19, weight 400.
-void CreateMaintenanceLogFont(CFont& font);
-void DrawMaintenanceHeader(const DRAWITEMSTRUCT* item, int iconId, const wchar_t* text);
 using SequenceFunction = bool (*)();
 
 // The repair (140) and uninstall (141) dialogs: action button 1, log 1006,
@@ -47,6 +44,7 @@ protected:
     void CompleteInit(const wchar_t* titleSuffix, const wchar_t* actionText);
     // The header band: the dialog's icon and its line for the current state.
     bool OnDrawItem(int controlId, DRAWITEMSTRUCT* item) override;
+    void OnDpiChanged(UINT dpi) override;
     virtual int HeaderIcon() const = 0;
     virtual void FormatHeaderLine(wchar_t* out /* MAX_PATH */) const = 0;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
