@@ -20,7 +20,8 @@ start_display() {
     if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then disp=$n; break; fi
   done
   [ -n "$disp" ] || { echo "no free X display" >&2; return 1; }
-  setsid Xvfb ":$disp" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  # Large enough for the dialogs at 200 % (192 DPI).
+  setsid Xvfb ":$disp" -screen 0 1920x1200x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
   echo $! > "$dir/.zerda-xvfb-pid"
   for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${disp}" ] && break; sleep 0.1; done
   echo ":$disp" > "$dir/.zerda-display"

@@ -64,6 +64,9 @@ TEST(ProgramImage, ManifestAsksForAdministratorAndCommonControls6)
     EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\""));
     EXPECT_NE(std::string::npos, manifest.find("Microsoft.Windows.Common-Controls"));
     EXPECT_NE(std::string::npos, manifest.find("version=\"6.0.0.0\""));
+    // Drawn for the screen's scale: per monitor where Windows has it, the system's before.
+    EXPECT_NE(std::string::npos, manifest.find(">PerMonitorV2, System</dpiAwareness>"));
+    EXPECT_NE(std::string::npos, manifest.find(">true</dpiAware>"));
     // The dialogs the start routine runs are in the program.
     for (int id : {129, 133, 135, 140, 141, 142})
         EXPECT_NE(nullptr, FindResourceW(module, MAKEINTRESOURCEW(id), RT_DIALOG)) << id;

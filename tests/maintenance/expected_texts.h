@@ -33,6 +33,16 @@ constexpr const wchar_t* kUninstallButton = L"يۇيۇش(&U)";
 constexpr const wchar_t* kFinishButton = L"تامام(&O)";
 constexpr const wchar_t* kUninstallTitleSuffix = L" - پىروگرامما يۇيۇش";
 constexpr const wchar_t* kRepairTitleSuffix = L" - پىروگرامما ئوڭشاش";
+// The header bands' sentences by state; "+" marks where the display name goes.
+constexpr const wchar_t* kHeaders[] = {
+    L"ۋارېك ئۇيغۇرچە كىرگۈزگۈچىسىنى ئىشلىتىشىڭىزنى قارشى ئالىمىز | كېسترىن تور پەن-تېخنىكا چەكلىك شىركىتى",
+    L"ۋارېك ئۇيغۇرچە كىرگۈزگۈچىسىنى ئىشلىتىشىڭىزنى قارشى ئالىمىز |  + كومپيۇتېرىڭىزغا قاچىلىنىۋاتىدۇ، سەل ت",
+    L"ۋارېك ئۇيغۇرچە كىرگۈزگۈچىسىنى ئىشلىتىشىڭىزنى قارشى ئالىمىز | تامام كۇنۇپكىسىنى بېسىپ قاچىلاشنى تاماملاڭ",
+    L"ئوڭشاش كۇنۇپكىسىنى بېسىپ، پىروگراممىنى دەسلەپ قاچىلانغان ھالەتكە قايتۇرۇڭ",
+    L"ئوڭشاۋاتىدۇ + ，تەخىر قىلىڭ",
+    L"تامام كۇنۇپكىسىنى بېسىپ، پىروگرامما ئوڭشاش ھالىتىدىن چىكىنىڭ",
+    L"يۇيۇش كۇنۇپكىسىنى بېسىپ كومپيۇتېردىن ئۆچۈرۈڭ + .",
+    L"تامام كۇنۇپكىسىنى بېسىپ، يۇيۇش پىروگراممىسىدىن چىكىنىڭ"};
 // The placement's own line when the payload has no 64-bit driver.
 constexpr ExpectedLine kPlacementErr1{0, L"     错误: 无法创建IME驱动文件(err1)"};
 }  // namespace expect

@@ -266,6 +266,24 @@ std::string ReadUtf8(const std::wstring& path)
     return bytes;
 }
 
+// The screen's DPI for the programs started meanwhile (each reads it as it starts).
+struct ScreenDpi {
+    explicit ScreenDpi(DWORD dpi) { RegSetKeyValueW(HKEY_CURRENT_USER, kDesktop, L"LogPixels", REG_DWORD, &dpi, 4); }
+    ~ScreenDpi() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kDesktop, L"LogPixels"); }
+    static constexpr const wchar_t* kDesktop = L"Control Panel\\Desktop";
+};
+
+// The header band's text in each of these states, in order ("+": the display name).
+void ExpectHeaders(const std::wstring& output, std::initializer_list<int> states, const std::wstring& name)
+{
+    size_t at = 0;
+    for (int state : states) {
+        std::wstring text = expect::kHeaders[state];
+        if (text.find(L'+') != std::wstring::npos) text.replace(text.find(L'+'), 1, name);
+        EXPECT_NE(at = output.find(L"header: " + text + L"\n", at), std::wstring::npos) << Narrow(text);
+    }
+}
+
 class LifeCycle : public ::testing::Test {
 public:
     void SetUp() override
@@ -307,13 +325,23 @@ public:
         CoUninitialize();
     }
 
-    void Install(const Product& p, const wchar_t* shots)
+    // keys: into the folder proposed, by keystrokes alone. The robot's output stays in `installed`.
+    void Install(const Product& p, const wchar_t* shots, bool keys = false)
     {
-        RobotRun run = RunRobot(
-            {L"install", p.setup, p.installFolder, L"--no-extras", L"--probe", L"--screens", screens + shots});
-        ASSERT_EQ(run.code, 0) << "installation through the windows failed";
-        robot_test::ExpectRobotSawAnswers(run.output);
+        std::vector<std::wstring> args = {L"install", p.setup, keys ? L"-" : p.installFolder, L"--no-extras", L"--probe",
+                                          L"--screens", screens + shots, L"--dpi", std::to_wstring(dpi)};
+        if (keys) args.push_back(L"--keys");
+        installed = RunRobot(args);
+        ASSERT_EQ(installed.code, 0) << "installation through the windows failed";
+        ExpectSeenWell(installed);
         ASSERT_TRUE(DirExists(p.installFolder));
+    }
+
+    // Every window answered, every header band drawn for the screen's DPI.
+    static void ExpectSeenWell(const RobotRun& run)
+    {
+        robot_test::ExpectRobotSawAnswers(run.output);
+        EXPECT_EQ(run.output.find(L"WRONG"), std::wstring::npos);
     }
 
     // runLog: the setup's own log of the run (its "/log="); goOn: the robot
@@ -325,11 +353,11 @@ public:
         EXPECT_FALSE(command.empty()) << "no uninstall entry";
         if (!runLog.empty()) command += L" \"/log=" + runLog + L"\"";
         std::vector<std::wstring> args = {L"uninstall", command, L"--probe", L"--screens", screens + shots,
-                                          L"--timeout", L"120"};
+                                          L"--timeout", L"120", L"--dpi", std::to_wstring(dpi)};
         if (!log.empty()) args.insert(args.end(), {L"--log", log});
         if (goOn) args.push_back(L"--go-on");
         RobotRun run = RunRobot(args);
-        robot_test::ExpectRobotSawAnswers(run.output);
+        ExpectSeenWell(run);
         return run;
     }
 
@@ -339,10 +367,10 @@ public:
         EXPECT_TRUE(link.loaded) << "repair shortcut missing";
         std::vector<std::wstring> args = {L"repair", L"\"" + link.path + L"\" " + link.arguments,
                                           L"--cwd", link.workingFolder, L"--probe", L"--screens", screens + shots,
-                                          L"--timeout", L"120"};
+                                          L"--timeout", L"120", L"--dpi", std::to_wstring(dpi)};
         if (!log.empty()) args.insert(args.end(), {L"--log", log});
         RobotRun run = RunRobot(args);
-        robot_test::ExpectRobotSawAnswers(run.output);
+        ExpectSeenWell(run);
         return run;
     }
 
@@ -367,6 +395,8 @@ public:
     Product demo, second;
     std::wstring callsLog, screens;
     HANDLE holder_ = nullptr;
+    int dpi = 96;
+    RobotRun installed;
 };
 
 }  // namespace
@@ -374,7 +404,11 @@ public:
 TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
 {
     FamilyFolderAside aside;
+    dpi = Win10() ? 192 : 144;  // 200 % on the one road, 150 % on the other
+    ScreenDpi scale(dpi);
     ASSERT_NO_FATAL_FAILURE(Install(demo, L"_install"));
+    RobotRun install = installed;
+    ExpectHeaders(install.output, {0, 1, 2}, demo.displayName);
     const Tree fresh = demo.Files();
     const std::vector<std::wstring> freshRegistry = demo.Registry();
     // Registered the classic way before Windows 8, as a text service from then on.
@@ -406,6 +440,7 @@ TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
     const std::wstring repairLog = TempFolder() + L"zt_cycle_repair.log";
     RobotRun repair = RepairFromShortcut(demo, L"_repair", repairLog);
     ASSERT_EQ(repair.code, 0);
+    ExpectHeaders(repair.output, {3, 4, 5}, demo.displayName);
     // Registered again: a layout with a new identifier replaces the old one in every list.
     const std::wstring repairedEntry = KeyboardListEntry(demo.guid, demo.imeName, langId);
     ExpectOneChangePerProfile(inputDll.Calls(), false, repairedEntry, L"InstallLayoutOrTip");
@@ -431,6 +466,8 @@ TEST_F(LifeCycle, InstallDamageRepairAndUninstall)
         ASSERT_TRUE(WriteFileText(demo.installFolder + mine, "a person's notes"));
     RobotRun uninstall = Uninstall(demo, L"_uninstall", uninstallLog, runLog);
     ASSERT_EQ(uninstall.code, 0);
+    ExpectHeaders(uninstall.output, {6, 7}, demo.displayName);
+    for (const RobotRun* run : {&install, &repair, &uninstall}) EXPECT_NE(run->output.find(L"scale: "), std::wstring::npos);
     ExpectOneChangePerProfile(inputDll.Calls(), true, repairedEntry, L"InstallLayoutOrTip");
     EXPECT_EQ(FromUtf8(ReadUtf8(uninstallLog)),
               JoinLog({expect::kUninstallStart, expect::kUninstallStep1, expect::kUninstallStep2,
@@ -522,7 +559,12 @@ TEST_F(LifeCycle, InstallingOverAnInstallationEqualsAFreshOne)
     const std::vector<std::wstring> registry = demo.Registry();
     const std::vector<std::wstring> shortcuts = demo.Shortcuts();
 
-    ASSERT_NO_FATAL_FAILURE(Install(demo, L"_again"));
+    // Again by keystrokes alone, into the folder proposed: the installed one.
+    ASSERT_NO_FATAL_FAILURE(Install(demo, L"_again", true));
+    // Tab reads the page from the right: folder, Browse, agreement link, the chosen radio button, Install.
+    EXPECT_NE(installed.output.find(L"tab order: 1022 1005 1002 1001 1 \n"), std::wstring::npos);
+    EXPECT_NE(installed.output.find(L"keys: mnemonic of 1009"), std::wstring::npos);
+    EXPECT_EQ(installed.output.find(L"keys: FAILED"), std::wstring::npos);
     EXPECT_EQ(TreeDifferences(files, demo.Files()), L"");
     EXPECT_EQ(Joined(demo.Registry()), Joined(registry));
     EXPECT_EQ(Joined(demo.Shortcuts()), Joined(shortcuts));

@@ -2,12 +2,15 @@
 // ordinary window messages, on the (virtual) display. Its modes and options:
 // kUsage below, printed when it is started without them.
 //
-// Prints one line per event ("window:", "message:", "log:") in UTF-8 (a box
-// or list made by another thread than its dialog's says so), and the
+// Prints one line per event ("window:", "message:", "log:", "header:" with the
+// header band's text when it changes) in UTF-8 (a box or list made by another
+// thread than its dialog's says so), and the
 // started program's exit code ("exit code:") once it has ended.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -26,15 +29,18 @@ const wchar_t kFinishText[] = L"تامام(&O)";
 const wchar_t kOverwriteCaption[] = L"داۋاملىق قاچىلامسىز؟";
 const wchar_t kConflictCaption[] = L"ھۆججەت ئېچىشتا توقۇنۇش كۆرۈلدى";
 const wchar_t kRestartCaption[] = L"قايتا قوزغىتىش";
+const wchar_t kBrowseTitle[] = L"قاچىلاش مۇندەرىجىسىنى تاللاڭ...";
 
-constexpr int kFolderEdit = 1022, kAgree = 1001, kLog = 1006, kHomePage = 1007, kNews = 1009;
+constexpr int kFolderEdit = 1022, kAgree = 1001, kDisagree = 1003, kLog = 1006, kHomePage = 1007, kNews = 1009,
+              kHeader = 1032;
 constexpr int kForceEnd = 1015, kGoOn = 1017;
 
 struct Options {
     std::wstring mode, target, folder, screens, logFile, workingFolder;
     std::map<std::wstring, std::wstring> answers;
-    bool noExtras = false, declineLicence = false, probe = false, goOn = false, pressAgain = false;
+    bool noExtras = false, declineLicence = false, probe = false, goOn = false, pressAgain = false, keys = false;
     DWORD timeoutMs = 300000;
+    int dpi = 0;
 };
 
 void Print(const std::wstring& line)
@@ -86,6 +92,41 @@ void Click(HWND dialog, int id)
     if (button) SendMessageW(button, BM_CLICK, 0, 0);
 }
 
+bool WaitFor(const std::function<bool()>& done, DWORD ms = 3000)
+{
+    for (DWORD start = GetTickCount(); !done(); Sleep(20))
+        if (GetTickCount() - start > ms) return false;
+    return true;
+}
+
+// Where a typed key goes: the focused control of the window's thread.
+HWND Focused(HWND window)
+{
+    GUITHREADINFO info{sizeof info};
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus ? info.hwndFocus : window;
+}
+
+void Key(HWND window, UINT key, bool alt = false)  // with Alt: a mnemonic
+{
+    HWND to = Focused(window);
+    PostMessageW(to, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, key, alt ? 0x20000001 : 1);
+    PostMessageW(to, alt ? WM_SYSKEYUP : WM_KEYUP, key, alt ? 0xE0000001 : 0xC0000001);
+    Sleep(100);
+}
+
+void Tab(HWND dialog)
+{
+    HWND was = Focused(dialog);
+    Key(dialog, VK_TAB);
+    WaitFor([&] { return Focused(dialog) != was; }, 1000);
+}
+
+bool TabTo(HWND dialog, int id)
+{
+    for (int i = 0; i < 16 && GetDlgCtrlID(Focused(dialog)) != id; ++i) Tab(dialog);
+    return GetDlgCtrlID(Focused(dialog)) == id;
+}
+
 std::vector<HWND> DialogWindows()
 {
     std::vector<HWND> found;
@@ -125,6 +166,95 @@ private:
         logText_ = text;
     }
 
+    void NoteHeader(HWND dialog)
+    {
+        std::wstring text = Text(GetDlgItem(dialog, kHeader));
+        if (text.empty() || headers_[dialog] == text) return;
+        headers_[dialog] = text;
+        for (size_t at; (at = text.find(L"\r\n")) != std::wstring::npos;) text.replace(at, 2, L" | ");
+        Print(L"header: " + text);
+    }
+
+    // The band as the screen shows it, once per dialog: the icon's coloured
+    // square (48 pixels at 96 DPI less its transparent rim) and the height of
+    // the first line's ink (the font's height at this DPI less its empty top
+    // and bottom).
+    void MeasureHeader(HWND dialog, int fontHeight)
+    {
+        if (!o_.dpi || !measured_.insert(dialog).second) return;
+        HWND band = GetDlgItem(dialog, kHeader);
+        WaitFor([&] { return !Text(band).empty(); });
+        Sleep(300);
+        RECT r;
+        GetWindowRect(band, &r);
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        BITMAPINFO info{{sizeof info.bmiHeader, w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+        void* bits = nullptr;
+        HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+        HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(memory, dib);
+        BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+        GdiFlush();
+        auto pixel = [&](int x, int y, bool ink) {  // ink: dark and grey; else: coloured
+            const BYTE* p = static_cast<const BYTE*>(bits) + 4 * (static_cast<size_t>(y) * w + x);
+            int spread = std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]});
+            return ink ? spread < 40 && p[0] + p[1] + p[2] < 384 : spread > 60;
+        };
+        int left = w, right = -1, top = h, bottom = -1, lineTop = -1, lineBottom = -1;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (pixel(x, y, false)) left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = y;
+        // Rows of ink closer than `gap` are one line (the dots above and below the letters).
+        for (int y = 0, gap = std::max(3, o_.dpi / 32); y < h && (lineBottom < 0 || y - lineBottom < gap); ++y)
+            for (int x = 0; x < left; ++x)
+                if (pixel(x, y, true)) lineBottom = y, lineTop = lineTop < 0 ? y : lineTop;
+        SelectObject(memory, old);
+        DeleteObject(dib);
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+        const int icon = MulDiv(48, o_.dpi, 96), font = MulDiv(fontHeight, o_.dpi, 96), ink = lineBottom - lineTop + 1;
+        auto within = [](int v, int low, int high) { return v >= low && v <= high; };
+        bool ok = within(right - left + 1, icon * 8 / 10, icon) && within(bottom - top + 1, icon * 8 / 10, icon) &&
+                  lineTop >= 0 && within(ink, font * 3 / 4, font);
+        Print(L"scale: icon " + std::to_wstring(right - left + 1) + L"x" + std::to_wstring(bottom - top + 1) + L" of " +
+              std::to_wstring(icon) + L", first line's ink " + std::to_wstring(ink) + L" of " + std::to_wstring(font) +
+              (ok ? L" ok" : L" WRONG"));
+    }
+
+    void KeysReport(bool done, const std::wstring& what) { Print((done ? L"keys: " : L"keys: FAILED ") + what); }
+
+    // The wizard's page by keys alone (the folder as proposed): Browse and the
+    // agreement by their mnemonics (each closed with Esc), the agreement row
+    // by arrow and Space, one round of Tab, Install by its mnemonic.
+    void WizardByKeys(HWND h)
+    {
+        auto await = [&](const std::function<bool(const std::wstring&)>& caption) {
+            HWND found = nullptr;
+            WaitFor([&] {
+                for (HWND d : DialogWindows()) found = caption(Text(d)) ? d : found;
+                return found && (Focused(found) == found || IsChild(found, Focused(found)));
+            }, 10000);
+            if (found) licences_.insert(found), Key(found, VK_ESCAPE);
+            return found && WaitFor([&] { return IsChild(h, Focused(h)); });
+        };
+        Key(h, 'B', true);
+        KeysReport(await([](const std::wstring& c) { return c == kBrowseTitle; }), L"Alt+B, Esc: the folder chooser");
+        Key(h, 'L', true);
+        KeysReport(await([](const std::wstring& c) { return EndsWith(c, kLicenceSuffix); }) && Checked(h, kDisagree),
+                   L"Alt+L, Esc: the agreement declined");
+        KeysReport(TabTo(h, kDisagree), L"Tab to the agreement row");
+        Key(h, VK_UP);
+        if (!Checked(h, kAgree)) Key(h, VK_SPACE);
+        KeysReport(WaitFor([&] { return Checked(h, kAgree) && Enabled(h, IDOK); }), L"agreed");
+        std::wstring order;
+        for (int i = 0; i < 12 && (i == 0 ? TabTo(h, kFolderEdit) : GetDlgCtrlID(Focused(h)) != kFolderEdit); ++i) {
+            order += std::to_wstring(GetDlgCtrlID(Focused(h))) + L" ";
+            Tab(h);
+        }
+        Print(L"tab order: " + order);
+        Key(h, 'S', true);
+    }
+
     bool IsMessageBox(HWND h)
     {
         return GetDlgItem(h, IDOK) || GetDlgItem(h, IDYES) || GetDlgItem(h, IDRETRY) || GetDlgItem(h, IDCANCEL);
@@ -162,9 +292,11 @@ private:
                 if (GetDlgItem(box, candidate)) { id = candidate; break; }
             }
         }
+        if (HWND owner = GetWindow(box, GW_OWNER)) NoteHeader(owner);
         Print(L"message: " + caption + L" | " + MessageText(box) + L" -> " + std::to_wstring(id) + ThreadNote(box));
         Shot(box, L"message");
         ++messages_;
+        if (o_.keys && TabTo(box, id)) return Key(box, VK_SPACE);
         Click(box, id);
         if (o_.pressAgain && caption == kOverwriteCaption && IsWindow(dialog_)) PressAgain(dialog_);
         Sleep(300);
@@ -223,10 +355,18 @@ private:
 
     void DriveWizard(HWND h)
     {
+        NoteHeader(h);
         if (phase_ == 0) {
             SeeDialog(h);
             Print(L"window: " + Text(h));
             Shot(h, L"wizard");
+            MeasureHeader(h, 20);
+            if (o_.keys) {
+                WizardByKeys(h);
+                phase_ = 1;
+                pressedAt_ = GetTickCount();
+                return;
+            }
             if (Visible(h, kAgree) && !Checked(h, kAgree)) {
                 Click(h, kAgree);
                 Shot(h, L"wizard_agreed");
@@ -248,6 +388,18 @@ private:
         if (button == kFinishText && Enabled(h, IDOK)) {
             Shot(h, L"wizard_finished");
             KeepLog(h);
+            // By keys, each box by its mnemonic: cleared and, unless to stay clear, checked again.
+            for (int id : {kHomePage, kNews})
+                for (int press = 0; o_.keys && press < (o_.noExtras ? 1 : 2); ++press) {
+                    const bool was = Checked(h, id);
+                    Key(h, id == kHomePage ? 'H' : 'Z', true);
+                    KeysReport(WaitFor([&] { return Checked(h, id) != was; }), L"mnemonic of " + std::to_wstring(id));
+                }
+            if (o_.keys) {
+                Key(h, VK_RETURN);  // Finish is the default button
+                phase_ = 2;
+                return;
+            }
             if (o_.noExtras) {
                 if (Checked(h, kHomePage)) Click(h, kHomePage);
                 if (Checked(h, kNews)) Click(h, kNews);
@@ -270,6 +422,7 @@ private:
     void DriveMaintenance(HWND h)
     {
         const std::wstring button = Text(GetDlgItem(h, IDOK));
+        NoteHeader(h);
         if (phase_ == 0) {
             SeeDialog(h);
             Print(L"window: " + Text(h));
@@ -277,6 +430,7 @@ private:
             GetWindowThreadProcessId(h, &pid);
             worker_ = OpenProcess(SYNCHRONIZE, FALSE, pid);
             Shot(h, o_.mode.c_str());
+            MeasureHeader(h, 19);
             if (button == kFinishText) {  // nothing to do (e.g. the backup is missing)
                 phase_ = 1;
                 return;
@@ -286,6 +440,9 @@ private:
             PostMessageW(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(h, IDOK)));
             phase_ = 1;
             messagesAtPress_ = messages_;
+            // The running sequence's header, until the sequence ends or asks.
+            const std::wstring ready = headers_[h];
+            WaitFor([&] { return NoteHeader(h), headers_[h] != ready || Text(GetDlgItem(h, IDOK)) == kFinishText || !IsWindowEnabled(h); });
             return;
         }
         // Back to ready after an answered check (the process list cancelled):
@@ -320,7 +477,8 @@ private:
     DWORD pressedAt_ = 0, quietSince_ = 0;
     HANDLE worker_ = nullptr;
     std::wstring logText_;
-    std::set<HWND> licences_, answered_, lists_, goneOn_;
+    std::set<HWND> licences_, answered_, lists_, goneOn_, measured_;
+    std::map<HWND, std::wstring> headers_;
     HWND dialog_ = nullptr;
     DWORD dialogThread_ = 0, dialogProcess_ = 0;
 };
@@ -449,6 +607,10 @@ const wchar_t kUsage[] =
     L"  --go-on              on a process list: Force End, then go on once it offers to\n"
     L"  --press-again        once the overwrite question is answered, click \"I agree\", Install and\n"
     L"                       Cancel of the wizard again\n"
+    L"  --keys               drive the wizard by keystrokes alone, posted to the focused control,\n"
+    L"                       keeping the proposed folder; prints \"tab order:\" and \"keys:\" lines\n"
+    L"  --dpi <n>            the screen's DPI: each header band is measured on the screen once\n"
+    L"                       (\"scale: ...\", ending \"ok\" or \"WRONG\")\n"
     L"  --probe              send WM_NULL to every visible window of the setup's processes all the\n"
     L"                       run long and print the longest stretch one went unanswered (\"probe:\");\n"
     L"                       the setup's windows are left unmanaged meanwhile\n"
@@ -469,6 +631,7 @@ int Usage()
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) return Usage();
+    SetProcessDPIAware();  // screen pixels, not coordinates scaled for a program unaware of DPI
     Options o;
     o.mode = argv[1];
     o.target = argv[2];
@@ -489,6 +652,8 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--timeout" && hasValue) o.timeoutMs = static_cast<DWORD>(_wtoi(argv[++i])) * 1000;
         else if (a == L"--no-extras") o.noExtras = true;
         else if (a == L"--probe") o.probe = true;
+        else if (a == L"--keys") o.keys = true;
+        else if (a == L"--dpi" && hasValue) o.dpi = _wtoi(argv[++i]);
         else if (a == L"--decline-licence") o.declineLicence = true;
         else if (a == L"--go-on") o.goOn = true;
         else if (a == L"--press-again") o.pressAgain = true;

@@ -7,6 +7,7 @@
 #include "base/bounded_string.h"
 #include "base/setup_context.h"
 #include "common/test_support.h"
+#include "platform/display_scale.h"
 #include "resources/resource.h"
 #include "wizard/install_dialog.h"
 #include "wizard_test_util.h"
@@ -220,6 +221,40 @@ TEST_F(WizardTest, AgreementAcceptedAtStartHidesTheRow)
     EXPECT_TRUE(rowHidden);
     EXPECT_TRUE(agreeChecked);
     EXPECT_TRUE(installEnabled);
+}
+
+// With high contrast on, the owner-drawn parts take the system's colours:
+// the band the window colours, the agreement link the link colour.
+TEST_F(WizardTest, HighContrastDrawsInTheSystemColours)
+{
+    SetAgreementFlag(0);
+    const int ids[] = {COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_HOTLIGHT};
+    const COLORREF contrast[] = {RGB(0, 0, 0), RGB(255, 255, 0), RGB(0, 255, 255)};
+    COLORREF saved[3];
+    for (int i = 0; i < 3; ++i) saved[i] = GetSysColor(ids[i]);
+    ASSERT_TRUE(SetSysColors(3, ids, contrast));
+    SetHighContrastOverride(1);
+    // How many pixels of a control's row, from its left, show the colour.
+    auto shows = [](HWND control, int y, COLORREF color, int width = 400) {
+        HDC dc = GetDC(control);
+        int n = 0;
+        for (int x = 0; x < width; ++x) n += GetPixel(dc, x, y) == color;
+        ReleaseDC(control, dc);
+        return n;
+    };
+    int background = 0, text = 0, link = 0;
+    RunWizard([&](CinstkitDlg&, HWND h) {
+        SaveShot(h, L"wizard_high_contrast");
+        background = shows(GetDlgItem(h, IDC_HEADER), 2, contrast[0], 40);
+        text = shows(GetDlgItem(h, IDC_HEADER), 20, contrast[1]);
+        link = shows(GetDlgItem(h, IDC_LICENCE_LINK), 10, contrast[2]);
+        ClickButton(h, IDCANCEL);
+    });
+    SetHighContrastOverride(-1);
+    SetSysColors(3, ids, saved);
+    EXPECT_EQ(40, background);
+    EXPECT_GT(text, 0);
+    EXPECT_GT(link, 0);
 }
 
 TEST_F(WizardTest, ExistingInstallLocationReplacesTheProposal)
