@@ -1,36 +1,55 @@
 #!/usr/bin/env bash
-# The main job: builds everything, then installs the demo product under Wine
-# on a virtual display, driven by the UI robot, and shows what it did.
+# The main job: builds what the demo needs (the setup, the packaging tool, the
+# demo payload and the UI robot; no test program), then installs the demo
+# product under Wine on a virtual display, driven by the robot, and shows what
+# it did. scripts/test.sh builds everything.
 #   scripts/demo.sh                  install (Windows 7 prefix)
 #   scripts/demo.sh --win10          install on the Windows 10 road (text service)
 #   scripts/demo.sh --lifecycle      install, repair, then uninstall
 #   scripts/demo.sh --signed         sign the demo with a throwaway certificate made
 #                                    on the spot, install that, verify what was placed
-# Screenshots land in <build>/screenshots/.
+#   scripts/demo.sh --dpi 144        the screen at 144 DPI (150 %; 120, 192 ... alike):
+#                                    the dialogs drawn for that scale, their header
+#                                    bands measured
+# Screenshots land in <build>/screenshots/ (demo-<version>[-<dpi>dpi]).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR="${BUILD_DIR:-build}"
 version=win7
 lifecycle=0
 signed=0
-for arg in "$@"; do
-  case "$arg" in
+dpi=
+while [ $# -gt 0 ]; do
+  case "$1" in
     --win10) version=win10 ;;
     --lifecycle) lifecycle=1 ;;
     --signed) signed=1 ;;
-    *) echo "unknown option $arg" >&2; exit 2 ;;
+    --dpi) dpi="${2:-}"; shift ;;
+    --dpi=*) dpi="${1#--dpi=}" ;;
+    *) echo "unknown option $1" >&2; exit 2 ;;
   esac
+  shift
 done
+case "$dpi" in
+  '') ;;
+  *[!0-9]*) echo "--dpi takes a number (96, 120, 144, 192 ...)" >&2; exit 2 ;;
+esac
 
 scripts/install-deps.sh
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release
-cmake --build "$BUILD_DIR" -j"$(nproc)"
+cmake --build "$BUILD_DIR" -j"$(nproc)" --target demo_setup zerda_robot
 
 prefix="$PWD/$BUILD_DIR/wine/demo-$version"
 ZERDA_PREFIX_DISPLAY=1 scripts/wine-prefix.sh create "$prefix" "$version"
 trap 'scripts/wine-prefix.sh stop "$prefix"' EXIT
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree="
-screens="$PWD/$BUILD_DIR/screenshots/demo-$version"
+screens="$PWD/$BUILD_DIR/screenshots/demo-$version${dpi:+-${dpi}dpi}"
+robot_scale=()
+if [ -n "$dpi" ]; then
+  # Read by each program as it starts, as Windows' display scale is.
+  scripts/wine-run.sh reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+  robot_scale=(--dpi "$dpi")
+fi
 rm -rf "$screens"; mkdir -p "$screens"
 winpath() { printf 'Z:%s' "$(echo "$1" | sed 's|/|\\|g')"; }
 
@@ -49,7 +68,7 @@ fi
 guid=$(sed -n 's/^text_service_guid *= *//p' demo/config.txt | tr -d '\r')
 product_key="HKEY_LOCAL_MACHINE\\Software\\ZerdaIME3\\$guid"
 # Everything runs on the prefix's own virtual display.
-run_robot() { scripts/wine-run.sh "$robot" "$@"; }
+run_robot() { scripts/wine-run.sh "$robot" "$@" ${robot_scale[@]+"${robot_scale[@]}"}; }
 reg_dump() {  # key -> its values as "name"="data" lines, UTF-8 (empty when missing)
   local out; out=$(mktemp)
   if scripts/wine-run.sh regedit /E "$out" "$1" >/dev/null 2>&1 && [ -s "$out" ]; then
@@ -97,7 +116,7 @@ summary() {
   set -e
 }
 
-echo "== installing the demo product ($version)"
+echo "== installing the demo product ($version${dpi:+, $dpi DPI})"
 mkdir -p "$screens/1-install"
 run_robot install "$(winpath "$PWD/$setup")" - --screens "$(winpath "$screens/1-install")"
 summary
