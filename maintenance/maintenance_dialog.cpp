@@ -88,6 +88,7 @@ void CMaintenanceDialog::StartSequence()
     m_state = 1;
     m_busy = true;
     m_header.Invalidate();
+    m_header.UpdateWindow();
     // Pressed once: it becomes Finish when the sequence has ended.
     m_action.EnableWindow(FALSE);
     m_running = Sequence();
@@ -100,6 +101,8 @@ void CMaintenanceDialog::EndSequence(bool done)
     m_busy = false;
     m_state = 2;
     m_header.Invalidate();
+    // Painted now, so its text is current before Finish is offered.
+    m_header.UpdateWindow();
     m_progress.ShowWindow(SW_HIDE);
     m_action.SetWindowText(maint_text::kFinishButton);
     m_action.EnableWindow(TRUE);

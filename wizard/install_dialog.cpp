@@ -144,6 +144,9 @@ void CinstkitDlg::RedrawHeader()
     if (!m_hWnd) return;
     ::InvalidateRect(GetDlgItem(IDC_HEADER), nullptr, TRUE);
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    // Painted now: the band's text, read by screen readers, is current
+    // before the buttons of the new state are offered.
+    ::UpdateWindow(GetDlgItem(IDC_HEADER));
 }
 
 void CinstkitDlg::OnOK()
@@ -371,10 +374,10 @@ void CinstkitDlg::EndInstall()
         ::ShowWindow(GetDlgItem(id), SW_SHOW);
         CheckDlgButton(m_hWnd, id, BST_CHECKED);
     }
+    RedrawHeader();
     SetDlgItemTextW(m_hWnd, IDOK, kFinishText);
     ::EnableWindow(GetDlgItem(IDOK), TRUE);
     ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_HIDE);
-    RedrawHeader();
     // A passive run presses Finish itself.
     if (IsPassiveRun()) ::PostMessageW(m_hWnd, WM_COMMAND, IDOK, 0);
 }
