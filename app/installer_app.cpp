@@ -21,6 +21,7 @@
 #include "app/work_folder.h"
 #include "engine/install_sequence.h"
 #include "engine/install_folder_removal.h"
+#include "engine/install_folder_choice.h"
 #include "engine/keyboard_list_entries.h"
 #include "engine/registration.h"
 #include "engine/registration_removal.h"
@@ -28,6 +29,7 @@
 #include "engine/repair_sequence.h"
 #include "engine/uninstall_sequence.h"
 #include "files/folder_guard.h"
+#include "files/folder_listing.h"
 #include "files/signature.h"
 #include "files/version_info.h"
 #include "maintenance/repair_dialog.h"
@@ -111,9 +113,11 @@ const wchar_t* OwnImageFolder(wchar_t* out /* MAX_PATH */)
 // A folder of the system or of the users, or one reached through a link, is no install folder.
 bool IsCommandLineFolderUsable()
 {
-    if (!g_run.installFolder[0] || IsUsableInstallFolder(g_run.installFolder)) return true;
+    const wchar_t* refusal = g_run.installFolder[0] ? InstallFolderRefusal(g_run.installFolder) : nullptr;
+    if (!refusal) return true;
     g_run.badFolder = true;
-    BoundedFormat(g_run.reason, kRunReasonChars, L"/dir=: not a folder to install into: %s", g_run.installFolder);
+    BoundedFormat(g_run.reason, kRunReasonChars, L"/dir=: not a folder to install into (%s): %s", refusal,
+                  g_run.installFolder);
     return false;
 }
 
@@ -142,18 +146,38 @@ void LeaveStartFolder()
     if (n > 0 && n < MAX_PATH) SetCurrentDirectoryW(system);
 }
 
-// The image that cannot leave the install folder goes at the next restart,
-// and the folder after it: Windows removes a folder then only when nothing
-// else is left in it.
+// The image that cannot leave the install folder (it runs, and the work
+// folder is on another volume) goes at the next restart under a name that no
+// installation places: a reinstall before the restart keeps its own
+// installer.exe. The folder is scheduled too only when nothing else is in
+// it; Windows removes it then only if it is still empty.
 void ScheduleOwnImageRemoval(const wchar_t* folder)
 {
-    wchar_t self[MAX_PATH], base[MAX_PATH];
+    wchar_t self[MAX_PATH], leftover[MAX_PATH], base[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    ReleaseOwnFile();
+    if (BoundedFormat(leftover, MAX_PATH, L"%s.%08lx%08lx.removed", self, GetCurrentProcessId(), GetTickCount()) >=
+            MAX_PATH - 1 ||
+        !MoveFileExW(self, leftover, 0)) {
+        RunLogFailure(L"The setup could not take a name of its own for its removal at the next restart; it stays",
+                      self, GetLastError());
+        return;
+    }
+    if (!MoveFileExW(leftover, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        RunLogFailure(L"The setup's removal at the next restart could not be scheduled", leftover, GetLastError());
+        return;
+    }
+    RunLog(L"The setup goes at the next restart: %s", leftover);
     size_t length = BoundedCopy(base, MAX_PATH, folder);
     if (length > 3 && base[length - 1] == L'\\') base[length - 1] = L'\0';
-    if (n > 0 && n < MAX_PATH && MoveFileExW(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) &&
-        MoveFileExW(base, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        RunLog(L"The setup goes at the next restart, and its folder with it when nothing else is in it: %s", folder);
+    bool onlyLeftover = true;
+    bool listed = ForEachChild(base, [&](const wchar_t* path, DWORD) {
+        onlyLeftover = _wcsicmp(path, leftover) == 0;
+        return onlyLeftover;
+    });
+    if (listed && onlyLeftover && MoveFileExW(base, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        RunLog(L"Its folder goes with it when it is still empty then: %s", folder);
 }
 
 bool HoldRunningImage()
@@ -324,13 +348,31 @@ void CinstkitApp::RunInstall()
     if (!CarriesSignature(driver) && !StampVersionLanguage(driver, major < 6 ? 0x0401 : 0x0480))
         RunLogFailure(L"Driver language not set", driver, GetLastError());
 
+    wchar_t folder[MAX_PATH];
+    ProposeInstallFolder(folder);
+    // An unattended run never uses a folder that holds others' things: it
+    // ends before any window of the installation shows.
+    if (IsUnattendedRun()) {
+        FolderJudgement judged = JudgeFolderUse(folder, g_setup.name);
+        if (!MayInstallInto(judged.use)) {
+            wchar_t name[kDefaultFolderNameChars], offered[MAX_PATH];
+            BoundedCopyN(name, kDefaultFolderNameChars, DefaultFolderName(g_setup), kDefaultFolderNameChars - 1);
+            bool inside = judged.use == FolderUse::Occupied && ComposeOfferedFolder(folder, name, offered) &&
+                          MayInstallInto(JudgeFolderUse(offered, g_setup.name).use);
+            RunLog(L"Refused as the install folder (%s): %s; a folder of the product's own would be accepted: %s",
+                   judged.reason, folder, inside ? offered : L"none");
+            SetRunResult(g_run.installFolder[0] ? kExitBadCommandLine : kExitFailure);
+            RemoveWorkFolder(g_setup);
+            return;
+        }
+    }
     if (IsQuietRun()) {
-        wchar_t folder[MAX_PATH];
-        ProposeInstallFolder(folder);
         RunLog(L"Install folder: %s", folder);
         // The finish page's offers are a person's to accept: none here.
-        bool installed = RunUnattendedInstall(folder);
-        SetRunResult(installed ? kExitSuccess : kExitFailure);
+        InstallWorkOutcome outcome = RunUnattendedInstall(folder);
+        SetRunResult(outcome == InstallWorkOutcome::Installed       ? kExitSuccess
+                     : outcome == InstallWorkOutcome::FolderRefused ? kExitBadCommandLine
+                                                                    : kExitFailure);
     } else {
         CinstkitDlg wizard;
         wizard.m_hIcon = LoadAppIcon(IDI_INSTALL);

@@ -12,6 +12,7 @@
 #include "base/shared_routines.h"
 #include "engine/driver_files.h"
 #include "engine/failed_install.h"
+#include "engine/install_folder_choice.h"
 #include "engine/progress.h"
 #include "engine/registration.h"
 #include "engine/registration_removal.h"
@@ -69,20 +70,70 @@ bool Fail(bool freshInstall, int failedStep)
 
 }  // namespace
 
-InstallFolderState PrepareInstallFolder(HWND owner, const wchar_t* folderText)
+namespace {
+
+void ShowFolderError(HWND owner, const wchar_t* folderText)
+{
+    wchar_t text[1024];
+    BoundedFormat(text, 1024,
+                  L"تاللىغان مۇندەرىجىڭىز:\r\n%s\r\nقۇرۇلمىدى، سىزنىڭ بۇ مۇندەرىجىنى زىيارەت قىلىش ياكى يېزىش ھوقۇقىڭىز بارمۇ يوق؟ تەكشۈرۈپ كۆرۈڭ",
+                  folderText);
+    ShowMessageBox(owner, text, L"قاچىلاش خاتالىقى؟", MB_OK | MB_ICONERROR);
+}
+
+// A folder that holds what is not the product's is used by no run; a person
+// is offered a folder of the product's own inside it (written to
+// folderText when accepted).
+InstallFolderState OfferOwnFolder(HWND owner, wchar_t* folderText, const FolderJudgement& judged)
+{
+    wchar_t name[kDefaultFolderNameChars], offered[MAX_PATH];
+    BoundedCopyN(name, kDefaultFolderNameChars, DefaultFolderName(g_setup), kDefaultFolderNameChars - 1);
+    bool composed = ComposeOfferedFolder(folderText, name, offered);
+    FolderJudgement inside = composed ? JudgeFolderUse(offered, g_setup.name) : FolderJudgement{FolderUse::Refused, nullptr};
+    RunLog(L"Refused as the install folder (%s): %s; a folder of the product's own would be accepted: %s",
+           judged.reason, folderText, MayInstallInto(inside.use) ? offered : L"none");
+    if (IsUnattendedRun()) return InstallFolderState::Refused;
+    if (!MayInstallInto(inside.use)) {
+        ShowFolderError(owner, folderText);
+        return InstallFolderState::Failed;
+    }
+    wchar_t text[1024];
+    BoundedFormat(text, 1024,
+                  L"تاللىغان مۇندەرىجىڭىز:\r\n%s\r\nئىچىدە باشقا ھۆججەت ياكى مۇندەرىجىلەر بار، ئۇلارغا تەگمەيدۇ. پروگراممىنى ئۇنىڭ ئىچىدىكى ئۆز مۇندەرىجىسىگە قاچىلامسىز؟\r\n%s",
+                  folderText, offered);
+    if (ShowMessageBox(owner, text, L"باشقا مۇندەرىجىگە قاچىلامسىز؟", MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return InstallFolderState::Declined;
+    RunLog(L"The folder of the product's own is used: %s", offered);
+    BoundedCopy(folderText, MAX_PATH, offered);
+    return InstallFolderState::Ready;
+}
+
+}  // namespace
+
+InstallFolderState PrepareInstallFolder(HWND owner, wchar_t* folderText)
 {
     wchar_t userCi[MAX_PATH];
     if (JoinTempPath(L"_temp_userci_.txt", userCi) && userCi[0]) DeleteFileDirectly(userCi);
 
     ClearVirtualizedCopies();
 
-    // A folder of the system or of the users, or one reached through a link,
-    // is nobody's install folder: it is refused as it is, never taken over.
-    bool usable = IsUsableInstallFolder(folderText);
-    if (!usable) RunLog(L"Refused as the install folder: %s", folderText);
+    // A folder of the system or of the users, one reached through a link, on
+    // a share or on a volume without access lists is nobody's install
+    // folder; one that holds others' things is not the product's.
+    FolderJudgement judged = JudgeFolderUse(folderText, g_setup.name);
+    bool offered = false;
+    if (judged.use == FolderUse::Occupied) {
+        InstallFolderState choice = OfferOwnFolder(owner, folderText, judged);
+        if (choice != InstallFolderState::Ready) return choice;
+        offered = true;
+        judged = JudgeFolderUse(folderText, g_setup.name);
+    }
+    bool usable = MayInstallInto(judged.use);
+    if (!usable) RunLog(L"Refused as the install folder (%s): %s", judged.reason ? judged.reason : L"", folderText);
+    if (!usable && IsUnattendedRun()) return InstallFolderState::Refused;
 
-    bool existed = usable && GetFileAttributesW(folderText) != INVALID_FILE_ATTRIBUTES;
-    if (existed) {
+    bool existed = usable && judged.use != FolderUse::Create;
+    if (existed && !offered) {
         // Unattended runs use an existing folder without asking.
         if (IsUnattendedRun()) {
             RunLog(L"The install folder exists and is used: %s", folderText);
@@ -95,15 +146,12 @@ InstallFolderState PrepareInstallFolder(HWND owner, const wchar_t* folderText)
         }
     }
 
-    // Created, or taken over from whoever else owns it or may write in it,
-    // before anything of the earlier installation is cleared or placed.
+    // Created, or (the product's own, or empty) taken over from whoever else
+    // owns it or may write in it, before anything of the earlier
+    // installation is cleared or placed.
     if (!usable || !SecureProductFolder(folderText, ProductFolder::Install) || !FolderExists(folderText)) {
         if (usable) RunLogFailure(L"The install folder could not be created", folderText, GetLastError());
-        wchar_t text[1024];
-        BoundedFormat(text, 1024,
-                      L"تاللىغان مۇندەرىجىڭىز:\r\n%s\r\nقۇرۇلمىدى، سىزنىڭ بۇ مۇندەرىجىنى زىيارەت قىلىش ياكى يېزىش ھوقۇقىڭىز بارمۇ يوق؟ تەكشۈرۈپ كۆرۈڭ",
-                      folderText);
-        ShowMessageBox(owner, text, L"قاچىلاش خاتالىقى؟", MB_OK | MB_ICONERROR);
+        ShowFolderError(owner, folderText);
         return InstallFolderState::Failed;
     }
     if (existed) ClearPreviousInstallation(folderText);
@@ -121,19 +169,23 @@ InstallWorkOutcome RunInstallWorker(const InstallWorkerTarget& t)
 {
     wchar_t owner[kRegisteredChars], organisation[kRegisteredChars];
     ReadRegisteredNames(owner, organisation);
-    if (PrepareInstallFolder(t.dialog, t.folderText) != InstallFolderState::Ready)
-        return InstallWorkOutcome::BackToFolderPage;
+    InstallFolderState folder = PrepareInstallFolder(t.dialog, t.folderText);
+    if (folder == InstallFolderState::Refused) return InstallWorkOutcome::FolderRefused;
+    if (folder != InstallFolderState::Ready) return InstallWorkOutcome::BackToFolderPage;
     t.showProgressView(t.owner);
     return RunInstallSequence(t.folderText, owner, organisation) ? InstallWorkOutcome::Installed
                                                                  : InstallWorkOutcome::Failed;
 }
 
-bool RunUnattendedInstall(const wchar_t* folderText)
+InstallWorkOutcome RunUnattendedInstall(wchar_t* folderText)
 {
     wchar_t owner[kRegisteredChars], organisation[kRegisteredChars];
     ReadRegisteredNames(owner, organisation);
-    if (PrepareInstallFolder(nullptr, folderText) != InstallFolderState::Ready) return false;
-    return RunInstallSequence(folderText, owner, organisation);
+    InstallFolderState folder = PrepareInstallFolder(nullptr, folderText);
+    if (folder == InstallFolderState::Refused) return InstallWorkOutcome::FolderRefused;
+    if (folder != InstallFolderState::Ready) return InstallWorkOutcome::Failed;
+    return RunInstallSequence(folderText, owner, organisation) ? InstallWorkOutcome::Installed
+                                                                : InstallWorkOutcome::Failed;
 }
 
 bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const wchar_t* organisation)

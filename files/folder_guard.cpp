@@ -7,6 +7,7 @@
 #include "base/bounded_string.h"
 #include "base/link_checks.h"
 #include "base/shared_routines.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -139,7 +140,66 @@ bool FinalPathOf(const wchar_t* existing, wchar_t* out /* MAX_PATH */)
     return found;
 }
 
+const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
+// A profile-list value (REG_EXPAND_SZ as Windows writes it) in normalized form.
+bool ProfileListPath(HKEY key, const wchar_t* valueName, wchar_t* out /* MAX_PATH */)
+{
+    wchar_t raw[MAX_PATH], expanded[MAX_PATH];
+    if (RegReadString(key, valueName, raw, MAX_PATH) != ERROR_SUCCESS || !raw[0]) return false;
+    DWORD n = ExpandEnvironmentStringsW(raw, expanded, MAX_PATH);
+    return n > 0 && n <= MAX_PATH && NormalizeFolderPath(expanded, out);
+}
+
+// Hands the profiles folder (isRoot) and every profile's folder the profile
+// list names (the shared Public and Default ones too) to visit(path, isRoot)
+// until it returns true; true when it did.
+template <typename Visit>
+bool AnyListedProfile(Visit visit)
+{
+    HKEY list = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ, &list) != ERROR_SUCCESS) return false;
+    wchar_t path[MAX_PATH];
+    bool found = ProfileListPath(list, L"ProfilesDirectory", path) && visit(path, true);
+    static const wchar_t* const kShared[] = {L"Public", L"Default"};
+    for (const wchar_t* shared : kShared) found = found || (ProfileListPath(list, shared, path) && visit(path, false));
+    wchar_t sid[256];
+    for (DWORD i = 0; !found; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(list, i, sid, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        HKEY profile = nullptr;
+        if (RegOpenKeyExW(list, sid, 0, KEY_READ, &profile) != ERROR_SUCCESS) continue;
+        found = ProfileListPath(profile, L"ProfileImagePath", path) && visit(path, false);
+        RegCloseKey(profile);
+    }
+    RegCloseKey(list);
+    return found;
+}
+
+// The account that runs the setup decides what lies in its own profile;
+// anyone else's profile (and the shared ones) is written by its user, who
+// could then swap what the elevated uninstall entry runs.
+bool LiesInOthersProfile(const wchar_t* candidate)
+{
+    wchar_t own[MAX_PATH] = L"";
+    ShellFolder(CSIDL_PROFILE, own);
+    return AnyListedProfile([&](const wchar_t* profile, bool isRoot) {
+        return !isRoot && !SameText(profile, own, -1) && CoversFolder(profile, candidate);
+    });
+}
+
+bool IsUncPath(const wchar_t* path) { return path[0] == L'\\' && path[1] == L'\\'; }
+
 }  // namespace
+
+const wchar_t* VolumeRefusal(UINT driveType, bool informationRead, DWORD fileSystemFlags)
+{
+    if (driveType == DRIVE_REMOTE) return L"it is on a network drive";
+    if (driveType == DRIVE_NO_ROOT_DIR || driveType == DRIVE_UNKNOWN || !informationRead)
+        return L"its volume cannot be read";
+    if (!(fileSystemFlags & FILE_PERSISTENT_ACLS)) return L"its volume keeps no access lists (FAT, exFAT or the like)";
+    return nullptr;
+}
 
 bool FinalPathOfHandle(HANDLE item, wchar_t* out)
 {
@@ -224,6 +284,8 @@ bool IsGuardedFolder(const wchar_t* path)
         if (CoversFolder(candidate, profilesRoot)) return true;
         if (ParentOf(candidate, parent) && SameText(parent, profilesRoot, -1)) return true;
     }
+    // Every account's, as the profile list names them, wherever they lie.
+    if (AnyListedProfile([&](const wchar_t* listed, bool) { return CoversFolder(candidate, listed); })) return true;
 
     wchar_t temp[MAX_PATH];
     DWORD n = GetTempPathW(MAX_PATH, temp);
@@ -232,9 +294,26 @@ bool IsGuardedFolder(const wchar_t* path)
     return FamilyDataFolder(guarded) && CoversFolder(candidate, guarded);
 }
 
-bool IsUsableInstallFolder(const wchar_t* path)
+const wchar_t* InstallFolderRefusal(const wchar_t* path)
 {
-    wchar_t family[MAX_PATH];
-    if (IsGuardedFolder(path) || IsOrLiesBelowLink(path)) return false;
-    return !(FamilyDataFolder(family) && LiesStrictlyBelow(path, family));
+    wchar_t folder[MAX_PATH], family[MAX_PATH];
+    if (!NormalizeFolderPath(path, folder)) return L"it is no full path on a drive";
+    // Judged by its name alone: nothing on a share is looked at.
+    if (IsUncPath(folder)) return L"it is a network path";
+    if (IsGuardedFolder(folder)) return L"it is a folder of the system or of the users, or holds one";
+    if (LiesInOthersProfile(folder)) return L"it lies in another account's profile";
+    if (FamilyDataFolder(family) && LiesStrictlyBelow(folder, family)) return L"it lies in the family's data folder";
+    wchar_t volume[MAX_PATH];
+    DWORD flags = 0;
+    // A drive that does not exist would be answered with the boot volume.
+    if (!GetVolumePathNameW(folder, volume, MAX_PATH) || !SameText(volume, folder, 1))
+        BoundedFormat(volume, MAX_PATH, L"%c:\\", folder[0]);
+    UINT type = GetDriveTypeW(volume);
+    bool read = type != DRIVE_REMOTE &&
+                GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != FALSE;
+    if (const wchar_t* refusal = VolumeRefusal(type, read, flags)) return refusal;
+    if (IsOrLiesBelowLink(folder)) return L"it is, or lies below, a link";
+    return nullptr;
 }
+
+bool IsUsableInstallFolder(const wchar_t* path) { return InstallFolderRefusal(path) == nullptr; }

@@ -25,7 +25,8 @@ bool FinalPathOfHandle(HANDLE item, wchar_t* out /* MAX_PATH */);
 
 // True for a volume root, the Windows folder and everything below it, a
 // folder of the system or of the users (program files, application data,
-// profiles, Start menu, desktop, documents, the temporary folder), the engine
+// every profile the profile list names and the profiles folder, Start menu,
+// desktop, documents, the temporary folder), the engine
 // family's shared data folder, and any folder that holds one of these.
 bool IsGuardedFolder(const wchar_t* path);
 
@@ -33,6 +34,13 @@ bool IsGuardedFolder(const wchar_t* path);
 bool FamilyDataFolder(wchar_t* out /* MAX_PATH */);
 
 // A folder the setup may install into (from /dir=, the wizard or an earlier
-// installation): absolute, not guarded, not inside the family's data folder,
-// not reached through a link.
+// installation): absolute, not guarded, not in another account's profile
+// (nor a shared one), not inside the family's data folder, on a local volume
+// that keeps access lists, not reached through a link.
 bool IsUsableInstallFolder(const wchar_t* path);
+// Why it is not (English, for the log); null when it is.
+const wchar_t* InstallFolderRefusal(const wchar_t* path);
+// The volume part of that judgement: a network drive, one that cannot be
+// read, or one without persistent access lists (FAT, exFAT, many NAS
+// shares), on which anyone could replace what the elevated setup runs.
+const wchar_t* VolumeRefusal(UINT driveType, bool informationRead, DWORD fileSystemFlags);

@@ -180,6 +180,26 @@ bool IsOpenedAsItself(HANDLE item, const wchar_t* folder)
     return CompareStringOrdinal(actual, -1, expected, -1, TRUE) == CSTR_EQUAL;
 }
 
+// A reparse point that stands for another name (a junction, a symbolic
+// link) is a link; the others (deduplicated, remote-storage and cloud
+// files) are the file itself, and their data is nowhere else.
+bool IsLinkItem(HANDLE item, DWORD attributes)
+{
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    // A tag that cannot be read: taken for a link, and never followed.
+    if (!GetFileInformationByHandleEx(item, FileAttributeTagInfo, &tag, sizeof tag)) return true;
+    return (tag.ReparseTag & 0x20000000) != 0;  // IsReparseTagNameSurrogate
+}
+
+// What the listing showed as a reparse point still shows as one once
+// opened: some systems follow every link, and the handle is then the
+// target's, which is never to be changed.
+bool OpenedAsListed(DWORD listedAttributes, const BY_HANDLE_FILE_INFORMATION& info)
+{
+    return !(listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 // A link opened as itself shows its reparse mark; one that was followed
 // (some systems cannot open a link as itself) does not and stays.
 bool RemoveLink(const wchar_t* path)
@@ -187,7 +207,7 @@ bool RemoveLink(const wchar_t* path)
     HANDLE item = OpenItem(path, true);
     if (item == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info{};
-    bool removed = GetFileInformationByHandle(item, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+    bool removed = GetFileInformationByHandle(item, &info) && IsLinkItem(item, info.dwFileAttributes) &&
                    DeleteByHandle(item);
     CloseHandle(item);
     if (removed) RunLog(L"Removed (a link in a folder others could write): %s", path);
@@ -203,11 +223,12 @@ bool IsContentTrusted(const wchar_t* folder, ProductFolder use, int depth)
     if (depth > kMaxDepth) return false;
     bool trusted = true;
     bool listed = ForEachChild(folder, [&](const wchar_t* path, DWORD listedAttributes) {
-        HANDLE item = (listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? INVALID_HANDLE_VALUE : OpenItem(path, false);
+        HANDLE item = OpenItem(path, false);
         BY_HANDLE_FILE_INFORMATION info{};
-        bool readable = item != INVALID_HANDLE_VALUE && GetFileInformationByHandle(item, &info);
+        bool readable = item != INVALID_HANDLE_VALUE && GetFileInformationByHandle(item, &info) &&
+                        OpenedAsListed(listedAttributes, info);
         bool isFolder = readable && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-        trusted = readable && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        trusted = readable && !IsLinkItem(item, info.dwFileAttributes) &&
                   (isFolder || info.nNumberOfLinks == 1) &&
                   (use == ProductFolder::Family || ((isFolder || use == ProductFolder::Install) && IsTrustedObject(item)) ||
                    (!isFolder && use == ProductFolder::Data));
@@ -223,9 +244,57 @@ struct Descriptors {
     bool Valid() const { return folder.get() && childFolder.get() && childFile.get(); }
 };
 
-// One entry of a folder taken over: a link or a second name goes, anything
-// else gets the list its folder passes on (the family folder's other
-// products' folders stay as they are). False when it could not be done.
+// Before anything is changed: every entry below the folder can be opened
+// for the take-over, and the tree is not deeper than the take-over goes (the
+// family folder: its own entries only). A tree that would be left half
+// taken over is not touched at all.
+bool SurveyContent(const wchar_t* folder, ProductFolder use, int depth)
+{
+    if (depth > kMaxDepth) {
+        RunLog(L"Not taken over: more than %d folders deep: %s", kMaxDepth, folder);
+        return false;
+    }
+    bool ok = true;
+    bool listed = ForEachChild(folder, [&](const wchar_t* path, DWORD listedAttributes) {
+        HANDLE item = OpenItem(path, false);
+        BY_HANDLE_FILE_INFORMATION info{};
+        ok = item != INVALID_HANDLE_VALUE && GetFileInformationByHandle(item, &info);
+        if (!ok) RunLogFailure(L"Not taken over (an entry cannot be changed)", path, GetLastError());
+        else if (!(ok = OpenedAsListed(listedAttributes, info)))
+            RunLog(L"Not taken over: a link that cannot be opened as itself: %s", path);
+        bool descend = ok && use != ProductFolder::Family && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                       !IsLinkItem(item, info.dwFileAttributes);
+        if (item != INVALID_HANDLE_VALUE) CloseHandle(item);
+        if (descend) ok = SurveyContent(path, use, depth + 1);
+        return ok;
+    });
+    if (!listed) RunLogFailure(L"Not taken over (it cannot be listed)", folder, GetLastError());
+    return listed && ok;
+}
+
+// A second name of a file whose other names may lie anywhere: writing it
+// would write them all. This name gets a copy of its own, and the data
+// stays under every other name.
+bool GiveOwnCopy(const wchar_t* path)
+{
+    wchar_t copy[MAX_PATH];
+    const bool named = BoundedFormat(copy, MAX_PATH, L"%s.zerda-copy", path) < MAX_PATH - 1;
+    const bool copied = named && CopyFileW(path, copy, TRUE);
+    const bool replaced = copied && MoveFileExW(copy, path, MOVEFILE_REPLACE_EXISTING);
+    DWORD error = GetLastError();
+    if (replaced) {
+        RunLog(L"Given a copy of its own (it was a second name of another file): %s", path);
+    } else {
+        if (copied) DeleteFileW(copy);
+        RunLogFailure(L"A second name of another file could not be given a copy of its own", path, error);
+    }
+    return replaced;
+}
+
+// One entry of a folder taken over: a link goes, a second name gets a copy
+// of its own, anything else gets the list its folder passes on (the family
+// folder's other products' folders stay as they are). False when it could
+// not be done.
 bool TakeOverItem(const wchar_t* path, DWORD listedAttributes, ProductFolder use, const Descriptors& sds, int depth);
 
 bool TakeOverContent(const wchar_t* folder, ProductFolder use, const Descriptors& sds, int depth)
@@ -241,7 +310,6 @@ bool TakeOverContent(const wchar_t* folder, ProductFolder use, const Descriptors
 
 bool TakeOverItem(const wchar_t* path, DWORD listedAttributes, ProductFolder use, const Descriptors& sds, int depth)
 {
-    if (listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(path);
     HANDLE item = OpenItem(path, true);
     BY_HANDLE_FILE_INFORMATION info{};
     if (item == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(item, &info)) {
@@ -250,18 +318,14 @@ bool TakeOverItem(const wchar_t* path, DWORD listedAttributes, ProductFolder use
         return false;
     }
     bool isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (!OpenedAsListed(listedAttributes, info) || IsLinkItem(item, info.dwFileAttributes)) {
         CloseHandle(item);
         return RemoveLink(path);
     }
     if (!isFolder && info.nNumberOfLinks > 1) {
-        // Writing this name would write the other file.
-        bool removed = DeleteByHandle(item);
-        DWORD error = GetLastError();
+        // The copy takes the list the folder passes on.
         CloseHandle(item);
-        if (removed) RunLog(L"Removed (a second name of another file): %s", path);
-        else RunLogFailure(L"A second name of another file could not be removed", path, error);
-        return removed;
+        return GiveOwnCopy(path);
     }
     if (use == ProductFolder::Family) {
         CloseHandle(item);
@@ -414,6 +478,10 @@ bool SecureProductFolder(const wchar_t* path, ProductFolder use)
     if (WasMadeByThisRun(info) || (IsTrustedObject(item) && IsContentTrusted(folder, use, 0))) {
         CloseHandle(item);
         return true;
+    }
+    if (!SurveyContent(folder, use, 0)) {
+        CloseHandle(item);
+        return false;
     }
     RunLog(L"Taken over (owned by or open to others): %s", folder);
     bool written = WriteSecurity(item, sds.folder.get());

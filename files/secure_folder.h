@@ -14,11 +14,15 @@ enum class ProductFolder {
 // Administrators with a protected access list: SYSTEM and Administrators
 // full control, users and app containers read and execute. An existing
 // folder owned by anyone else, or one in which anyone else may write, gets
-// that owner and list as well; every link and every file with a second name
-// in it is removed, everything else in it gets the list the folder passes
-// on, and nothing found in it outranks a file of the payload (see
-// IsDistrustedDestination). False (and logged) when the folder is or lies
-// below a link that cannot be removed, or cannot be created or taken over.
+// that owner and list as well (only the product's own folders come here:
+// the install folder when it is new, empty or recorded). The whole tree is
+// surveyed first, and nothing is changed unless all of it can be. Every link
+// (a name surrogate; deduplicated and cloud files are files) in it is
+// removed, every file with a second name gets a copy of its own (no data is
+// deleted), everything else gets the list the folder passes on, and nothing
+// found in it outranks a file of the payload (see IsDistrustedDestination).
+// False (and logged) when the folder is or lies below a link that cannot be
+// removed, or cannot be created or taken over.
 bool SecureProductFolder(const wchar_t* path, ProductFolder use);
 
 // True for a destination below a folder that had to be taken over in this

@@ -348,6 +348,9 @@ void CinstkitDlg::StartInstall()
 
 void CinstkitDlg::ShowProgressView()
 {
+    // The folder the worker settled on (the offered one, when it was taken).
+    BoundedCopy(g_currentFolder, MAX_PATH, m_folderText);
+    SetDlgItemTextW(m_hWnd, IDC_FOLDER_EDIT, m_folderText);
     g_setup.progressBar = GetDlgItem(IDC_PROGRESS);
     g_setup.logBox = GetDlgItem(IDC_LOG);
     for (int id : {IDC_PROGRESS, IDC_LOG}) ::ShowWindow(GetDlgItem(id), SW_SHOW);
@@ -358,13 +361,14 @@ void CinstkitDlg::ShowProgressView()
 void CinstkitDlg::EndInstall()
 {
     m_busy = 0;
-    if (m_outcome == static_cast<LONG>(InstallWorkOutcome::BackToFolderPage)) {
+    const bool refused = m_outcome == static_cast<LONG>(InstallWorkOutcome::FolderRefused);
+    if (refused || m_outcome == static_cast<LONG>(InstallWorkOutcome::BackToFolderPage)) {
         m_stage = 0;
         LockFolderPage(false);
         RedrawHeader();
         // A passive run has nobody to choose another folder.
         if (IsPassiveRun()) {
-            SetRunResult(kExitFailure);
+            SetRunResult(refused ? kExitBadCommandLine : kExitFailure);
             ::PostMessageW(m_hWnd, WM_COMMAND, IDCANCEL, 0);
         }
         return;
