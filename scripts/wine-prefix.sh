@@ -39,6 +39,11 @@ case "$cmd" in
     set_version "$ver"
     # Uyghur dialogs ask for the face ALKATIP; show them in a UKIJ face instead.
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v ALKATIP /t REG_SZ /d 'UKIJ Tuz Tom' /f >/dev/null 2>&1
+    # X: is a network drive (GetDriveTypeW: DRIVE_REMOTE), a folder of the
+    # prefix behind it, for the install-folder checks.
+    mkdir -p "$dir/network-share"
+    ln -sfn "$dir/network-share" "$dir/dosdevices/x:"
+    wine reg add 'HKLM\Software\Wine\Drives' /v 'x:' /t REG_SZ /d network /f >/dev/null 2>&1
     wineserver -w
     touch "$dir/.zerda-ready"
     # Each prefix gets a virtual display of its own when one is asked for, so

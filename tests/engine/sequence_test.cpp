@@ -78,20 +78,40 @@ TEST(InstallWorker, FullInstallationEndsInTheFinishedStage)
     EXPECT_EQ(install + L"\\", RegString(HKEY_LOCAL_MACHINE, L"Software\\ZerdaIME3\\" + run.name, L"InstallLocation"));
 }
 
+// The product's key names the folder: it is the product's own.
+static void RecordInstallFolder(const InstallRun& run, const std::wstring& folder)
+{
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, (L"Software\\ZerdaIME3\\" + run.name).c_str(), L"InstallLocation", REG_SZ,
+                    folder.c_str(), static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+}
+
+// A folder that holds what is not the product's: first a folder of the
+// product's own inside it is offered (declined here), then, once recorded
+// as the product's, the overwrite question. Declined, nothing changes.
 TEST(InstallWorker, ExistingFolderDeclinedLeavesEverythingAsItWas)
 {
     InstallRun run;
     run.PreparePayload();
+    BoundedCopy(DefaultFolderName(g_setup), kDefaultFolderNameChars, L"Zt Own");
     std::wstring install = run.scratch / L"existing\\";
     CreateDirectoryW(install.c_str(), nullptr);
     ASSERT_TRUE(WriteFileText(install + L"config.exe", "old"));
 
     ScriptedPrompts prompts;
     prompts.Queue(IDNO);
+    prompts.Queue(IDNO);
+    WizardOutcome offer = run.RunWizard(install);
+    ASSERT_TRUE(offer.finished);
+    ASSERT_EQ(1u, prompts.Shown().size());
+    EXPECT_EQ(L"باشقا مۇندەرىجىگە قاچىلامسىز؟", prompts.Shown()[0].caption);
+    EXPECT_NE(std::wstring::npos, prompts.Shown()[0].text.find(install + L"Zt Own\\"));
+    EXPECT_EQ(0, offer.stage);
+    EXPECT_FALSE(DirExists(install + L"Zt Own"));
+    RecordInstallFolder(run, install);
     WizardOutcome o = run.RunWizard(install);
     ASSERT_TRUE(o.finished);
-    ASSERT_EQ(1u, prompts.Shown().size());
-    const RecordedPrompt& question = prompts.Shown()[0];
+    ASSERT_EQ(2u, prompts.Shown().size());
+    const RecordedPrompt& question = prompts.Shown()[1];
     EXPECT_EQ(OverwriteCaption(), question.caption);
     EXPECT_EQ(OverwriteText(), question.text);
     EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), question.type);
@@ -121,6 +141,7 @@ TEST(InstallWorker, ExistingFolderAcceptedClearsTheOldInstallationFirst)
         ASSERT_TRUE(WriteFileText(install + f, "old"));
     ASSERT_EQ(0, SHCreateDirectoryExW(nullptr, run.dataFolder.c_str(), nullptr));
     ASSERT_TRUE(WriteFileText(run.dataFolder + L"old.dmg", "old"));
+    RecordInstallFolder(run, install);
 
     ScriptedPrompts prompts;
     prompts.Queue(IDYES);

@@ -70,8 +70,9 @@ TEST(ProductFolder, MissingFolderIsCreatedWithAListOfItsOwn)
 }
 
 // A folder someone else prepared: everything in it is reset, a second name
-// of an outside file goes (writing it would write that file), and a newer
-// program found there does not keep the payload's out.
+// of an outside file gets data of its own (writing it would write that file;
+// deleting it could lose the data), and a newer program found there does
+// not keep the payload's out.
 TEST(ProductFolder, FolderOpenToOthersIsTakenOverBeforeAnythingIsPlaced)
 {
     ScratchFolder dir(L"pfopen");
@@ -90,8 +91,15 @@ TEST(ProductFolder, FolderOpenToOthersIsTakenOverBeforeAnythingIsPlaced)
     ASSERT_TRUE(SecureProductFolder((folder + L"\\").c_str(), ProductFolder::Install));
     for (const std::wstring& path : {folder, skins, skins + L"\\default.icc", folder + L"\\config.exe"})
         EXPECT_EQ("", WritableByOthers(path)) << Narrow(path);
-    EXPECT_FALSE(FileExists(folder + L"\\main.chm.zerda-part"));
-    EXPECT_TRUE(FileExists(victim));
+    for (const std::wstring& name : {folder + L"\\main.chm.zerda-part", victim}) {
+        std::string bytes;
+        EXPECT_TRUE(ReadFileBytes(name, &bytes) && bytes == "somebody else's file") << Narrow(name);
+        HANDLE file = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        BY_HANDLE_FILE_INFORMATION info{};
+        EXPECT_TRUE(GetFileInformationByHandle(file, &info));
+        CloseHandle(file);
+        EXPECT_EQ(1u, info.nNumberOfLinks) << Narrow(name);
+    }
 
     EXPECT_TRUE(IsDistrustedDestination((folder + L"\\config.exe").c_str()));
     EXPECT_TRUE(IsDistrustedDestination((skins + L"\\default.icc").c_str()));
@@ -108,6 +116,23 @@ TEST(ProductFolder, FolderOpenToOthersIsTakenOverBeforeAnythingIsPlaced)
     std::string victimBytes;
     ASSERT_TRUE(ReadFileBytes(victim, &victimBytes));
     EXPECT_EQ("somebody else's file", victimBytes);
+}
+
+// A tree deeper than the take-over goes is surveyed first and left
+// untouched: nothing in it half taken over.
+TEST(ProductFolder, TreeThatCannotBeTakenOverWhollyIsNotTouched)
+{
+    ScratchFolder dir(L"pfdeep");
+    const std::wstring folder = dir / L"P";
+    std::wstring deepest = folder;
+    for (int level = 0; level < 34; ++level) deepest += L"\\d";
+    ASSERT_EQ(0, SHCreateDirectoryExW(nullptr, deepest.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileText(folder + L"\\file.txt", "theirs"));
+    for (const std::wstring& path : {folder, folder + L"\\file.txt", folder + L"\\d"})
+        ASSERT_TRUE(OpenToEveryone(path)) << Narrow(path);
+    EXPECT_FALSE(SecureProductFolder(folder.c_str(), ProductFolder::Install));
+    for (const std::wstring& path : {folder, folder + L"\\file.txt", folder + L"\\d"})
+        EXPECT_NE("", WritableByOthers(path)) << Narrow(path);
 }
 
 // A link in the folder is removed as itself where the system can open it so

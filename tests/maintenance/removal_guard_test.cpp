@@ -82,6 +82,43 @@ TEST(RemovalGuard, RefusesRootsSystemAndUserFolders)
     EXPECT_TRUE(IsGuardedFolder(upper.c_str()));
 }
 
+// Install folders only: another account's profile and what lies in it, a
+// network path or drive (X: in the test prefixes), a volume that keeps no
+// access lists. The running account's own profile is its own to use.
+TEST(RemovalGuard, InstallFolderRefusedInOthersProfilesOnSharesAndVolumesWithoutLists)
+{
+    const std::wstring entry = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-0-0-0-7777";
+    const std::wstring pupil = L"%SystemDrive%\\zt_profiles\\pupil";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"ProfileImagePath", REG_EXPAND_SZ,
+                                             pupil.c_str(), static_cast<DWORD>((pupil.size() + 1) * sizeof(wchar_t))));
+    for (const wchar_t* path : {L"C:\\zt_profiles\\pupil\\", L"C:\\zt_profiles\\pupil\\Documents\\Zerda\\",
+                                L"C:\\zt_profiles\\", L"X:\\Zerda\\", L"\\\\server\\share\\Zerda\\"})
+        EXPECT_NE(nullptr, InstallFolderRefusal(path)) << Narrow(path);
+    EXPECT_TRUE(IsGuardedFolder(L"C:\\zt_profiles\\pupil"));
+    EXPECT_FALSE(IsGuardedFolder(L"C:\\zt_profiles\\pupil\\Documents"));
+    EXPECT_EQ(nullptr, InstallFolderRefusal((ShellDir(CSIDL_PROFILE) + L"\\zt_tools\\").c_str()));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str());
+    EXPECT_EQ(nullptr, InstallFolderRefusal(L"C:\\zt_profiles\\pupil\\Documents\\Zerda\\"));
+
+    // The volume's part as Windows reports it: Wine shows no FAT volume.
+    struct Row {
+        UINT type;
+        bool read;
+        DWORD flags;
+        bool refused;
+    };
+    const Row rows[] = {
+        {DRIVE_FIXED, true, FILE_PERSISTENT_ACLS | FILE_CASE_PRESERVED_NAMES, false},  // NTFS, ReFS
+        {DRIVE_REMOVABLE, true, FILE_PERSISTENT_ACLS, false},
+        {DRIVE_FIXED, true, FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK, true},  // FAT32, exFAT
+        {DRIVE_REMOTE, true, FILE_PERSISTENT_ACLS, true},  // a share, whatever it keeps
+        {DRIVE_NO_ROOT_DIR, false, 0, true},
+        {DRIVE_FIXED, false, 0, true},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(r.refused, VolumeRefusal(r.type, r.read, r.flags) != nullptr) << r.type << " " << r.flags;
+}
+
 TEST(RemovalGuard, OnlyTheRecordedInstallFolderAndTheFamilysDataFolders)
 {
     ScratchFolder scratch(L"guard");

@@ -334,7 +334,32 @@ void RunDeployment(Deploy& t)
     EXPECT_EQ(87, t.Run(t.Setup() + L" /passive /dir=C:\\"));
     // Below a guarded folder is as much the system's as the folder itself.
     EXPECT_EQ(87, t.Run(t.Setup() + L" /quiet \"/dir=" + SystemFolder(false) + L"drivers\\Zerda\""));
+    // So is a network drive (X: in the test prefixes).
+    EXPECT_EQ(87, t.Run(t.Setup() + L" /quiet /dir=X:\\Zerda"));
+    EXPECT_FALSE(DirExists(L"X:\\Zerda"));
     EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
+
+    // A folder that holds another program, a person's notes, a folder of
+    // theirs and a second name of an outside file is not the product's: the
+    // quiet install ends with 87, says why and which folder it would take,
+    // and changes nothing in it.
+    const std::wstring others = L"C:\\ZerdaRobot\\Tools\\", outside = L"C:\\ZerdaRobot\\outside.dll";
+    ASSERT_TRUE(CreateDirectoryW(others.c_str(), nullptr) && CreateDirectoryW((others + L"other").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileText(others + L"notes.txt", "a person's notes") &&
+                WriteFileText(others + L"other\\app.exe", "another program") && WriteFileText(outside, "two names"));
+    ASSERT_TRUE(CreateHardLinkW((others + L"shared.dll").c_str(), outside.c_str(), nullptr));
+    ASSERT_TRUE(OpenToEveryone(others));
+    const std::wstring othersBefore = FolderSnapshot(others), othersLog = TempFolder() + L"deploy others.log";
+    DeleteFileW(othersLog.c_str());
+    for (const wchar_t* ui : {L" /quiet", L" /passive"})
+        EXPECT_EQ(87, t.Run(t.Setup() + ui + L" \"/dir=" + others + L"\" \"/log=" + othersLog + L"\"")) << Narrow(ui);
+    EXPECT_EQ(Narrow(othersBefore), Narrow(FolderSnapshot(others)));
+    EXPECT_NE(std::wstring::npos, ReadLog(othersLog).find(L"Refused as the install folder (it holds files or folders that "
+                                                          L"are not the product's): " + others +
+                                                          L"; a folder of the product's own would be accepted: " +
+                                                          others + t.config[L"default_folder"] + L"\\"))
+        << Narrow(ReadLog(othersLog));
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
 
     // A capability word without the text-service bit fails at step 2 on this
@@ -414,23 +439,13 @@ void RunDeployment(Deploy& t)
         CloseHandle(squatted);
     }
 
-    // The install folder exists already, made by someone else and open to
-    // everyone, with newer programs of theirs under the product's names and a
-    // second name of an outside file where a placement writes first.
-    const std::wstring planted = BuildDir() + L"\\tests\\robot\\planted_newer.exe";
-    const wchar_t* const programs[] = {L"config.exe", L"installer.exe", L"tools\\VarekInputTool.exe"};
-    ASSERT_TRUE(CreateDirectoryW(t.quietFolder.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW((t.quietFolder + L"tools").c_str(), nullptr));
-    for (const wchar_t* name : programs) ASSERT_TRUE(CopyFileW(planted.c_str(), (t.quietFolder + name).c_str(), FALSE));
-    const std::wstring victim = L"C:\\ZerdaRobot\\victim.dll";
-    ASSERT_TRUE(WriteFileText(victim, "somebody else's file"));
-    ASSERT_TRUE(CreateHardLinkW((t.quietFolder + L"main.chm.zerda-part").c_str(), victim.c_str(), nullptr));
-    ASSERT_TRUE(OpenToEveryone(t.quietFolder) && OpenToEveryone(t.quietFolder + L"tools"));
-
     // Users' keyboard lists: no desktop shell, so every profile through its hive.
     auto inputDll = std::make_unique<InputDllStandIn>();
     auto profiles = std::make_unique<OtherProfiles>();
     ASSERT_TRUE(inputDll->Placed());
+    // Another account's profile is theirs to change: no install folder.
+    EXPECT_EQ(87, t.Run(t.Setup() + L" /quiet /dir=C:\\users\\zerda_second\\Documents\\Zerda"));
+    EXPECT_FALSE(DirExists(L"C:\\users\\zerda_second\\Documents"));
     const WORD langId = static_cast<WORD>(wcstoul(t.config[L"language_id"].c_str(), nullptr, 0));
 
 
@@ -492,28 +507,18 @@ void RunDeployment(Deploy& t)
     for (const wchar_t* line : {L"read back does not match", L"still loaded"})
         EXPECT_EQ(std::wstring::npos, log.find(line)) << Narrow(log);
 
-    // The planted programs gave way to the payload's and none of them ran;
-    // the second name led nowhere.
+    // The product's own folder, opened to everyone since, with newer programs
+    // of someone else's under the product's names and a second name of an
+    // outside file where a placement writes first: the next install takes
+    // the folder over.
+    const std::wstring planted = BuildDir() + L"\\tests\\robot\\planted_newer.exe";
+    const wchar_t* const programs[] = {L"config.exe", L"installer.exe", L"tools\\VarekInputTool.exe"};
+    for (const wchar_t* name : programs) ASSERT_TRUE(CopyFileW(planted.c_str(), (t.quietFolder + name).c_str(), FALSE));
+    const std::wstring victim = L"C:\\ZerdaRobot\\victim.dll";
+    ASSERT_TRUE(WriteFileText(victim, "somebody else's file"));
+    ASSERT_TRUE(CreateHardLinkW((t.quietFolder + L"main.chm.zerda-part").c_str(), victim.c_str(), nullptr));
+    ASSERT_TRUE(OpenToEveryone(t.quietFolder) && OpenToEveryone(t.quietFolder + L"tools"));
     const std::wstring payload = BuildDir() + L"\\demo\\payload\\";
-    EXPECT_TRUE(Bytes(payload + L"config.exe") == Bytes(t.quietFolder + L"config.exe"));
-    EXPECT_TRUE(Bytes(payload + L"tools\\VarekInputTool.exe") == Bytes(t.quietFolder + L"tools\\varekinputtool.exe"));
-    EXPECT_FALSE(Bytes(planted) == Bytes(t.quietFolder + L"installer.exe"));
-    for (const wchar_t* name : programs) EXPECT_FALSE(FileExists(t.quietFolder + name + L".ran")) << Narrow(name);
-    EXPECT_EQ("somebody else's file", Bytes(victim));
-    EXPECT_NE(std::wstring::npos, log.find(L"Taken over (owned by or open to others): C:\\ZerdaRobot\\Deploy Quiet"))
-        << Narrow(log);
-    // Read and run only, for everyone but SYSTEM and the Administrators,
-    // the folder and all it holds; the data files as the input method needs them.
-    for (const wchar_t* name : {L"", L"tools", L"_backup_.dat", L"main.chm", L"installer.exe", L"config.exe",
-                                L"license.html", L"colourful", L"colourful\\default.icc"})
-        EXPECT_EQ("", WritableByOthers(t.quietFolder + name)) << Narrow(name);
-    EXPECT_EQ("", WritableByOthers(t.dataFolder));
-    EXPECT_NE("", WritableByOthers(t.dataFolder + L"main.dmg"));
-    // The backup's digest, as the system computes it, in both views of the product key.
-    const std::wstring digest = Sha256Text(Bytes(t.quietFolder + L"_backup_.dat"));
-    ASSERT_EQ(64u, digest.size());
-    for (const wchar_t* root : {L"Software\\ZerdaIME3\\", L"Software\\Wow6432Node\\ZerdaIME3\\"})
-        EXPECT_EQ(digest, RegString(HKEY_LOCAL_MACHINE, root + t.guid, L"BackupSHA256")) << Narrow(root);
 
     // A program holds the placed driver: the install replaces it without
     // ending the program, and the old file goes at the next restart.
@@ -537,6 +542,30 @@ void RunDeployment(Deploy& t)
     EXPECT_NE(std::wstring::npos, Lower(pending).find(Lower(Lower(t.imeName) + L".ime."))) << Narrow(pending);
     holder.End();
     t.ExpectInstalledIn(t.quietFolder);
+
+    // The planted programs gave way to the payload's and none of them ran;
+    // the second name got data of its own, the outside file kept its own.
+    EXPECT_TRUE(Bytes(payload + L"config.exe") == Bytes(t.quietFolder + L"config.exe"));
+    EXPECT_TRUE(Bytes(payload + L"tools\\VarekInputTool.exe") == Bytes(t.quietFolder + L"tools\\varekinputtool.exe"));
+    EXPECT_FALSE(Bytes(planted) == Bytes(t.quietFolder + L"installer.exe"));
+    for (const wchar_t* name : programs) EXPECT_FALSE(FileExists(t.quietFolder + name + L".ran")) << Narrow(name);
+    EXPECT_EQ("somebody else's file", Bytes(victim));
+    EXPECT_EQ(1u, NameCount(victim));
+    for (const wchar_t* line : {L"Taken over (owned by or open to others): C:\\ZerdaRobot\\Deploy Quiet",
+                                L"Given a copy of its own (it was a second name of another file): "})
+        EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
+    // Read and run only, for everyone but SYSTEM and the Administrators,
+    // the folder and all it holds; the data files as the input method needs them.
+    for (const wchar_t* name : {L"", L"tools", L"_backup_.dat", L"main.chm", L"installer.exe", L"config.exe",
+                                L"license.html", L"colourful", L"colourful\\default.icc"})
+        EXPECT_EQ("", WritableByOthers(t.quietFolder + name)) << Narrow(name);
+    EXPECT_EQ("", WritableByOthers(t.dataFolder));
+    EXPECT_NE("", WritableByOthers(t.dataFolder + L"main.dmg"));
+    // The backup's digest, as the system computes it, in both views of the product key.
+    const std::wstring digest = Sha256Text(Bytes(t.quietFolder + L"_backup_.dat"));
+    ASSERT_EQ(64u, digest.size());
+    for (const wchar_t* root : {L"Software\\ZerdaIME3\\", L"Software\\Wow6432Node\\ZerdaIME3\\"})
+        EXPECT_EQ(digest, RegString(HKEY_LOCAL_MACHINE, root + t.guid, L"BackupSHA256")) << Narrow(root);
 
     // Waits for the companion tool's install calls (it is started, not waited for), then forgets them.
     auto callsSettled = [&t](size_t installs) {

@@ -27,8 +27,14 @@ void CheckInstallation(InstallRun& t, const wchar_t* prefixName)
     // The extraction, the wizard and its message boxes kept answering.
     ExpectRobotSawAnswers(t.robotOutput);
 
-    // The overwrite question was a real message box, answered Yes.
-    EXPECT_NE(std::wstring::npos, t.robotOutput.find(L"message: داۋاملىق قاچىلامسىز؟ | "));
+    // The folder typed in held another program's files: the offer of a folder
+    // of the product's own inside it was a real message box, answered Yes,
+    // and nothing in the typed folder changed (names, bytes, second names,
+    // access lists).
+    ASSERT_FALSE(t.chosenFolder.empty());
+    EXPECT_NE(std::wstring::npos, t.robotOutput.find(L"message: باشقا مۇندەرىجىگە قاچىلامسىز؟ | "));
+    EXPECT_NE(std::wstring::npos, t.robotOutput.find(folder)) << "the offer names the folder";
+    EXPECT_EQ(Narrow(t.chosenBefore), Narrow(FolderSnapshot(t.chosenFolder, t.config[L"default_folder"])));
 
     // Drivers in the system and WOW64 folders, lower-case names, language 0x0480.
     const std::wstring ime = Lower(t.imeName) + L".ime";
@@ -52,10 +58,10 @@ void CheckInstallation(InstallRun& t, const wchar_t* prefixName)
     EXPECT_EQ(0u, *reinterpret_cast<const uint32_t*>(temp.data() + 4));
     EXPECT_TRUE(std::string(65536, '\0') == temp.substr(136, 65536));
 
-    // Install folder: program files in lower case, the user's file kept, the old program replaced.
+    // Install folder: program files in lower case.
     std::vector<std::wstring> names = Listing(folder);
-    for (const wchar_t* n : {L"_backup_.dat", L"colourful", L"config.exe", L"installer.exe", L"keep.txt",
-                             L"license.html", L"main.chm", L"tools"})
+    for (const wchar_t* n : {L"_backup_.dat", L"colourful", L"config.exe", L"installer.exe", L"license.html",
+                             L"main.chm", L"tools"})
         EXPECT_NE(names.end(), std::find(names.begin(), names.end(), n)) << Narrow(n);
     for (const wchar_t* n : {L"zerdaime.ime", L"$dataFiles$", L"$datafiles$"})
         EXPECT_EQ(names.end(), std::find(names.begin(), names.end(), n)) << Narrow(n);
@@ -65,7 +71,6 @@ void CheckInstallation(InstallRun& t, const wchar_t* prefixName)
     EXPECT_EQ((std::vector<std::wstring>{L"default.icc"}), Listing(folder + L"colourful\\"));
     EXPECT_TRUE(Bytes(payload + L"config.exe") == Bytes(folder + L"config.exe"));
     EXPECT_TRUE(Bytes(payload + L"main.chm") == Bytes(folder + L"main.chm"));
-    EXPECT_EQ("the user's own file", Bytes(folder + L"keep.txt"));
 
     // installer.exe is the setup without its payload; _backup_.dat is the payload archive.
     std::string packed = Bytes(t.setup);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <sddl.h>
 #include <shobjidl.h>
 #include <tlhelp32.h>
 
@@ -135,6 +136,52 @@ std::string Bytes(const std::wstring& path)
     std::string data;
     ReadFileBytes(path, &data);
     return data;
+}
+
+// The owner and access list, as text ("" where none can be read).
+std::wstring SecurityText(const std::wstring& path)
+{
+    BYTE sd[4096];
+    DWORD needed = 0;
+    LPWSTR text = nullptr;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (!GetFileSecurityW(path.c_str(), what, sd, sizeof sd, &needed) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr))
+        return L"";
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+// How many names (hard links) the file has; 0 when it cannot be opened.
+DWORD NameCount(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file != INVALID_HANDLE_VALUE) {
+        GetFileInformationByHandle(file, &info);
+        CloseHandle(file);
+    }
+    return info.nNumberOfLinks;
+}
+
+// Everything a folder holds as its owner would miss it: names, bytes, how
+// many names each file has, owners and access lists (but the entry `skip`).
+std::wstring FolderSnapshot(const std::wstring& folder, const std::wstring& skip = L"")
+{
+    std::wstring out = SecurityText(folder) + L"\n";
+    for (const std::wstring& name : Listing(folder)) {
+        if (name == skip) continue;
+        const std::wstring path = folder + name;
+        if (DirExists(path)) {
+            out += name + L"\\ " + FolderSnapshot(path + L"\\");
+            continue;
+        }
+        out += name + L" " + SecurityText(path) + L" names " + std::to_wstring(NameCount(path)) + L": " +
+               FromUtf8(Bytes(path)) + L"\n";
+    }
+    return out;
 }
 
 // Start of the archive appended to a packed setup: the PE32+ LoaderFlags field.
@@ -320,10 +367,24 @@ public:
         ASSERT_TRUE(FileExists(robot)) << Narrow(robot);
         // The folder exists with something of the user's and an old program in it.
         CreateDirectoryW(L"C:\\ZerdaRobot", nullptr);
+        // Not the product's folder (none is installed): besides, a folder of
+        // theirs and a second name of a file elsewhere. The setup offers a
+        // folder of its own inside it and leaves all of it as it was.
+        chosenFolder = folderExists && RegString(HKEY_LOCAL_MACHINE, L"Software\\ZerdaIME3\\" + guid, L"InstallLocation").empty()
+                           ? installFolder
+                           : L"";
         if (folderExists) {
             ASSERT_TRUE(CreateDirectoryW(installFolder.c_str(), nullptr) || DirExists(installFolder));
             ASSERT_TRUE(WriteFileText(installFolder + L"keep.txt", "the user's own file"));
             ASSERT_TRUE(WriteFileText(installFolder + L"config.exe", "an old program"));
+        }
+        if (!chosenFolder.empty()) {
+            ASSERT_TRUE(CreateDirectoryW((chosenFolder + L"other").c_str(), nullptr));
+            ASSERT_TRUE(WriteFileText(chosenFolder + L"other\\app.exe", "another program"));
+            ASSERT_TRUE(WriteFileText(L"C:\\ZerdaRobot\\elsewhere.dll", "a file with two names"));
+            ASSERT_TRUE(CreateHardLinkW((chosenFolder + L"shared.dll").c_str(), L"C:\\ZerdaRobot\\elsewhere.dll", nullptr));
+            chosenBefore = FolderSnapshot(chosenFolder);
+            installFolder = chosenFolder + config[L"default_folder"] + L"\\";
         }
 
         const std::wstring screens = BuildDir() + L"\\screenshots\\robot_install_" + prefixName;
@@ -332,7 +393,8 @@ public:
         outFile = TempFolder() + L"zerda_robot_install.out";
         DeleteFileW(logFile.c_str());
         // The robot's own output goes to a file through the command interpreter.
-        std::wstring command = L"cmd /c \"\"" + robot + L"\" install \"" + setup + L"\" \"" + installFolder +
+        std::wstring command = L"cmd /c \"\"" + robot + L"\" install \"" + setup + L"\" \"" +
+                               (chosenFolder.empty() ? installFolder : chosenFolder) +
                                // The closing backslash doubled, or it would escape the quotation mark.
                                L"\\\" --probe --screens \"" + screens + L"\" --log \"" + logFile + L"\" " + extraArguments +
                                L" > \"" + outFile + L"\"\"";
@@ -358,6 +420,8 @@ public:
     std::vector<std::wstring> workFoldersBefore;
     std::wstring guid, imeName, displayName, installFolder, dataFolder, groupFolder, callsLog, setup, robot, logFile,
         outFile, robotOutput;
+    // The folder typed in, when it was not the product's, and what it held.
+    std::wstring chosenFolder, chosenBefore;
 };
 
 }  // namespace robot_test

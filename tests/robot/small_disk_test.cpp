@@ -95,10 +95,20 @@ TEST_F(SmallDisk, AFullDriveFailsTheRunAndKeepsTheGoodFiles)
     EXPECT_EQ("", StateDifference(installed, MachineState(product)));
     ASSERT_EQ(0, RunWhole(Command::Uninstall, nullptr));
     // The uninstaller ran from E: and could not move its own image to the
-    // system drive: that file alone stays, and goes at the next restart,
-    // which the test stands in for.
-    EXPECT_EQ(std::vector<std::wstring>{L"installer.exe"}, Listing(product.installFolder));
-    EXPECT_NE(std::wstring::npos, Lower(PendingRenames()).find(L"e:\\zerda\\installer.exe"));
+    // system drive: that file alone stays, under a name of its own, and goes
+    // at the next restart with the folder, if it is empty then.
+    std::vector<std::wstring> left = Listing(product.installFolder);
+    ASSERT_EQ(1u, left.size());
+    EXPECT_EQ(0u, left[0].find(L"installer.exe.")) << Narrow(left[0]);
+    std::wstring pending = Lower(PendingRenames());
+    EXPECT_NE(std::wstring::npos, pending.find(Lower(product.installFolder + left[0]))) << Narrow(pending);
+    EXPECT_EQ(std::wstring::npos, pending.find(L"e:\\zerda\\installer.exe|")) << Narrow(pending);
+    // A reinstall before that restart: the leftover is nobody's, and the
+    // restart takes neither the new setup nor its folder.
+    EXPECT_EQ(0, RunWhole(Command::Install, nullptr));
+    EXPECT_TRUE(FileExists(installer));
+    EXPECT_EQ(std::wstring::npos, Lower(PendingRenames()).find(L"e:\\zerda\\installer.exe|"));
+    ASSERT_EQ(0, RunWhole(Command::Uninstall, nullptr));
     DeleteTree(product.installFolder);
 
     // An installation onto a drive that holds the smaller files but not the
