@@ -1,6 +1,7 @@
 #include "common/test_support.h"
 
 #include <objbase.h>
+#include <sddl.h>
 #include <wincrypt.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -460,4 +461,44 @@ std::wstring Sha256Text(const std::string& bytes)
     if (hash) CryptDestroyHash(hash);
     CryptReleaseContext(provider, 0);
     return text;
+}
+
+std::wstring SecurityText(const std::wstring& path)
+{
+    BYTE sd[4096];
+    DWORD needed = 0;
+    LPWSTR text = nullptr;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (!GetFileSecurityW(path.c_str(), what, sd, sizeof sd, &needed) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr))
+        return L"";
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+DWORD NameCount(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file != INVALID_HANDLE_VALUE && !GetFileInformationByHandle(file, &info)) info.nNumberOfLinks = 0;
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return info.nNumberOfLinks;
+}
+
+std::wstring FolderSnapshot(const std::wstring& folder, const std::wstring& skip)
+{
+    std::wstring out = SecurityText(folder) + L"\n";
+    for (const std::wstring& name : Listing(folder)) {
+        const std::wstring path = folder + name;
+        std::string bytes;
+        if (name == skip) continue;
+        if (DirExists(path)) out += name + L"\\ " + FolderSnapshot(path + L"\\");
+        else if (ReadFileBytes(path, &bytes))
+            out += name + L" " + SecurityText(path) + L" names " + std::to_wstring(NameCount(path)) + L": " +
+                   std::wstring(bytes.begin(), bytes.end()) + L"\n";
+        else out += name + L" unreadable\n";
+    }
+    return out;
 }

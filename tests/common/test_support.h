@@ -154,6 +154,13 @@ private:
 // without its trailing backslash), sorted or in the order the listing gives.
 std::vector<std::wstring> Listing(const std::wstring& folder, bool inListingOrder = false);
 
+// The owner and access list as SDDL text ("" when unreadable); how many
+// names (hard links) a file has; and everything a folder holds as its owner
+// would miss it: names, bytes, names per file, owners and lists (not `skip`).
+std::wstring SecurityText(const std::wstring& path);
+DWORD NameCount(const std::wstring& path);
+std::wstring FolderSnapshot(const std::wstring& folder, const std::wstring& skip = L"");
+
 struct ShellLinkInfo {
     bool loaded = false;
     std::wstring path;    // the path text as stored (may be a narrow copy)

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <string>
@@ -202,20 +201,7 @@ TEST(InstallWorker, SystemFolderTypedInTheWizardIsRefusedAsItIs)
     run.PreparePayload();
     const std::wstring drivers = SystemFolder() + L"drivers\\";
     CreateDirectoryW(drivers.c_str(), nullptr);
-    auto listOf = [](const std::wstring& path) {
-        BYTE sd[4096];
-        DWORD needed = 0;
-        LPWSTR text = nullptr;
-        if (!GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd, sizeof sd,
-                              &needed) ||
-            !ConvertSecurityDescriptorToStringSecurityDescriptorW(
-                sd, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
-            return std::wstring();
-        std::wstring list = text;
-        LocalFree(text);
-        return list;
-    };
-    const std::wstring before = listOf(drivers);
+    const std::wstring before = SecurityText(drivers);
     ASSERT_FALSE(before.empty());
 
     ScriptedPrompts prompts(IDYES);
@@ -224,7 +210,7 @@ TEST(InstallWorker, SystemFolderTypedInTheWizardIsRefusedAsItIs)
     ASSERT_EQ(1u, prompts.Shown().size());
     EXPECT_EQ(CreateErrorText(drivers), prompts.Shown()[0].text);
     EXPECT_EQ(0, o.stage);
-    EXPECT_EQ(before, listOf(drivers));
+    EXPECT_EQ(before, SecurityText(drivers));
     EXPECT_FALSE(FileExists(drivers + L"config.exe"));
     EXPECT_FALSE(FileExists(SystemFolder() + run.ime + L".ime"));
 }

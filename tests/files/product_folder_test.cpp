@@ -94,11 +94,7 @@ TEST(ProductFolder, FolderOpenToOthersIsTakenOverBeforeAnythingIsPlaced)
     for (const std::wstring& name : {folder + L"\\main.chm.zerda-part", victim}) {
         std::string bytes;
         EXPECT_TRUE(ReadFileBytes(name, &bytes) && bytes == "somebody else's file") << Narrow(name);
-        HANDLE file = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        BY_HANDLE_FILE_INFORMATION info{};
-        EXPECT_TRUE(GetFileInformationByHandle(file, &info));
-        CloseHandle(file);
-        EXPECT_EQ(1u, info.nNumberOfLinks) << Narrow(name);
+        EXPECT_EQ(1u, NameCount(name)) << Narrow(name);
     }
 
     EXPECT_TRUE(IsDistrustedDestination((folder + L"\\config.exe").c_str()));

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <string>
+#include <tuple>
 
 #include "common/test_support.h"
 #include "maint_fixture.h"
@@ -100,14 +101,9 @@ TEST(RemovalGuard, InstallFolderRefusedInOthersProfilesOnSharesAndVolumesWithout
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str());
     EXPECT_EQ(nullptr, InstallFolderRefusal(L"C:\\zt_profiles\\pupil\\Documents\\Zerda\\"));
 
-    // The volume's part as Windows reports it: Wine shows no FAT volume.
-    struct Row {
-        UINT type;
-        bool read;
-        DWORD flags;
-        bool refused;
-    };
-    const Row rows[] = {
+    // The volume's part as Windows reports it (Wine shows no FAT volume):
+    // type, information read, file system flags, refused.
+    const std::tuple<UINT, bool, DWORD, bool> rows[] = {
         {DRIVE_FIXED, true, FILE_PERSISTENT_ACLS | FILE_CASE_PRESERVED_NAMES, false},  // NTFS, ReFS
         {DRIVE_REMOVABLE, true, FILE_PERSISTENT_ACLS, false},
         {DRIVE_FIXED, true, FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK, true},  // FAT32, exFAT
@@ -115,8 +111,8 @@ TEST(RemovalGuard, InstallFolderRefusedInOthersProfilesOnSharesAndVolumesWithout
         {DRIVE_NO_ROOT_DIR, false, 0, true},
         {DRIVE_FIXED, false, 0, true},
     };
-    for (const Row& r : rows)
-        EXPECT_EQ(r.refused, VolumeRefusal(r.type, r.read, r.flags) != nullptr) << r.type << " " << r.flags;
+    for (const auto& [type, read, flags, refused] : rows)
+        EXPECT_EQ(refused, VolumeRefusal(type, read, flags) != nullptr) << type << " " << flags;
 }
 
 TEST(RemovalGuard, OnlyTheRecordedInstallFolderAndTheFamilysDataFolders)

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
-#include <sddl.h>
 #include <shobjidl.h>
 #include <tlhelp32.h>
 
@@ -136,52 +135,6 @@ std::string Bytes(const std::wstring& path)
     std::string data;
     ReadFileBytes(path, &data);
     return data;
-}
-
-// The owner and access list, as text ("" where none can be read).
-std::wstring SecurityText(const std::wstring& path)
-{
-    BYTE sd[4096];
-    DWORD needed = 0;
-    LPWSTR text = nullptr;
-    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (!GetFileSecurityW(path.c_str(), what, sd, sizeof sd, &needed) ||
-        !ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr))
-        return L"";
-    std::wstring result = text;
-    LocalFree(text);
-    return result;
-}
-
-// How many names (hard links) the file has; 0 when it cannot be opened.
-DWORD NameCount(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (file != INVALID_HANDLE_VALUE) {
-        GetFileInformationByHandle(file, &info);
-        CloseHandle(file);
-    }
-    return info.nNumberOfLinks;
-}
-
-// Everything a folder holds as its owner would miss it: names, bytes, how
-// many names each file has, owners and access lists (but the entry `skip`).
-std::wstring FolderSnapshot(const std::wstring& folder, const std::wstring& skip = L"")
-{
-    std::wstring out = SecurityText(folder) + L"\n";
-    for (const std::wstring& name : Listing(folder)) {
-        if (name == skip) continue;
-        const std::wstring path = folder + name;
-        if (DirExists(path)) {
-            out += name + L"\\ " + FolderSnapshot(path + L"\\");
-            continue;
-        }
-        out += name + L" " + SecurityText(path) + L" names " + std::to_wstring(NameCount(path)) + L": " +
-               FromUtf8(Bytes(path)) + L"\n";
-    }
-    return out;
 }
 
 // Start of the archive appended to a packed setup: the PE32+ LoaderFlags field.
