@@ -6,16 +6,24 @@
 
 namespace {
 
-bool Contains(const wchar_t* text, const wchar_t* what) { return wcsstr(text, what) != nullptr; }
+wchar_t LowerAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
 
-bool ContainsAny(const wchar_t* text, const wchar_t* a, const wchar_t* b, const wchar_t* c, const wchar_t* d)
+// The first place of what in text, whatever the case of its letters.
+const wchar_t* FindNoCase(const wchar_t* text, const wchar_t* what)
 {
-    return Contains(text, a) || Contains(text, b) || Contains(text, c) || Contains(text, d);
+    for (; *text; ++text) {
+        size_t i = 0;
+        while (what[i] && LowerAscii(text[i]) == LowerAscii(what[i])) ++i;
+        if (!what[i]) return text;
+    }
+    return nullptr;
 }
+
+bool Contains(const wchar_t* text, const wchar_t* what) { return FindNoCase(text, what) != nullptr; }
 
 }  // namespace
 
-bool HasRelaunchSwitch(const wchar_t* text) { return text && (Contains(text, L"/f") || Contains(text, L"/F")); }
+bool HasRelaunchSwitch(const wchar_t* text) { return text && Contains(text, L"/f"); }
 
 bool IsServiceCommandLine(const wchar_t* text) { return text && Contains(text, L"/GUID="); }
 
@@ -26,8 +34,18 @@ bool HasReregistrationSwitch(const wchar_t* text)
 
 void CopyServiceName(const wchar_t* text, wchar_t* name)
 {
-    const wchar_t* at = text ? wcsstr(text, L"/GUID=") : nullptr;
+    const wchar_t* at = text ? FindNoCase(text, L"/GUID=") : nullptr;
     BoundedCopyN(name, kNameChars, at ? at + 6 : L"", kNameChars - 1);
+}
+
+bool CopyNameSwitch(const wchar_t* text, wchar_t* name)
+{
+    const wchar_t* at = text ? FindNoCase(text, L"/n ") : nullptr;
+    if (!at && text) at = FindNoCase(text, L"-n ");
+    if (!at) return false;
+    BoundedCopyN(name, kNameChars, at + 3, kNameChars - 1);
+    if (wchar_t* blank = wcschr(name, L' ')) *blank = L'\0';
+    return true;
 }
 
 void ParseCommandLine(const wchar_t* text, SetupContext& ctx)
@@ -36,12 +54,7 @@ void ParseCommandLine(const wchar_t* text, SetupContext& ctx)
         ctx.modeCode = 'i';
         return;
     }
-    const wchar_t* at = wcsstr(text, L"/n ");
-    if (!at) at = wcsstr(text, L"-n ");
-    if (at) {
-        BoundedCopyN(ctx.name, kNameChars, at + 3, kNameChars - 1);
-        if (wchar_t* blank = wcschr(ctx.name, L' ')) *blank = L'\0';
-    }
+    CopyNameSwitch(text, ctx.name);
     ctx.relaunched = HasRelaunchSwitch(text) ? 'y' : 0;
     if (uint8_t asked = AskedModeCode(text)) ctx.modeCode = asked;
 }
@@ -49,8 +62,8 @@ void ParseCommandLine(const wchar_t* text, SetupContext& ctx)
 uint8_t AskedModeCode(const wchar_t* text)
 {
     if (!text) return 0;
-    if (ContainsAny(text, L"/g", L"/G", L"-g", L"-G")) return 'g';
-    if (ContainsAny(text, L"/r", L"/R", L"-r", L"-R")) return 'r';
-    if (ContainsAny(text, L"/u", L"/U", L"-u", L"-U")) return 'u';
+    if (Contains(text, L"/g") || Contains(text, L"-g")) return 'g';
+    if (Contains(text, L"/r") || Contains(text, L"-r")) return 'r';
+    if (Contains(text, L"/u") || Contains(text, L"-u")) return 'u';
     return 0;
 }

@@ -3,8 +3,12 @@
 #include "base/setup_context.h"
 
 // The text after the program's own path. An empty or missing text gives mode
-// "i"; otherwise the switches are found by case-sensitive substring search.
+// "i"; otherwise the switches are found by substring search, in any case.
 void ParseCommandLine(const wchar_t* text, SetupContext& ctx);
+
+// The name after "/n " or "-n " (at most 39 characters, cut at its first
+// blank); false, and name untouched, without the switch.
+bool CopyNameSwitch(const wchar_t* text, wchar_t* name /* 40 */);
 
 // The mode the switches ask for ('g' over 'r' over 'u'); 0 for none: an installation.
 uint8_t AskedModeCode(const wchar_t* text);

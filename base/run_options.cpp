@@ -14,17 +14,18 @@ void PaceDisplay(DWORD milliseconds)
 }
 
 const wchar_t kRunSwitchHelp[] =
-    L"installer.exe [/quiet | /passive] [/dir=FOLDER] [/log=FILE]\r\n"
-    L"installer.exe /n {PRODUCT} /u | /r [/quiet | /passive] [/log=FILE]\r\n"
+    L"installer.exe [/quiet | /passive] [/norestart] [/dir=FOLDER] [/log=FILE]\r\n"
+    L"installer.exe /n {PRODUCT} /u | /r [/quiet | /passive] [/norestart] [/log=FILE]\r\n"
     L"installer.exe [/EMMODE=1|2|3] /GUID={PRODUCT}\r\n\r\n"
     L"/quiet\tno window and no message; the licence agreement counts as accepted\r\n"
     L"/passive\tprogress only, no question; closes itself at the end\r\n"
-    L"/dir=FOLDER\tthe install folder (a full path; quotes allowed)\r\n"
-    L"/log=FILE\ta UTF-8 log of the run (quiet and passive runs log to %TEMP% by default)\r\n"
+    L"/norestart\tnever restart, never ask to (the setup never restarts by itself)\r\n"
+    L"/dir=FOLDER\tthe install folder (a full path; in quotes when it holds blanks)\r\n"
+    L"/log=FILE\tthe log of the run (a full path; default %ProgramData%\\ZerdaIME3\\Logs)\r\n"
     L"/n {PRODUCT} /u\tuninstall; /r repair\r\n"
     L"/?\tthis list\r\n\r\n"
-    L"Exit codes: 0 done, 3010 done after a restart, 1602 cancelled, 1603 failed,\r\n"
-    L"1618 another setup is running, 87 bad command line.";
+    L"Switches are not case-sensitive. Exit codes: 0 done, 3010 done after a restart,\r\n"
+    L"1602 cancelled, 1603 failed, 1618 another setup is running, 87 bad command line.";
 
 namespace {
 
@@ -63,16 +64,14 @@ void CopyValue(const wchar_t* from, const wchar_t* end, wchar_t* out, size_t cap
     out[n] = L'\0';
 }
 
-// The switches of the existing parse, found there by substring search.
+// The switches of the ordinary parse, in any case.
 bool IsKnownOrdinarySwitch(const wchar_t* token, size_t length)
 {
-    static const wchar_t* const kSwitches[] = {L"/f", L"/F", L"/u", L"/U", L"-u", L"-U", L"/r",
-                                               L"/R", L"-r", L"-R", L"/g", L"/G", L"-g", L"-G"};
+    static const wchar_t* const kSwitches[] = {L"/f", L"/u", L"-u", L"/r", L"-r", L"/g", L"-g"};
     for (const wchar_t* s : kSwitches)
-        if (length == 2 && std::wcsncmp(token, s, 2) == 0) return true;
-    if (length >= 6 && std::wcsncmp(token, L"/GUID=", 6) == 0) return true;
-    if (length == 9 && std::wcsncmp(token, L"/EMMODE=", 8) == 0 && token[8] >= L'1' && token[8] <= L'3')
-        return true;
+        if (TokenIs(token, length, s)) return true;
+    if (length >= 6 && StartsWithNoCase(token, L"/GUID=")) return true;
+    if (length == 9 && StartsWithNoCase(token, L"/EMMODE=") && token[8] >= L'1' && token[8] <= L'3') return true;
     return false;
 }
 
@@ -121,6 +120,31 @@ bool NormaliseInstallFolder(const wchar_t* value, wchar_t* out, wchar_t* reason)
 
 }  // namespace
 
+namespace {
+
+// A log file named by a full path; false with a reason otherwise.
+bool TakeLogPath(const wchar_t* value, wchar_t* out, wchar_t* reason)
+{
+    wchar_t path[MAX_PATH];
+    BoundedCopy(path, MAX_PATH, value);
+    for (wchar_t* p = path; *p; ++p)
+        if (*p == L'/') *p = L'\\';
+    // A relative name would land in whatever folder the starter runs in.
+    if (!IsDriveAbsolute(path) && !IsUncPath(path)) {
+        BoundedFormat(reason, kRunReasonChars, L"/log=: not a full path: %s", value);
+        return false;
+    }
+    DWORD n = GetFullPathNameW(path, MAX_PATH, out, nullptr);
+    if (n == 0 || n >= MAX_PATH || EndsWithBackslash(out)) {
+        out[0] = L'\0';
+        BoundedFormat(reason, kRunReasonChars, L"/log=: not a usable file name: %s", value);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void ParseRunOptions(const wchar_t* commandLine, RunOptions& o)
 {
     o = RunOptions{};
@@ -130,6 +154,8 @@ void ParseRunOptions(const wchar_t* commandLine, RunOptions& o)
 
     const wchar_t* p = text;
     bool nameFollows = false;
+    // The switch whose value the next bare word would continue.
+    const wchar_t* valueSwitch = nullptr;
     while (*p) {
         while (IsBlank(*p)) ++p;
         if (!*p) break;
@@ -146,22 +172,40 @@ void ParseRunOptions(const wchar_t* commandLine, RunOptions& o)
             bodyLength -= 2;
         }
 
+        const bool isSwitch = body[0] == L'/' || body[0] == L'-';
+        // "/dir=C:\Program Files\Zerda\" unquoted: the folder would be cut at its first blank.
+        if (valueSwitch && !isSwitch) {
+            if (!o.strayWords) {
+                wchar_t word[64];
+                BoundedCopyN(word, 64, start, length);
+                BoundedFormat(o.reason, kRunReasonChars,
+                              L"%s is followed by \"%s\": a path with blanks must stand in quotes", valueSwitch, word);
+            }
+            o.strayWords = true;
+            anyNewSwitch = true;
+            continue;
+        }
+        valueSwitch = nullptr;
+
         bool taken = true;
         if (TokenIs(body, bodyLength, L"/quiet")) {
             o.ui = kRunQuiet;
         } else if (TokenIs(body, bodyLength, L"/passive")) {
             if (o.ui != kRunQuiet) o.ui = kRunPassive;
+        } else if (TokenIs(body, bodyLength, L"/norestart")) {
+            o.noRestart = true;
         } else if (TokenIs(body, bodyLength, L"/?")) {
             o.help = true;
         } else if (bodyLength >= 5 && StartsWithNoCase(body, L"/dir=")) {
             wchar_t value[MAX_PATH + 8];
             CopyValue(body + 5, end, value, MAX_PATH + 8);
             if (!NormaliseInstallFolder(value, o.installFolder, o.reason)) o.badFolder = true;
+            valueSwitch = L"/dir=";
         } else if (bodyLength >= 5 && StartsWithNoCase(body, L"/log=")) {
             wchar_t value[MAX_PATH];
             CopyValue(body + 5, end, value, MAX_PATH);
-            DWORD n = value[0] ? GetFullPathNameW(value, MAX_PATH, o.logPath, nullptr) : 0;
-            if (n == 0 || n >= MAX_PATH) o.logPath[0] = L'\0';
+            if (!TakeLogPath(value, o.logPath, o.reason)) o.badLog = true;
+            valueSwitch = L"/log=";
         } else {
             taken = false;
         }
@@ -180,12 +224,11 @@ void ParseRunOptions(const wchar_t* commandLine, RunOptions& o)
             nameFollows = false;
             continue;
         }
-        if (length == 2 && (std::wcsncmp(start, L"/n", 2) == 0 || std::wcsncmp(start, L"-n", 2) == 0)) {
+        if (TokenIs(start, length, L"/n") || TokenIs(start, length, L"-n")) {
             nameFollows = true;
             continue;
         }
-        if ((start[0] == L'/' || start[0] == L'-') && length > 1 && !IsKnownOrdinarySwitch(start, length) &&
-            !o.unknownSwitch) {
+        if (isSwitch && length > 1 && !IsKnownOrdinarySwitch(start, length) && !o.unknownSwitch) {
             o.unknownSwitch = true;
             wchar_t token[64];
             BoundedCopyN(token, 64, start, length);

@@ -18,6 +18,10 @@ struct RunOptions {
     bool help;            // "/?"
     bool unknownSwitch;   // a switch that none of the parses knows
     bool badFolder;       // "/dir=" relative or unusable
+    bool badLog;          // "/log=" relative or empty
+    bool strayWords;      // words after a "/dir=" or "/log=" value: a path with blanks, unquoted
+    bool noRestart;       // "/norestart"
+    bool nobodySees;      // no window can reach anyone: the run went quiet by itself
     wchar_t reason[kRunReasonChars];          // why the command line is bad
     wchar_t installFolder[MAX_PATH];          // "/dir=", with a trailing backslash
     wchar_t logPath[MAX_PATH];                // "/log=", made absolute
@@ -28,12 +32,15 @@ extern RunOptions g_run;
 
 // Fills options from the text after the program's path. Always succeeds;
 // a bad command line is recorded in the flags. A text without any of the
-// new switches is left as it is in `remaining`.
+// new switches is left as it is in `remaining`. Switches are matched
+// without regard to case.
 void ParseRunOptions(const wchar_t* commandLine, RunOptions& options);
 
 inline bool IsQuietRun() { return g_run.ui == kRunQuiet; }
 inline bool IsPassiveRun() { return g_run.ui == kRunPassive; }
 inline bool IsUnattendedRun() { return g_run.ui != kRunInteractive; }
+// Any of the reasons for exit code 87.
+inline bool IsBadCommandLine(const RunOptions& o) { return o.badFolder || o.badLog || o.strayWords || o.unknownSwitch; }
 
 // The pauses that pace the lines and the bar for a person reading them. A
 // quiet or passive run has nobody reading: it goes on at once.

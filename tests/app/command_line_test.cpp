@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "base/run_options.h"
 
 namespace {
 
@@ -34,12 +35,12 @@ TEST(CommandLine, ModesAndTheirPrecedence)
     EXPECT_EQ('g', Parse(L"/r -G").mode);
 }
 
-TEST(CommandLine, NameSwitchIsLowerCaseAndCutAtBlank)
+TEST(CommandLine, NameSwitchInAnyCaseCutAtBlank)
 {
     Parsed p = Parse(L"/n {ABC} /u");
     EXPECT_EQ(L"{ABC}", p.name);
     EXPECT_EQ(L"ABC", Parse(L"/n ABC DEF /r").name);
-    EXPECT_EQ(L"", Parse(L"/N {X} /u").name);
+    EXPECT_EQ(L"{X}", Parse(L"/N {X} /U").name);
     EXPECT_EQ(L"{Y}", Parse(L"-n {Y} -r").name);
     // At most 39 characters are kept.
     std::wstring longName(60, L'A');
@@ -60,7 +61,8 @@ TEST(CommandLine, RelaunchFlagAndQuotedProgramPathStyle)
 TEST(CommandLine, ServiceSwitches)
 {
     EXPECT_TRUE(IsServiceCommandLine(L"/EMMODE=2 /GUID={G}"));
-    EXPECT_FALSE(IsServiceCommandLine(L"/guid={G}"));
+    EXPECT_TRUE(IsServiceCommandLine(L"/guid={G}"));
+    EXPECT_FALSE(IsServiceCommandLine(L"/n {G} /u"));
     EXPECT_TRUE(HasReregistrationSwitch(L"/EMMODE=3 /GUID={G}"));
     EXPECT_FALSE(HasReregistrationSwitch(L"/EMMODE=4 /GUID={G}"));
     wchar_t name[40];
@@ -68,4 +70,51 @@ TEST(CommandLine, ServiceSwitches)
     EXPECT_STREQ(L"{7A3C4E1D-5B2F-4C8A-9E61-2D0F3B8A4C57}", name);
     CopyServiceName(L"/GUID=0123456789012345678901234567890123456789XYZ", name);
     EXPECT_EQ(39u, wcslen(name));
+}
+
+// The deployment switches, in any case; what is left goes to the parse above.
+TEST(RunOptions, SwitchTable)
+{
+    enum : unsigned { kNoRestart = 1, kUnknown = 2, kBadFolder = 4, kBadLog = 8, kStray = 16 };
+    struct Case {
+        const wchar_t* line;
+        int ui;
+        unsigned flags;
+        const wchar_t* remaining;
+        const wchar_t* folder;
+        const wchar_t* log;
+    };
+    const Case cases[] = {
+        {L"/quiet /norestart", kRunQuiet, kNoRestart, L"", L"", L""},
+        {L"/N {G} /U /QUIET", kRunQuiet, 0, L"/N {G} /U", L"", L""},
+        {L"/S", kRunInteractive, kUnknown, L"/S", L"", L""},
+        {L"/qn /passive", kRunPassive, kUnknown, L"/qn", L"", L""},
+        {L"/dir=C:\\Program Files\\Zerda\\ /quiet", kRunQuiet, kStray, L"", L"C:\\Program\\", L""},
+        {L"\"/dir=C:\\Program Files\\Zerda\" /quiet", kRunQuiet, 0, L"", L"C:\\Program Files\\Zerda\\", L""},
+        {L"/dir=\"C:\\Program Files\\Zerda\\\" /PASSIVE", kRunPassive, 0, L"", L"C:\\Program Files\\Zerda\\", L""},
+        {L"/dir=relative", kRunInteractive, kBadFolder, L"", L"", L""},
+        {L"/log=setup.log /quiet", kRunQuiet, kBadLog, L"", L"", L""},
+        {L"/LOG=C:\\Logs\\new\\a.log", kRunInteractive, 0, L"", L"", L"C:\\Logs\\new\\a.log"},
+        {L"/log=C:\\My Logs\\a.log /n {G} /r", kRunInteractive, kStray, L"/n {G} /r", L"", L"C:\\My\\"},
+        {L"/n {G} /u /f /log=\"C:\\a b\\c.log\"", kRunInteractive, 0, L"/n {G} /u /f", L"", L"C:\\a b\\c.log"},
+        {L"/EMMODE=2 /u -R /F", kRunInteractive, 0, L"/EMMODE=2 /u -R /F", L"", L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.line)));
+        static RunOptions o;
+        ParseRunOptions(c.line, o);
+        EXPECT_EQ(c.ui, o.ui);
+        unsigned flags = (o.noRestart ? kNoRestart : 0) | (o.unknownSwitch ? kUnknown : 0) |
+                         (o.badFolder ? kBadFolder : 0) | (o.badLog ? kBadLog : 0) | (o.strayWords ? kStray : 0);
+        EXPECT_EQ(c.flags, flags);
+        EXPECT_EQ((c.flags & ~kNoRestart) != 0, IsBadCommandLine(o));
+        EXPECT_STREQ(c.remaining, o.remaining);
+        EXPECT_STREQ(c.folder, o.installFolder);
+        if (c.flags & kStray) EXPECT_NE(nullptr, wcsstr(o.reason, L"must stand in quotes")) << o.reason;
+        else EXPECT_STREQ(c.log, o.logPath);
+    }
+    // What the ordinary parse then makes of it.
+    Parsed p = Parse(L"/N {G} /U");
+    EXPECT_EQ('u', p.mode);
+    EXPECT_EQ(L"{G}", p.name);
 }
