@@ -12,6 +12,7 @@
 #include "app/messages.h"
 #include "app/relaunch.h"
 #include "app/restart_offer.h"
+#include "app/run_log_folder.h"
 #include "app/run_guard.h"
 #include "base/run_log.h"
 #include "base/run_options.h"
@@ -88,16 +89,25 @@ bool RunExtraction()
     return result == IDOK;
 }
 
-void StartRunLog(const wchar_t* commandLine)
+void StartRunLog(const wchar_t* commandLine, const wchar_t* whyNobodySees)
 {
-    if (!IsUnattendedRun() && !g_run.logPath[0]) return;
-    // A relaunched copy appends to the log its starter opened.
-    OpenRunLog(g_run.logPath);
+    // Every run logs; an installation learns its product from its payload,
+    // so its log opens once that is read, with these lines first.
+    KeepEarlyRunLogLines();
     RunLog(L"Command line: %s", commandLine ? commandLine : L"");
     // As the program sees it: the manifest's declared systems decide whether
     // Windows 10 and 11 say 10.0 or 6.2.
     DWORD major = 0, minor = 0;
     if (GetSystemVersion(&major, &minor)) RunLog(L"Windows %lu.%lu", major, minor);
+    if (g_run.nobodySees) RunLog(L"Nobody can see a window of this run (%s): it runs as /quiet does", whyNobodySees);
+    if (g_run.noRestart) RunLog(L"/norestart: the setup never restarts Windows, and does not ask to");
+    // Repair and uninstall name their product on the command line.
+    const uint8_t mode = AskedModeCode(g_run.remaining);
+    if (g_run.logPath[0] || mode) {
+        wchar_t name[kNameChars] = L"";
+        CopyNameSwitch(g_run.remaining, name);
+        OpenRunLogOnce(name, ModeName(mode));
+    }
 }
 
 // The folder this program runs from, with a trailing backslash; empty when unknown.
@@ -202,8 +212,17 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
     ImmDisableIME(static_cast<DWORD>(-1));
     // The user's step and the service behaviours take no run options.
     const bool setupRun = !IsUserListCommandLine(commandLine) && !IsServiceCommandLine(commandLine);
+    setupRun_ = setupRun;
+    const wchar_t* whyNobodySees = nullptr;
     if (setupRun) {
         ParseRunOptions(commandLine, g_run);
+        // Session 0 or a service's window station: a window there waits for
+        // nobody until the deployment tool gives up.
+        whyNobodySees = WhyNoWindowIsSeen();
+        if (whyNobodySees && g_run.ui != kRunQuiet) {
+            g_run.ui = kRunQuiet;
+            g_run.nobodySees = true;
+        }
         // Relative paths of the command line are resolved now.
         LeaveStartFolder();
         // An installation reads its payload meanwhile; the checks below may still end the run.
@@ -222,7 +241,7 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
         return TRUE;
     }
 
-    StartRunLog(commandLine);
+    StartRunLog(commandLine, whyNobodySees);
     if (!ownImage) RunLog(L"The setup's own file is not the program that runs, or cannot be held: its payload is not read");
     if (IsUnattendedRun()) AnswerPromptsUnattended();
     if (g_run.help) {
@@ -230,9 +249,9 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
         ShowMessageBox(nullptr, kRunSwitchHelp, L"ZerdaIME3 Setup", MB_OK | MB_ICONINFORMATION);
         return TRUE;
     }
-    // Interactive runs read unknown switches as they always did; a bad
-    // install folder is refused in every run.
-    if (g_run.badFolder || (g_run.unknownSwitch && IsUnattendedRun()) || !IsCommandLineFolderUsable()) {
+    // A bad command line ends every run before anything is done: an
+    // interactive one shows why, with the switch list, and opens no wizard.
+    if (IsBadCommandLine(g_run) || !IsCommandLineFolderUsable()) {
         RunLog(L"Bad command line: %s", g_run.reason);
         wchar_t text[2048];
         BoundedFormat(text, 2048, L"%s\r\n\r\n%s", g_run.reason, kRunSwitchHelp);
@@ -293,6 +312,8 @@ int CinstkitApp::ExitInstance()
     DiscardPreloadedPayload();
     FinishArchiveCopy(nullptr);
     FinishPayloadFonts();
+    // A run that ended before its product was known logs all the same.
+    if (setupRun_) OpenRunLogOnce(g_setup.name, ModeName(g_setup.modeCode ? g_setup.modeCode : AskedModeCode(g_run.remaining)));
     int code = static_cast<int>(FinishRunResult());
     CloseRunLog();
     return code;
@@ -317,11 +338,15 @@ void CinstkitApp::RunInstall()
 {
     if (!RunExtraction()) {
         RunLog(L"The payload could not be unpacked or its configuration loaded");
+        OpenRunLogOnce(nullptr, L"install");
         SetRunResult(kExitFailure);
         RemoveWorkFolder(g_setup);
         ShowMessageBox(nullptr, msg::kInstallFailedText, msg::kInstallFailedCaption, MB_ICONERROR);
         return;
     }
+
+    // The product is known from here on.
+    OpenRunLogOnce(g_setup.name, L"install");
 
     if (AgreementFlag(g_setup) && IsUnattendedRun()) {
         RunLog(L"Licence agreement accepted by the unattended command line");

@@ -14,4 +14,6 @@ private:
     void RunServiceDispatch(const wchar_t* commandLine);
     void RunInstall();
     void RunMaintenance(const wchar_t* commandLine);
+
+    bool setupRun_ = false;  // neither the service behaviours nor a user's step
 };

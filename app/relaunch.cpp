@@ -65,7 +65,7 @@ DWORD RelaunchFromTempCopy(SetupContext& ctx, const wchar_t* commandLine)
     wchar_t parameters[512];
     BoundedFormat(parameters, 512, L"%s /f", commandLine ? commandLine : L"");
     // A log this run chose itself is handed on, so that the copy writes on.
-    if (IsRunLogOpen() && !g_run.logPath[0]) {
+    if (IsRunLogOpen() && _wcsicmp(RunLogPath(), g_run.logPath) != 0) {
         wchar_t logSwitch[MAX_PATH + 16];
         BoundedFormat(logSwitch, MAX_PATH + 16, L" /log=\"%s\"", RunLogPath());
         BoundedAppend(parameters, 512, logSwitch);

@@ -23,6 +23,10 @@ void OfferRestart()
         RunLog(L"A restart completes the change; nobody is asked in a %s run", IsQuietRun() ? L"quiet" : L"passive");
         return;
     }
+    if (g_run.noRestart) {
+        RunLog(L"A restart completes the change; nobody is asked (/norestart)");
+        return;
+    }
     if (ShowMessageBox(nullptr, msg::kRestartText, msg::kRestartCaption, MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) !=
         IDYES) {
         RunLog(L"A restart completes the change; the person restarts later");

@@ -14,6 +14,12 @@ wchar_t g_logPath[MAX_PATH] = L"";
 DWORD g_result = kExitSuccess;
 bool g_restartNeeded = false;
 bool g_resultLogged = false;
+// The lines of the run before its log opens (UTF-8).
+// Allocated: a static buffer would be carried in the program's file.
+bool g_keepEarly = false;
+constexpr size_t kEarlyBytes = 64 * 1024;
+char* g_early = nullptr;
+size_t g_earlyUsed = 0;
 
 // The setup runs elevated and its logs may lie in the user's temporary
 // folder: a link planted under the log's name, or a junction among its
@@ -59,12 +65,12 @@ HANDLE OpenForAppend(const wchar_t* path, bool fresh)
 }
 
 // The dated log under a name nobody made before this run, in folder.
-HANDLE CreateDatedLogIn(const wchar_t* folder, wchar_t* path)
+HANDLE CreateDatedLogIn(const wchar_t* folder, const wchar_t* stem, wchar_t* path)
 {
     SYSTEMTIME t;
     GetLocalTime(&t);
     wchar_t base[MAX_PATH];
-    size_t length = BoundedFormat(base, MAX_PATH, L"%sZerdaIME3_Setup_%04u%02u%02u_%02u%02u%02u", folder, t.wYear,
+    size_t length = BoundedFormat(base, MAX_PATH, L"%s%s_%04u%02u%02u_%02u%02u%02u", folder, stem, t.wYear,
                                   t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     if (length >= MAX_PATH - 8) return INVALID_HANDLE_VALUE;
     for (int attempt = 1; attempt <= 20; ++attempt) {
@@ -79,53 +85,88 @@ HANDLE CreateDatedLogIn(const wchar_t* folder, wchar_t* path)
 
 // In the temporary folder of the account that runs the setup; when that
 // folder leads through a link, in the machine's temporary folder instead.
-HANDLE CreateDatedLog(wchar_t* path)
+HANDLE CreateDatedLog(const wchar_t* stem, wchar_t* path)
 {
     wchar_t folder[MAX_PATH];
     DWORD n = GetTempPathW(MAX_PATH, folder);
     HANDLE file = INVALID_HANDLE_VALUE;
     if (n > 0 && n < MAX_PATH) {
         AppendBackslashIfMissing(folder, MAX_PATH);
-        file = CreateDatedLogIn(folder, path);
+        file = CreateDatedLogIn(folder, stem, path);
     }
-    if (file == INVALID_HANDLE_VALUE && ComposeSystemTempFolder(folder)) file = CreateDatedLogIn(folder, path);
+    if (file == INVALID_HANDLE_VALUE && ComposeSystemTempFolder(folder)) file = CreateDatedLogIn(folder, stem, path);
     if (file == INVALID_HANDLE_VALUE) path[0] = L'\0';
     return file;
 }
 
 void WriteUtf8(const wchar_t* text)
 {
-    if (g_log == INVALID_HANDLE_VALUE) return;
+    if (g_log == INVALID_HANDLE_VALUE && !g_keepEarly) return;
     char bytes[4 * 1024];
     int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
     if (n <= 1) return;
     DWORD written = 0;
-    WriteFile(g_log, bytes, static_cast<DWORD>(n - 1), &written, nullptr);
+    if (g_log != INVALID_HANDLE_VALUE) {
+        WriteFile(g_log, bytes, static_cast<DWORD>(n - 1), &written, nullptr);
+    } else if (g_early && g_earlyUsed + static_cast<size_t>(n - 1) <= kEarlyBytes) {
+        CopyMemory(g_early + g_earlyUsed, bytes, static_cast<size_t>(n - 1));
+        g_earlyUsed += static_cast<size_t>(n - 1);
+    }
+}
+
+void FlushEarlyLines()
+{
+    DWORD written = 0;
+    if (g_early && g_earlyUsed) WriteFile(g_log, g_early, static_cast<DWORD>(g_earlyUsed), &written, nullptr);
+    g_earlyUsed = 0;
+}
+
+// The folders above a log file that the command line names, made when missing.
+void CreateLogFolder(const wchar_t* path)
+{
+    wchar_t folder[MAX_PATH];
+    BoundedCopy(folder, MAX_PATH, path);
+    wchar_t* last = wcsrchr(folder, L'\\');
+    if (!last || last - folder < 3) return;
+    *last = L'\0';
+    if (FolderExists(folder) || HasReparsePointOnTheWay(folder, true)) return;
+    if (CreateFolderPath(folder)) RunLog(L"Created for the log: %s", folder);
 }
 
 }  // namespace
 
-const wchar_t* OpenRunLog(const wchar_t* path)
+const wchar_t* OpenRunLog(const wchar_t* path, const wchar_t* defaultFolder, const wchar_t* stem)
 {
     CloseRunLog();
     DWORD error = ERROR_SUCCESS;
     wchar_t wanted[MAX_PATH] = L"";
     if (path && path[0]) {
         BoundedCopy(wanted, MAX_PATH, path);
+        CreateLogFolder(wanted);
         g_log = OpenForAppend(wanted, false);
         if (g_log == INVALID_HANDLE_VALUE) error = GetLastError();
     }
     if (g_log == INVALID_HANDLE_VALUE) {
-        g_log = CreateDatedLog(g_logPath);
+        if (!stem || !stem[0]) stem = L"ZerdaIME3_Setup";
+        if (defaultFolder && defaultFolder[0]) g_log = CreateDatedLogIn(defaultFolder, stem, g_logPath);
+        if (g_log == INVALID_HANDLE_VALUE) g_log = CreateDatedLog(stem, g_logPath);
         if (g_log == INVALID_HANDLE_VALUE) {
             g_logPath[0] = L'\0';
             return g_logPath;
         }
+        FlushEarlyLines();
         if (wanted[0]) RunLogFailure(L"The log file could not be created; logging here instead", wanted, error);
     } else {
         BoundedCopy(g_logPath, MAX_PATH, wanted);
+        FlushEarlyLines();
     }
     return g_logPath;
+}
+
+void KeepEarlyRunLogLines()
+{
+    if (!g_early) g_early = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, kEarlyBytes));
+    g_keepEarly = g_early != nullptr;
 }
 
 bool IsRunLogOpen() { return g_log != INVALID_HANDLE_VALUE; }
@@ -139,7 +180,7 @@ void CloseRunLog()
 
 void RunLog(const wchar_t* format, ...)
 {
-    if (g_log == INVALID_HANDLE_VALUE) return;
+    if (g_log == INVALID_HANDLE_VALUE && !g_keepEarly) return;
     wchar_t line[2048];
     SYSTEMTIME t;
     GetLocalTime(&t);

@@ -12,13 +12,18 @@ enum : DWORD {
     kExitRestartNeeded = 3010,
 };
 
-// Opens path for appending, made new when missing and never cut; a path
-// that is no plain file or leads through a junction or symbolic link is
-// refused. Then, or without a path, the log goes to a dated file
-// (<temp>\ZerdaIME3_Setup_<date>_<time>.log; the machine's temporary folder
-// when the account's leads through a link), and its first line says why.
-// Returns the path in use.
-const wchar_t* OpenRunLog(const wchar_t* path);
+// Opens path for appending, made new when missing (with the folders above
+// it) and never cut; a path that is no plain file or leads through a
+// junction or symbolic link is refused. Then, or without a path, the log
+// goes to a new file <stem>_<date>_<time>.log in defaultFolder (ending with
+// a backslash), or, without one or when it fails, in the temporary folder
+// (the machine's when the account's leads through a link), and its first
+// line says why. Returns the path in use.
+const wchar_t* OpenRunLog(const wchar_t* path, const wchar_t* defaultFolder = nullptr,
+                          const wchar_t* stem = L"ZerdaIME3_Setup");
+// From here on, lines logged before a log is open are kept (up to 64 KB)
+// and written first into the log once it opens.
+void KeepEarlyRunLogLines();
 bool IsRunLogOpen();
 const wchar_t* RunLogPath();
 void CloseRunLog();

@@ -169,6 +169,8 @@ bool IsEngineFamilyFolderEmpty()
     // The first entry is the folder's own ".".
     while (FindNextFileW(search, &entry)) {
         bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        // The setup's logs are the family's, kept after its last product.
+        if (isFolder && EqualsIgnoreAsciiCase(entry.cFileName, L"Logs")) continue;
         if (!isFolder || entry.cFileName[0] != L'.') {
             empty = false;
             break;
