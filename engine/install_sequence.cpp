@@ -228,7 +228,7 @@ bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const w
     AddKeyboardToUserLists();
 
     ReportProgress(40, L"  3.يۇيۇش ئۇچۇرى قاچىلاندى...");
-    WriteUninstallEntry(owner, organisation);
+    if (!WriteUninstallEntry(owner, organisation)) return Fail(fresh, 3);
 
     ReportProgress(55, L"  4.قاچىلاش ئۇچۇرلىرى زاپاسلاندى...");
     if (!BackUpInstallation()) return Fail(fresh, 4);

@@ -33,16 +33,23 @@ LONG WriteField(HKEY key, const wchar_t* valueName, const wchar_t* field, size_t
 bool WriteUninstallEntry(const wchar_t* owner, const wchar_t* organisation)
 {
     SetupContext& c = g_setup;
+    // Without the entry the product is installed but no deployment tool
+    // finds it, and Settings cannot remove it: that is a failed install.
     HKEY list = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, KEY_ALL_ACCESS, &list) != ERROR_SUCCESS) return true;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, KEY_ALL_ACCESS, &list);
+    if (rc != ERROR_SUCCESS) {
+        RunLogFailure(L"The uninstall entry could not be written", kUninstallList, static_cast<DWORD>(rc));
+        return false;
+    }
 
     wchar_t subKey[40];
     BoundedFormat(subKey, 40, L"%s", c.name);
     HKEY entry = nullptr;
-    if (RegCreateKeyExW(list, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &entry,
-                        nullptr) != ERROR_SUCCESS) {
-        RegCloseKey(list);
-        return true;
+    rc = RegCreateKeyExW(list, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &entry, nullptr);
+    RegCloseKey(list);
+    if (rc != ERROR_SUCCESS) {
+        RunLogFailure(L"The uninstall entry could not be written", subKey, static_cast<DWORD>(rc));
+        return false;
     }
 
     wchar_t programPath[MAX_PATH];
@@ -54,8 +61,12 @@ bool WriteUninstallEntry(const wchar_t* owner, const wchar_t* organisation)
 
     // The program path is quoted: below "Program Files" the system would
     // otherwise split the command at the first blank.
-    wchar_t command[MAX_PATH + 64];
-    BoundedFormat(command, sizeof command / sizeof command[0], L"\"%s\" /n %s /u", programPath, c.name);
+    wchar_t command[MAX_PATH + 64], repair[MAX_PATH + 64], quietCommand[MAX_PATH + 64];
+    BoundedFormat(command, MAX_PATH + 64, L"\"%s\" /n %s /u", programPath, c.name);
+    // Settings' Modify repairs; it never uninstalls.
+    BoundedFormat(repair, MAX_PATH + 64, L"\"%s\" /n %s /r", programPath, c.name);
+    // For deployment tools: the same uninstall without any window.
+    BoundedFormat(quietCommand, MAX_PATH + 64, L"\"%s\" /n %s /u /quiet", programPath, c.name);
 
     // "file=<path>]" forms name the source inside a bracketed text.
     const wchar_t* source = c.plainInstallerPath;
@@ -64,31 +75,33 @@ bool WriteUninstallEntry(const wchar_t* owner, const wchar_t* organisation)
         if (wchar_t* close = wcschr(found, L']')) *close = L'\0';
     }
 
-    RegWriteString(entry, L"RegOwner", owner);
-    RegWriteString(entry, L"RegCompany", organisation);
-    WriteField(entry, L"DisplayName", DisplayName(c), kDisplayNameChars);
-    WriteField(entry, L"Comments", Comments(c), kCommentsChars);
-    WriteField(entry, L"DisplayVersion", DisplayVersion(c), kDisplayVersionChars);
-    RegWriteString(entry, L"DisplayIcon", programPath);
-    WriteField(entry, L"Contact", Contact(c), kContactChars);
-    WriteField(entry, L"Publisher", Publisher(c), kPublisherChars);
-    WriteField(entry, L"URLInfoAbout", AboutAddress(c), kAboutAddressChars);
-    WriteField(entry, L"URLUpdateInfo", UpdateAddress(c), kUpdateAddressChars);
-    RegWriteString(entry, L"HelpLink", helpLink);
-    WriteField(entry, L"HelpTelephone", HelpTelephone(c), kHelpTelephoneChars);
-    RegWriteString(entry, L"UninstallString", command);
-    RegWriteString(entry, L"InstallLocation", c.installFolder);
-    RegWriteString(entry, L"InstallSource", source);
-    RegWriteString(entry, L"ModifyPath", command);
-    // For deployment tools: the same uninstall without any window.
-    wchar_t quietCommand[MAX_PATH + 64];
-    BoundedFormat(quietCommand, sizeof quietCommand / sizeof quietCommand[0], L"\"%s\" /n %s /u /quiet", programPath,
-                  c.name);
-    RegWriteString(entry, L"QuietUninstallString", quietCommand);
-    RunLog(L"Registry key written: HKEY_LOCAL_MACHINE\\%s\\%s", kUninstallList, subKey);
-
+    const LONG results[] = {
+        RegWriteString(entry, L"RegOwner", owner),
+        RegWriteString(entry, L"RegCompany", organisation),
+        WriteField(entry, L"DisplayName", DisplayName(c), kDisplayNameChars),
+        WriteField(entry, L"Comments", Comments(c), kCommentsChars),
+        WriteField(entry, L"DisplayVersion", DisplayVersion(c), kDisplayVersionChars),
+        RegWriteString(entry, L"DisplayIcon", programPath),
+        WriteField(entry, L"Contact", Contact(c), kContactChars),
+        WriteField(entry, L"Publisher", Publisher(c), kPublisherChars),
+        WriteField(entry, L"URLInfoAbout", AboutAddress(c), kAboutAddressChars),
+        WriteField(entry, L"URLUpdateInfo", UpdateAddress(c), kUpdateAddressChars),
+        RegWriteString(entry, L"HelpLink", helpLink),
+        WriteField(entry, L"HelpTelephone", HelpTelephone(c), kHelpTelephoneChars),
+        RegWriteString(entry, L"UninstallString", command),
+        RegWriteString(entry, L"InstallLocation", c.installFolder),
+        RegWriteString(entry, L"InstallSource", source),
+        RegWriteString(entry, L"ModifyPath", repair),
+        RegWriteString(entry, L"QuietUninstallString", quietCommand),
+    };
     RegCloseKey(entry);
-    RegCloseKey(list);
+    for (LONG result : results) {
+        if (result != ERROR_SUCCESS) {
+            RunLogFailure(L"A value of the uninstall entry could not be written", subKey, static_cast<DWORD>(result));
+            return false;
+        }
+    }
+    RunLog(L"Registry key written: HKEY_LOCAL_MACHINE\\%s\\%s", kUninstallList, subKey);
     return true;
 }
 

@@ -85,7 +85,8 @@ TEST_F(UninstallEntry, WritesTheSixteenValuesWithAQuotedCommand)
     // Quoted, or the blanks of the folder would split the command.
     const std::wstring command = L"\"C:\\Program Files\\Zerda Test\\installer.exe\" /n " + name_ + L" /u";
     EXPECT_EQ(command, Value(L"UninstallString"));
-    EXPECT_EQ(command, Value(L"ModifyPath"));
+    // Modify repairs.
+    EXPECT_EQ(L"\"C:\\Program Files\\Zerda Test\\installer.exe\" /n " + name_ + L" /r", Value(L"ModifyPath"));
     EXPECT_EQ(command + L" /quiet", Value(L"QuietUninstallString"));
     EXPECT_EQ(L"C:\\Program Files\\Zerda Test\\", Value(L"InstallLocation"));
     EXPECT_EQ(L"C:\\temp\\$zerdaInstaller$\\installer.exe", Value(L"InstallSource"));

@@ -114,7 +114,7 @@ void CheckInstallation(InstallRun& t, const wchar_t* prefixName)
         {L"HelpTelephone", t.config[L"help_telephone"]},
         {L"UninstallString", command},
         {L"InstallLocation", folder},
-        {L"ModifyPath", command},
+        {L"ModifyPath", L"\"" + folder + L"installer.exe\" /n " + t.guid + L" /r"},
     };
     HKEY k;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &k));
