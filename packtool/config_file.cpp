@@ -306,6 +306,11 @@ std::string DescribeConfigFile(const Bytes& image)
             out << "  " << f.key << " = " << FieldText(f, image.data() + found.offset, found.size) << "\n";
         }
     }
+    // What deployment tools detect and uninstall the product by.
+    Record product = FindRecord(Span(image), kRecords[kSoftRecord].name);
+    if (product.found && product.size >= pf::kTextServiceGuid + 16)
+        out << "product code: " << FormatGuid(image.data() + product.offset + pf::kTextServiceGuid)
+            << " (HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\<product code>; keep it for every version)\n";
     const char* problem = LoadProblem(Span(image));
     out << "setup: " << (problem ? std::string("would fail: ") + problem : std::string("loads it")) << "\n";
     return out.str();

@@ -67,6 +67,7 @@ nonzero=$(od -A n -t u1 -v "$work/min.dsc" | tr -s ' ' '\n' | grep -cv '^0*$')
 [ "$(u32 "$work/ovr.dsc" $((ime + 136)))" = $((0x7000)) ] || fail "override option word"
 "$tool" inspect "$cfg" > "$work/inspect.txt" || fail "inspect config"
 grep -q 'text_service_guid = {7A3C4E1D-5B2F-4C8A-9E61-2D0F3B8A4C57}' "$work/inspect.txt" || fail "inspect guid"
+grep -q '^product code: {7A3C4E1D-5B2F-4C8A-9E61-2D0F3B8A4C57}' "$work/inspect.txt" || fail "inspect product code"
 grep -q 'engine_flags = 0x000019E0' "$work/inspect.txt" || fail "inspect flags"
 
 # Description errors.
@@ -93,6 +94,10 @@ grep -q 'zero character' "$work/stderr" || fail "zero in a text: $(cat "$work/st
 printf 'display_name = A\nime_name = ..\\x\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/bad9.txt"
 expect_error "$work/x.dsc" "$tool" config "$work/bad9.txt" "$work/x.dsc"
 grep -q 'ime_name: the IME name' "$work/stderr" || fail "climbing IME name: $(cat "$work/stderr")"
+# The data folder of an IME named Logs would be the setup's log folder.
+printf 'display_name = A\nime_name = LOGS\ntext_service_guid = {00000000-0000-0000-0000-000000000001}\n' > "$work/bad10.txt"
+expect_error "$work/x.dsc" "$tool" config "$work/bad10.txt" "$work/x.dsc"
+grep -q "the IME name is Logs" "$work/stderr" || fail "IME name Logs: $(cat "$work/stderr")"
 # A failed run keeps an existing output as it was.
 cp "$cfg" "$work/keep.dsc"
 "$tool" config "$work/bad1.txt" "$work/keep.dsc" 2>/dev/null && fail "bad description accepted"
