@@ -134,6 +134,50 @@ std::wstring ReadLog(const std::wstring& path) { return FromUtf8(Bytes(path)); }
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
+// The logs of runs without /log=, by name.
+std::wstring LogsFolder() { return robot_test::Folder(CSIDL_COMMON_APPDATA) + L"ZerdaIME3\\Logs\\"; }
+std::set<std::wstring> DefaultLogs()
+{
+    std::vector<std::wstring> names = Listing(LogsFolder());
+    return std::set<std::wstring>(names.begin(), names.end());
+}
+// The one log beginning with prefix that was not there before; empty when none or more.
+std::wstring NewLog(const std::set<std::wstring>& before, const std::wstring& prefix)
+{
+    std::wstring found;
+    for (const std::wstring& name : DefaultLogs()) {
+        if (before.count(name) || name.rfind(prefix, 0) != 0) continue;
+        if (!found.empty()) return L"more than one: " + found + L", " + name;
+        found = name;
+    }
+    return found.empty() ? found : ReadLog(LogsFolder() + found);
+}
+
+// A visible window of process pid, by its caption.
+HWND WaitForWindowOf(DWORD pid, const wchar_t* caption)
+{
+    struct Look {
+        DWORD pid;
+        const wchar_t* caption;
+        HWND found;
+        static BOOL CALLBACK Visit(HWND w, LPARAM l)
+        {
+            Look* look = reinterpret_cast<Look*>(l);
+            DWORD owner = 0;
+            wchar_t text[128] = L"";
+            GetWindowThreadProcessId(w, &owner);
+            GetWindowTextW(w, text, 128);
+            if (owner == look->pid && IsWindowVisible(w) && wcscmp(text, look->caption) == 0) look->found = w;
+            return TRUE;
+        }
+    } look{pid, caption, nullptr};
+    for (int i = 0; i < 600 && !look.found; ++i) {
+        EnumWindows(&Look::Visit, reinterpret_cast<LPARAM>(&look));
+        if (!look.found) Sleep(100);
+    }
+    return look.found;
+}
+
 // Programs in the start-up of every user.
 DWORD RunValueCount()
 {
@@ -289,18 +333,6 @@ public:
         EXPECT_EQ(config[L"display_version"], RegString(HKEY_LOCAL_MACHINE, UninstallKey(), L"DisplayVersion"));
     }
 
-    // Runs the entry's quiet command as a deployment tool would: nothing of
-    // the product is left once it has returned (the copies go within 15 s).
-    void UninstallQuietly(int expected)
-    {
-        std::wstring command = RegString(HKEY_LOCAL_MACHINE, UninstallKey(), L"QuietUninstallString");
-        ASSERT_FALSE(command.empty());
-        std::wstring folder = RegString(HKEY_LOCAL_MACHINE, UninstallKey(), L"InstallLocation");
-        EXPECT_EQ(expected, Run(command));
-        EXPECT_TRUE(windows.empty()) << Join(windows);
-        ExpectGone(folder);
-    }
-
     // Nothing of the product is left once the command has returned (the
     // copies go within 15 s).
     void ExpectGone(const std::wstring& folder)
@@ -361,6 +393,37 @@ void RunDeployment(Deploy& t)
                                                           others + t.config[L"default_folder"] + L"\\"))
         << Narrow(ReadLog(othersLog));
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
+    EXPECT_EQ(87, t.Run(t.Setup() + L" /quiet /log=relative.log"));
+    // A folder with blanks, unquoted, is cut at the first blank: refused, with the reason.
+    const std::wstring strayLog = TempFolder() + L"deploy stray words.log";
+    DeleteFileW(strayLog.c_str());
+    EXPECT_EQ(87, t.Run(t.Setup() + L" /quiet /dir=" + t.quietFolder + L" \"/log=" + strayLog + L"\""));
+    EXPECT_NE(std::wstring::npos, ReadLog(strayLog).find(L"must stand in quotes")) << Narrow(ReadLog(strayLog));
+    EXPECT_FALSE(DirExists(L"C:\\ZerdaRobot\\Deploy"));
+    EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
+
+    // An unknown switch in a run with a window shows why and the switch list, and no wizard.
+    {
+        std::wstring command = t.Setup() + L" /S";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION unknown{};
+        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &unknown));
+        HWND box = WaitForWindowOf(unknown.dwProcessId, L"ZerdaIME3 Setup");
+        ASSERT_NE(nullptr, box) << "no switch list";
+        wchar_t text[2048] = L"";
+        GetDlgItemTextW(box, 0xFFFF, text, 2048);
+        for (const wchar_t* part : {L"unknown switch: /S", L"/norestart", L"/dir=FOLDER"})
+            EXPECT_NE(nullptr, wcsstr(text, part)) << Narrow(part) << "\n" << Narrow(text);
+        ClickButton(box, IDOK);
+        DWORD code = 0;
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(unknown.hProcess, 60000));
+        GetExitCodeProcess(unknown.hProcess, &code);
+        CloseHandle(unknown.hThread);
+        CloseHandle(unknown.hProcess);
+        EXPECT_EQ(87u, code);
+    }
 
     // A capability word without the text-service bit fails at step 2 on this
     // road: the drivers, folders, keys and entry of the first install go again.
@@ -375,12 +438,15 @@ void RunDeployment(Deploy& t)
     }
 
     // Repair and uninstall of a product that is not installed fail, and say why.
-    const std::wstring failLog = TempFolder() + L"deploy not installed.log";
-    DeleteFileW(failLog.c_str());
+    // Its log goes into folders that the run makes.
+    const std::wstring newLogs = TempFolder() + L"zt deploy logs";
+    DeleteTree(newLogs);
+    const std::wstring failLog = newLogs + L"\\deeper\\deploy not installed.log";
     EXPECT_EQ(1603, t.Run(t.Setup() + L" /n " + t.guid + L" /r /quiet \"/log=" + failLog + L"\""));
     std::wstring log = ReadLog(failLog);
     EXPECT_NE(std::wstring::npos, log.find(L"is not installed")) << Narrow(log);
     EXPECT_NE(std::wstring::npos, log.find(L"Exit code: 1603")) << Narrow(log);
+    DeleteTree(newLogs);
 
     // A payload cut short: the setup's own failure, nothing installed.
     std::string packed = Bytes(t.setup);
@@ -612,8 +678,34 @@ void RunDeployment(Deploy& t)
     for (const wchar_t* line : {L"is not the one the installation kept", L"Running the setup program again repairs"})
         EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
     EXPECT_TRUE(placedDriver == Bytes(driver)) << "the planted driver was placed";
-    EXPECT_EQ(0, t.Run(t.Setup() + L" /quiet"));
-    EXPECT_EQ(0, t.Run(installer + L" /n " + t.guid + L" /r /quiet"));
+    EXPECT_EQ(0, t.Run(t.Setup() + L" /QUIET /NoRestart"));
+    // A repair without /quiet on a window station without a display (a
+    // service's): nobody could answer a window, so it runs quietly and says so.
+    {
+        HWINSTA station = CreateWindowStationW(L"ZerdaNoDisplay", 0, GENERIC_ALL, nullptr);
+        ASSERT_NE(nullptr, station);
+        const std::wstring hiddenLog = TempFolder() + L"deploy no display.log";
+        DeleteFileW(hiddenLog.c_str());
+        std::wstring command = installer + L" /n " + t.guid + L" /r \"/log=" + hiddenLog + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.lpDesktop = const_cast<wchar_t*>(L"ZerdaNoDisplay\\Default");
+        PROCESS_INFORMATION hidden{};
+        t.watch.Start();
+        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &hidden));
+        DWORD code = 0;
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hidden.hProcess, 120000));
+        GetExitCodeProcess(hidden.hProcess, &code);
+        CloseHandle(hidden.hThread);
+        CloseHandle(hidden.hProcess);
+        EXPECT_TRUE(t.watch.Stop().empty());
+        CloseWindowStation(station);
+        EXPECT_EQ(0u, code);
+        log = ReadLog(hiddenLog);
+        for (const wchar_t* line : {L"Nobody can see a window of this run (a window station without a display)",
+                                    L"Mode: repair, quiet", L"Exit code: 0"})
+            EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
+    }
     t.ExpectInstalledIn(t.quietFolder);
     callsSettled(2);
 
@@ -635,12 +727,14 @@ void RunDeployment(Deploy& t)
         ASSERT_TRUE(SetRegString(HKEY_USERS, user + preload, L"9", L"00000409"));
     }
 
-    // The uninstall entry's quiet command, with that backup in place again: it
-    // is not used, and the uninstall goes on from the registry and the record.
-    // Its log goes to the temporary folder.
+    // The setup program itself with the name switch (upper case), started
+    // outside the install folder, with that backup in place again: it is not
+    // used, and the uninstall goes on from the registry and the record.
     ASSERT_TRUE(CopyFileW(plantedZip.c_str(), backup.c_str(), FALSE));
     inputDll->ClearCalls();
-    t.UninstallQuietly(0);
+    EXPECT_EQ(0, t.Run(t.Setup() + L" /N " + t.guid + L" /U /QUIET"));
+    EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
+    t.ExpectGone(t.quietFolder);
     // Only the installed tool ran, with the command the install recorded.
     EXPECT_EQ("/do=unstall\r\n", Bytes(t.callsLog));
     DeleteFileW(plantedZip.c_str());
@@ -709,13 +803,23 @@ void RunDeployment(Deploy& t)
         EXPECT_EQ(Bytes(payload + L"$dataFiles$\\config.dsc").size(), Bytes(t.dataFolder + L"config.dsc").size());
 
         const std::wstring uninstallCommand = RegString(HKEY_LOCAL_MACHINE, t.UninstallKey(), L"UninstallString");
+        // Without /log= each run logs into the log folder, named by product and mode.
+        std::set<std::wstring> logsBefore = DefaultLogs();
         EXPECT_EQ(0, t.Run(Quoted(passiveFolder + L"installer.exe") + L" /n " + t.guid + L" /r /passive"));
+        log = NewLog(logsBefore, t.guid + L"_repair_");
+        for (const wchar_t* line : {L"Mode: repair, passive", L"Exit code: 0"})
+            EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
         EXPECT_NE(std::string::npos, Join(t.windows).find(Narrow(L" - پىروگرامما ئوڭشاش"))) << Join(t.windows);
         t.ExpectAnsweredThroughout("passive repair");
         t.ExpectInstalledIn(passiveFolder);
         ASSERT_FALSE(uninstallCommand.empty());
+        logsBefore = DefaultLogs();
         EXPECT_EQ(0, t.Run(uninstallCommand + L" /passive"));
         EXPECT_FALSE(t.windows.empty()) << "the passive uninstall showed nothing";
+        // Starter and relaunched copy write one log, which outlives the family's last product.
+        log = NewLog(logsBefore, t.guid + L"_uninstall_");
+        for (const wchar_t* line : {L"Mode: uninstall, passive", L"Starting the temporary copy", L"Exit code: 0"})
+            EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
         t.ExpectAnsweredThroughout("passive uninstall");
         t.ExpectGone(passiveFolder);
 
@@ -727,7 +831,8 @@ void RunDeployment(Deploy& t)
             EXPECT_EQ(0u, programs.count(interpreter)) << Narrow(interpreter) << " started:\n" << Join(programs);
     }
 
-    // An interactive wizard closed before installing: cancelled.
+    // An interactive wizard closed before installing: cancelled, and logged.
+    const std::set<std::wstring> logsBefore = DefaultLogs();
     std::wstring interactive = t.Setup();
     PROCESS_INFORMATION wizard{};
     ASSERT_TRUE(CreateProcessW(nullptr, &interactive[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &wizard));
@@ -753,6 +858,9 @@ void RunDeployment(Deploy& t)
     CloseHandle(wizard.hProcess);
     EXPECT_EQ(1602u, cancelled);
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
+    log = NewLog(logsBefore, t.guid + L"_install_");
+    for (const wchar_t* line : {L"Mode: install, interactive", L"The wizard was closed", L"Exit code: 1602"})
+        EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
 }
 
 }  // namespace

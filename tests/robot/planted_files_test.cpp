@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <aclapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <initializer_list>
@@ -157,13 +158,14 @@ std::string Joined(const std::vector<std::wstring>& lines)
 
 }  // namespace
 
-// The newest dated log in the temporary folder.
+// The newest dated log of an install that had not read its product yet, in the log folder.
 std::wstring NewestDatedLog()
 {
+    const std::wstring folder = CommonFolder(CSIDL_COMMON_APPDATA) + L"ZerdaIME3\\Logs\\";
     std::wstring newest;
-    for (const std::wstring& name : Listing(TempFolder()))
-        if (name.rfind(L"ZerdaIME3_Setup_", 0) == 0 && name > newest) newest = name;
-    return newest.empty() ? newest : TempFolder() + newest;
+    for (const std::wstring& name : Listing(folder))
+        if (name.rfind(L"ZerdaIME3_install_", 0) == 0 && name > newest) newest = name;
+    return newest.empty() ? newest : folder + newest;
 }
 
 TEST(PlantedFiles, DownloadedSetupRunsNoneAndKeepsItsFilesClosed)
