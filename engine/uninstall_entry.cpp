@@ -35,6 +35,11 @@ bool WriteUninstallEntry(const wchar_t* owner, const wchar_t* organisation)
     SetupContext& c = g_setup;
     // Without the entry the product is installed but no deployment tool
     // finds it, and Settings cannot remove it: that is a failed install.
+    // An empty name would write the values onto the list itself.
+    if (!ParseProductKeyName(c.name, nullptr)) {
+        RunLog(L"FAILED: The uninstall entry could not be written: no product key name: %s", c.name);
+        return false;
+    }
     HKEY list = nullptr;
     LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, KEY_ALL_ACCESS, &list);
     if (rc != ERROR_SUCCESS) {
