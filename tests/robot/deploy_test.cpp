@@ -153,24 +153,40 @@ std::wstring NewLog(const std::set<std::wstring>& before, const std::wstring& pr
     return found.empty() ? found : ReadLog(LogsFolder() + found);
 }
 
-// A visible window of process pid, by its caption.
-HWND WaitForWindowOf(DWORD pid, const wchar_t* caption)
+// Starts a command line (on another window station's desktop when given).
+PROCESS_INFORMATION Start(std::wstring command, DWORD flags = 0, const wchar_t* desktop = nullptr)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = const_cast<wchar_t*>(desktop);
+    PROCESS_INFORMATION p{};
+    CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &p);
+    return p;
+}
+
+// Waits for the process and lets it go: its exit code, STILL_ACTIVE when it did not end in time.
+DWORD ExitCodeOf(PROCESS_INFORMATION& p, DWORD timeoutMs)
+{
+    DWORD code = STILL_ACTIVE;
+    if (p.hProcess && WaitForSingleObject(p.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(p.hProcess, &code);
+    if (p.hThread) CloseHandle(p.hThread);
+    if (p.hProcess) CloseHandle(p.hProcess);
+    return code;
+}
+
+// The first visible top-level window that matches, within a minute.
+HWND WaitForWindow(std::function<bool(HWND)> match)
 {
     struct Look {
-        DWORD pid;
-        const wchar_t* caption;
+        std::function<bool(HWND)>& match;
         HWND found;
         static BOOL CALLBACK Visit(HWND w, LPARAM l)
         {
             Look* look = reinterpret_cast<Look*>(l);
-            DWORD owner = 0;
-            wchar_t text[128] = L"";
-            GetWindowThreadProcessId(w, &owner);
-            GetWindowTextW(w, text, 128);
-            if (owner == look->pid && IsWindowVisible(w) && wcscmp(text, look->caption) == 0) look->found = w;
+            if (IsWindowVisible(w) && look->match(w)) look->found = w;
             return TRUE;
         }
-    } look{pid, caption, nullptr};
+    } look{match, nullptr};
     for (int i = 0; i < 600 && !look.found; ++i) {
         EnumWindows(&Look::Visit, reinterpret_cast<LPARAM>(&look));
         if (!look.found) Sleep(100);
@@ -405,24 +421,20 @@ void RunDeployment(Deploy& t)
 
     // An unknown switch in a run with a window shows why and the switch list, and no wizard.
     {
-        std::wstring command = t.Setup() + L" /S";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION unknown{};
-        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &unknown));
-        HWND box = WaitForWindowOf(unknown.dwProcessId, L"ZerdaIME3 Setup");
+        PROCESS_INFORMATION unknown = Start(t.Setup() + L" /S");
+        HWND box = WaitForWindow([&unknown](HWND w) {
+            DWORD pid = 0;
+            wchar_t caption[64] = L"";
+            GetWindowThreadProcessId(w, &pid);
+            return pid == unknown.dwProcessId && GetWindowTextW(w, caption, 64) && wcscmp(caption, L"ZerdaIME3 Setup") == 0;
+        });
         ASSERT_NE(nullptr, box) << "no switch list";
         wchar_t text[2048] = L"";
         GetDlgItemTextW(box, 0xFFFF, text, 2048);
         for (const wchar_t* part : {L"unknown switch: /S", L"/norestart", L"/dir=FOLDER"})
             EXPECT_NE(nullptr, wcsstr(text, part)) << Narrow(part) << "\n" << Narrow(text);
         ClickButton(box, IDOK);
-        DWORD code = 0;
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(unknown.hProcess, 60000));
-        GetExitCodeProcess(unknown.hProcess, &code);
-        CloseHandle(unknown.hThread);
-        CloseHandle(unknown.hProcess);
-        EXPECT_EQ(87u, code);
+        EXPECT_EQ(87u, ExitCodeOf(unknown, 60000));
     }
 
     // A capability word without the text-service bit fails at step 2 on this
@@ -468,21 +480,12 @@ void RunDeployment(Deploy& t)
         ASSERT_GT(other.size(), 0x200u);
         other[*reinterpret_cast<const uint32_t*>(&other[0x3C]) + 8] ^= 1;  // its own time stamp
         ASSERT_TRUE(CopyFileW(t.setup.c_str(), started.c_str(), FALSE));
-        std::wstring command = Quoted(started) + L" /quiet \"/log=" + swapLog + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION swapped{};
-        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                                   &startup, &swapped));
+        PROCESS_INFORMATION swapped = Start(Quoted(started) + L" /quiet \"/log=" + swapLog + L"\"", CREATE_SUSPENDED);
+        ASSERT_NE(nullptr, swapped.hProcess);
         EXPECT_TRUE(MoveFileExW(started.c_str(), away.c_str(), 0));
         EXPECT_TRUE(WriteFileBytes(started, other.data(), other.size()));
         ResumeThread(swapped.hThread);
-        DWORD code = 0;
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(swapped.hProcess, 120000));
-        GetExitCodeProcess(swapped.hProcess, &code);
-        CloseHandle(swapped.hThread);
-        CloseHandle(swapped.hProcess);
-        EXPECT_EQ(1603u, code);
+        EXPECT_EQ(1603u, ExitCodeOf(swapped, 120000));
         EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, variantEntry));
         EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
         log = ReadLog(swapLog);
@@ -524,12 +527,9 @@ void RunDeployment(Deploy& t)
     DeleteFileW(quietLog.c_str());
     const std::wstring startPage = RegString(HKEY_CURRENT_USER, kStartPageKey, L"Start Page");
     const DWORD startUp = RunValueCount();
-    std::wstring first = t.Setup() + L" /quiet \"/dir=" + t.quietFolder + L"\" \"/log=" + quietLog + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
     t.watch.Start();
-    ASSERT_TRUE(CreateProcessW(nullptr, &first[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    PROCESS_INFORMATION pi = Start(t.Setup() + L" /quiet \"/dir=" + t.quietFolder + L"\" \"/log=" + quietLog + L"\"");
+    ASSERT_NE(nullptr, pi.hProcess);
     HANDLE guard = nullptr;
     for (int i = 0; i < 200 && !guard; ++i) {
         guard = OpenRunGuard();
@@ -541,11 +541,7 @@ void RunDeployment(Deploy& t)
     PauseProcess(pi.dwProcessId, true);
     EXPECT_EQ(1618, RunAndWait(t.Setup() + L" /quiet"));
     PauseProcess(pi.dwProcessId, false);
-    DWORD firstCode = 1;
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 180000));
-    GetExitCodeProcess(pi.hProcess, &firstCode);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    DWORD firstCode = ExitCodeOf(pi, 180000);
     t.windows = t.watch.Stop();
     CloseHandle(oldGuard);
     EXPECT_EQ(0u, firstCode);
@@ -686,18 +682,10 @@ void RunDeployment(Deploy& t)
         ASSERT_NE(nullptr, station);
         const std::wstring hiddenLog = TempFolder() + L"deploy no display.log";
         DeleteFileW(hiddenLog.c_str());
-        std::wstring command = installer + L" /n " + t.guid + L" /r \"/log=" + hiddenLog + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.lpDesktop = const_cast<wchar_t*>(L"ZerdaNoDisplay\\Default");
-        PROCESS_INFORMATION hidden{};
         t.watch.Start();
-        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &hidden));
-        DWORD code = 0;
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hidden.hProcess, 120000));
-        GetExitCodeProcess(hidden.hProcess, &code);
-        CloseHandle(hidden.hThread);
-        CloseHandle(hidden.hProcess);
+        PROCESS_INFORMATION hidden =
+            Start(installer + L" /n " + t.guid + L" /r \"/log=" + hiddenLog + L"\"", 0, L"ZerdaNoDisplay\\Default");
+        DWORD code = ExitCodeOf(hidden, 120000);
         EXPECT_TRUE(t.watch.Stop().empty());
         CloseWindowStation(station);
         EXPECT_EQ(0u, code);
@@ -833,29 +821,12 @@ void RunDeployment(Deploy& t)
 
     // An interactive wizard closed before installing: cancelled, and logged.
     const std::set<std::wstring> logsBefore = DefaultLogs();
-    std::wstring interactive = t.Setup();
-    PROCESS_INFORMATION wizard{};
-    ASSERT_TRUE(CreateProcessW(nullptr, &interactive[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &wizard));
+    PROCESS_INFORMATION wizard = Start(t.Setup());
     // The wizard: the visible dialog with the install-folder box.
-    struct Find {
-        static BOOL CALLBACK Visit(HWND w, LPARAM out)
-        {
-            if (IsWindowVisible(w) && GetDlgItem(w, kFolderEditId)) *reinterpret_cast<HWND*>(out) = w;
-            return TRUE;
-        }
-    };
-    HWND window = nullptr;
-    for (int i = 0; i < 600 && !window; ++i) {
-        EnumWindows(&Find::Visit, reinterpret_cast<LPARAM>(&window));
-        if (!window) Sleep(100);
-    }
+    HWND window = WaitForWindow([](HWND w) { return GetDlgItem(w, kFolderEditId) != nullptr; });
     ASSERT_NE(nullptr, window) << "no wizard";
     PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
-    DWORD cancelled = 0;
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(wizard.hProcess, 60000));
-    GetExitCodeProcess(wizard.hProcess, &cancelled);
-    CloseHandle(wizard.hThread);
-    CloseHandle(wizard.hProcess);
+    DWORD cancelled = ExitCodeOf(wizard, 60000);
     EXPECT_EQ(1602u, cancelled);
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
     log = NewLog(logsBefore, t.guid + L"_install_");
