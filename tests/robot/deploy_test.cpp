@@ -11,6 +11,7 @@
 
 #include "responsiveness_probe.h"
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <initializer_list>
@@ -136,21 +137,17 @@ std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
 // The logs of runs without /log=, by name.
 std::wstring LogsFolder() { return robot_test::Folder(CSIDL_COMMON_APPDATA) + L"ZerdaIME3\\Logs\\"; }
-std::set<std::wstring> DefaultLogs()
+std::vector<std::wstring> DefaultLogs() { return Listing(LogsFolder()); }
+// The one log named with prefix that was not there before holds each of lines.
+void ExpectNewLog(const std::vector<std::wstring>& before, const std::wstring& prefix,
+                  std::initializer_list<const wchar_t*> lines)
 {
-    std::vector<std::wstring> names = Listing(LogsFolder());
-    return std::set<std::wstring>(names.begin(), names.end());
-}
-// The one log beginning with prefix that was not there before; empty when none or more.
-std::wstring NewLog(const std::set<std::wstring>& before, const std::wstring& prefix)
-{
-    std::wstring found;
-    for (const std::wstring& name : DefaultLogs()) {
-        if (before.count(name) || name.rfind(prefix, 0) != 0) continue;
-        if (!found.empty()) return L"more than one: " + found + L", " + name;
-        found = name;
-    }
-    return found.empty() ? found : ReadLog(LogsFolder() + found);
+    std::vector<std::wstring> made;
+    for (const std::wstring& name : DefaultLogs())
+        if (name.rfind(prefix, 0) == 0 && std::find(before.begin(), before.end(), name) == before.end()) made.push_back(name);
+    ASSERT_EQ(1u, made.size()) << Narrow(prefix);
+    const std::wstring log = ReadLog(LogsFolder() + made[0]);
+    for (const wchar_t* line : lines) EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
 }
 
 // Starts a command line (on another window station's desktop when given).
@@ -269,9 +266,8 @@ public:
             if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
             command += L" " + Quoted(folder);
         }
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        if (stop_) started_ = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
+        if (stop_) pi_ = Start(command);
+        started_ = pi_.hProcess != nullptr;
         Sleep(500);  // its first look, which holds nothing
     }
     ~Scanner()
@@ -792,11 +788,9 @@ void RunDeployment(Deploy& t)
 
         const std::wstring uninstallCommand = RegString(HKEY_LOCAL_MACHINE, t.UninstallKey(), L"UninstallString");
         // Without /log= each run logs into the log folder, named by product and mode.
-        std::set<std::wstring> logsBefore = DefaultLogs();
+        std::vector<std::wstring> logsBefore = DefaultLogs();
         EXPECT_EQ(0, t.Run(Quoted(passiveFolder + L"installer.exe") + L" /n " + t.guid + L" /r /passive"));
-        log = NewLog(logsBefore, t.guid + L"_repair_");
-        for (const wchar_t* line : {L"Mode: repair, passive", L"Exit code: 0"})
-            EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
+        ExpectNewLog(logsBefore, t.guid + L"_repair_", {L"Mode: repair, passive", L"Exit code: 0"});
         EXPECT_NE(std::string::npos, Join(t.windows).find(Narrow(L" - پىروگرامما ئوڭشاش"))) << Join(t.windows);
         t.ExpectAnsweredThroughout("passive repair");
         t.ExpectInstalledIn(passiveFolder);
@@ -805,9 +799,7 @@ void RunDeployment(Deploy& t)
         EXPECT_EQ(0, t.Run(uninstallCommand + L" /passive"));
         EXPECT_FALSE(t.windows.empty()) << "the passive uninstall showed nothing";
         // Starter and relaunched copy write one log, which outlives the family's last product.
-        log = NewLog(logsBefore, t.guid + L"_uninstall_");
-        for (const wchar_t* line : {L"Mode: uninstall, passive", L"Starting the temporary copy", L"Exit code: 0"})
-            EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
+        ExpectNewLog(logsBefore, t.guid + L"_uninstall_", {L"Mode: uninstall, passive", L"Starting the temporary copy", L"Exit code: 0"});
         t.ExpectAnsweredThroughout("passive uninstall");
         t.ExpectGone(passiveFolder);
 
@@ -820,7 +812,7 @@ void RunDeployment(Deploy& t)
     }
 
     // An interactive wizard closed before installing: cancelled, and logged.
-    const std::set<std::wstring> logsBefore = DefaultLogs();
+    const std::vector<std::wstring> logsBefore = DefaultLogs();
     PROCESS_INFORMATION wizard = Start(t.Setup());
     // The wizard: the visible dialog with the install-folder box.
     HWND window = WaitForWindow([](HWND w) { return GetDlgItem(w, kFolderEditId) != nullptr; });
@@ -829,9 +821,7 @@ void RunDeployment(Deploy& t)
     DWORD cancelled = ExitCodeOf(wizard, 60000);
     EXPECT_EQ(1602u, cancelled);
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
-    log = NewLog(logsBefore, t.guid + L"_install_");
-    for (const wchar_t* line : {L"Mode: install, interactive", L"The wizard was closed", L"Exit code: 1602"})
-        EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
+    ExpectNewLog(logsBefore, t.guid + L"_install_", {L"Mode: install, interactive", L"The wizard was closed", L"Exit code: 1602"});
 }
 
 }  // namespace
