@@ -198,16 +198,29 @@ void DeleteTree(const std::wstring& path)
 
 int RunAndWait(const std::wstring& commandLine, DWORD timeoutMs)
 {
+    PROCESS_INFORMATION process = StartProcess(commandLine);
+    return ExitCodeOf(process, timeoutMs);
+}
+
+PROCESS_INFORMATION StartProcess(std::wstring commandLine, DWORD flags, const wchar_t* desktop)
+{
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    si.lpDesktop = const_cast<wchar_t*>(desktop);
     PROCESS_INFORMATION pi{};
-    std::wstring cmd = commandLine;
-    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si, &pi)) pi = {};
+    return pi;
+}
+
+int ExitCodeOf(PROCESS_INFORMATION& pi, DWORD timeoutMs)
+{
+    if (!pi.hProcess) return -1;
     DWORD code = static_cast<DWORD>(-1);
     if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
     else TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+    pi = {};
     return static_cast<int>(code);
 }
 

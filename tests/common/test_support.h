@@ -86,6 +86,10 @@ bool RemoveFolderLink(const std::wstring& link);
 
 // Runs a program and waits; returns its exit code, or -1 when it did not start.
 int RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+// Starts a program (CreateProcessW's flags; on another window station's desktop when given).
+PROCESS_INFORMATION StartProcess(std::wstring commandLine, DWORD flags = 0, const wchar_t* desktop = nullptr);
+// Waits for it and lets it go: its exit code; -1 when it did not start or end in time (then it is ended).
+int ExitCodeOf(PROCESS_INFORMATION& process, DWORD timeoutMs);
 
 // Reads a registry string (any view by path); empty when missing.
 std::wstring RegString(HKEY root, const std::wstring& key, const wchar_t* value);

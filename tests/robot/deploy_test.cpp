@@ -150,27 +150,6 @@ void ExpectNewLog(const std::vector<std::wstring>& before, const std::wstring& p
     for (const wchar_t* line : lines) EXPECT_NE(std::wstring::npos, log.find(line)) << Narrow(line) << "\n" << Narrow(log);
 }
 
-// Starts a command line (on another window station's desktop when given).
-PROCESS_INFORMATION Start(std::wstring command, DWORD flags = 0, const wchar_t* desktop = nullptr)
-{
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = const_cast<wchar_t*>(desktop);
-    PROCESS_INFORMATION p{};
-    CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &p);
-    return p;
-}
-
-// Waits for the process and lets it go: its exit code, STILL_ACTIVE when it did not end in time.
-DWORD ExitCodeOf(PROCESS_INFORMATION& p, DWORD timeoutMs)
-{
-    DWORD code = STILL_ACTIVE;
-    if (p.hProcess && WaitForSingleObject(p.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(p.hProcess, &code);
-    if (p.hThread) CloseHandle(p.hThread);
-    if (p.hProcess) CloseHandle(p.hProcess);
-    return code;
-}
-
 // The first visible top-level window that matches, within a minute.
 HWND WaitForWindow(std::function<bool(HWND)> match)
 {
@@ -266,7 +245,7 @@ public:
             if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
             command += L" " + Quoted(folder);
         }
-        if (stop_) pi_ = Start(command);
+        if (stop_) pi_ = StartProcess(command);
         started_ = pi_.hProcess != nullptr;
         Sleep(500);  // its first look, which holds nothing
     }
@@ -300,11 +279,12 @@ public:
 
     // Runs a command line, watching the display and probing every window
     // the setup shows; the 32-bit exit code.
-    int Run(const std::wstring& commandLine, DWORD timeoutMs = 180000)
+    int Run(const std::wstring& commandLine, DWORD timeoutMs = 180000, const wchar_t* desktop = nullptr)
     {
         watch.Start();
         answers.Start();
-        int code = RunAndWait(commandLine, timeoutMs);
+        PROCESS_INFORMATION process = StartProcess(commandLine, 0, desktop);
+        int code = ExitCodeOf(process, timeoutMs);
         answers.Stop();
         windows = watch.Stop();
         return code;
@@ -417,7 +397,7 @@ void RunDeployment(Deploy& t)
 
     // An unknown switch in a run with a window shows why and the switch list, and no wizard.
     {
-        PROCESS_INFORMATION unknown = Start(t.Setup() + L" /S");
+        PROCESS_INFORMATION unknown = StartProcess(t.Setup() + L" /S");
         HWND box = WaitForWindow([&unknown](HWND w) {
             DWORD pid = 0;
             wchar_t caption[64] = L"";
@@ -430,7 +410,7 @@ void RunDeployment(Deploy& t)
         for (const wchar_t* part : {L"unknown switch: /S", L"/norestart", L"/dir=FOLDER"})
             EXPECT_NE(nullptr, wcsstr(text, part)) << Narrow(part) << "\n" << Narrow(text);
         ClickButton(box, IDOK);
-        EXPECT_EQ(87u, ExitCodeOf(unknown, 60000));
+        EXPECT_EQ(87, ExitCodeOf(unknown, 60000));
     }
 
     // A capability word without the text-service bit fails at step 2 on this
@@ -476,12 +456,12 @@ void RunDeployment(Deploy& t)
         ASSERT_GT(other.size(), 0x200u);
         other[*reinterpret_cast<const uint32_t*>(&other[0x3C]) + 8] ^= 1;  // its own time stamp
         ASSERT_TRUE(CopyFileW(t.setup.c_str(), started.c_str(), FALSE));
-        PROCESS_INFORMATION swapped = Start(Quoted(started) + L" /quiet \"/log=" + swapLog + L"\"", CREATE_SUSPENDED);
+        PROCESS_INFORMATION swapped = StartProcess(Quoted(started) + L" /quiet \"/log=" + swapLog + L"\"", CREATE_SUSPENDED);
         ASSERT_NE(nullptr, swapped.hProcess);
         EXPECT_TRUE(MoveFileExW(started.c_str(), away.c_str(), 0));
         EXPECT_TRUE(WriteFileBytes(started, other.data(), other.size()));
         ResumeThread(swapped.hThread);
-        EXPECT_EQ(1603u, ExitCodeOf(swapped, 120000));
+        EXPECT_EQ(1603, ExitCodeOf(swapped, 120000));
         EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, variantEntry));
         EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
         log = ReadLog(swapLog);
@@ -524,7 +504,7 @@ void RunDeployment(Deploy& t)
     const std::wstring startPage = RegString(HKEY_CURRENT_USER, kStartPageKey, L"Start Page");
     const DWORD startUp = RunValueCount();
     t.watch.Start();
-    PROCESS_INFORMATION pi = Start(t.Setup() + L" /quiet \"/dir=" + t.quietFolder + L"\" \"/log=" + quietLog + L"\"");
+    PROCESS_INFORMATION pi = StartProcess(t.Setup() + L" /quiet \"/dir=" + t.quietFolder + L"\" \"/log=" + quietLog + L"\"");
     ASSERT_NE(nullptr, pi.hProcess);
     HANDLE guard = nullptr;
     for (int i = 0; i < 200 && !guard; ++i) {
@@ -537,10 +517,10 @@ void RunDeployment(Deploy& t)
     PauseProcess(pi.dwProcessId, true);
     EXPECT_EQ(1618, RunAndWait(t.Setup() + L" /quiet"));
     PauseProcess(pi.dwProcessId, false);
-    DWORD firstCode = ExitCodeOf(pi, 180000);
+    int firstCode = ExitCodeOf(pi, 180000);
     t.windows = t.watch.Stop();
     CloseHandle(oldGuard);
-    EXPECT_EQ(0u, firstCode);
+    EXPECT_EQ(0, firstCode);
     EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
     t.ExpectInstalledIn(t.quietFolder);
     // Nobody was asked: the start page and the start-up list are as they were.
@@ -678,13 +658,9 @@ void RunDeployment(Deploy& t)
         ASSERT_NE(nullptr, station);
         const std::wstring hiddenLog = TempFolder() + L"deploy no display.log";
         DeleteFileW(hiddenLog.c_str());
-        t.watch.Start();
-        PROCESS_INFORMATION hidden =
-            Start(installer + L" /n " + t.guid + L" /r \"/log=" + hiddenLog + L"\"", 0, L"ZerdaNoDisplay\\Default");
-        DWORD code = ExitCodeOf(hidden, 120000);
-        EXPECT_TRUE(t.watch.Stop().empty());
+        EXPECT_EQ(0, t.Run(installer + L" /n " + t.guid + L" /r \"/log=" + hiddenLog + L"\"", 120000, L"ZerdaNoDisplay\\Default"));
+        EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
         CloseWindowStation(station);
-        EXPECT_EQ(0u, code);
         log = ReadLog(hiddenLog);
         for (const wchar_t* line : {L"Nobody can see a window of this run (a window station without a display)",
                                     L"Mode: repair, quiet", L"Exit code: 0"})
@@ -813,13 +789,13 @@ void RunDeployment(Deploy& t)
 
     // An interactive wizard closed before installing: cancelled, and logged.
     const std::vector<std::wstring> logsBefore = DefaultLogs();
-    PROCESS_INFORMATION wizard = Start(t.Setup());
+    PROCESS_INFORMATION wizard = StartProcess(t.Setup());
     // The wizard: the visible dialog with the install-folder box.
     HWND window = WaitForWindow([](HWND w) { return GetDlgItem(w, kFolderEditId) != nullptr; });
     ASSERT_NE(nullptr, window) << "no wizard";
     PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
-    DWORD cancelled = ExitCodeOf(wizard, 60000);
-    EXPECT_EQ(1602u, cancelled);
+    int cancelled = ExitCodeOf(wizard, 60000);
+    EXPECT_EQ(1602, cancelled);
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
     ExpectNewLog(logsBefore, t.guid + L"_install_", {L"Mode: install, interactive", L"The wizard was closed", L"Exit code: 1602"});
 }
