@@ -20,6 +20,8 @@ bool g_keepEarly = false;
 constexpr size_t kEarlyBytes = 64 * 1024;
 char* g_early = nullptr;
 size_t g_earlyUsed = 0;
+// The font and payload threads log while the log is still being chosen.
+SRWLOCK g_earlyLock = SRWLOCK_INIT;
 
 // The setup runs elevated and its logs may lie in the user's temporary
 // folder: a link planted under the log's name, or a junction among its
@@ -106,19 +108,29 @@ void WriteUtf8(const wchar_t* text)
     int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
     if (n <= 1) return;
     DWORD written = 0;
-    if (g_log != INVALID_HANDLE_VALUE) {
-        WriteFile(g_log, bytes, static_cast<DWORD>(n - 1), &written, nullptr);
-    } else if (g_early && g_earlyUsed + static_cast<size_t>(n - 1) <= kEarlyBytes) {
-        CopyMemory(g_early + g_earlyUsed, bytes, static_cast<size_t>(n - 1));
-        g_earlyUsed += static_cast<size_t>(n - 1);
+    if (g_log == INVALID_HANDLE_VALUE) {
+        AcquireSRWLockExclusive(&g_earlyLock);
+        // Opened meanwhile: the lines kept so far are in it already.
+        const bool keep = g_log == INVALID_HANDLE_VALUE;
+        if (keep && g_early && g_earlyUsed + static_cast<size_t>(n - 1) <= kEarlyBytes) {
+            CopyMemory(g_early + g_earlyUsed, bytes, static_cast<size_t>(n - 1));
+            g_earlyUsed += static_cast<size_t>(n - 1);
+        }
+        ReleaseSRWLockExclusive(&g_earlyLock);
+        if (keep) return;
     }
+    WriteFile(g_log, bytes, static_cast<DWORD>(n - 1), &written, nullptr);
 }
 
-void FlushEarlyLines()
+// The log becomes file, with the lines kept so far first.
+void UseLogFile(HANDLE file)
 {
+    AcquireSRWLockExclusive(&g_earlyLock);
     DWORD written = 0;
-    if (g_early && g_earlyUsed) WriteFile(g_log, g_early, static_cast<DWORD>(g_earlyUsed), &written, nullptr);
+    if (g_early && g_earlyUsed) WriteFile(file, g_early, static_cast<DWORD>(g_earlyUsed), &written, nullptr);
     g_earlyUsed = 0;
+    g_log = file;
+    ReleaseSRWLockExclusive(&g_earlyLock);
 }
 
 // The folders above a log file that the command line names, made when missing.
@@ -140,26 +152,27 @@ const wchar_t* OpenRunLog(const wchar_t* path, const wchar_t* defaultFolder, con
     CloseRunLog();
     DWORD error = ERROR_SUCCESS;
     wchar_t wanted[MAX_PATH] = L"";
+    HANDLE file = INVALID_HANDLE_VALUE;
     if (path && path[0]) {
         BoundedCopy(wanted, MAX_PATH, path);
         CreateLogFolder(wanted);
-        g_log = OpenForAppend(wanted, false);
-        if (g_log == INVALID_HANDLE_VALUE) error = GetLastError();
+        file = OpenForAppend(wanted, false);
+        if (file == INVALID_HANDLE_VALUE) error = GetLastError();
     }
-    if (g_log == INVALID_HANDLE_VALUE) {
-        if (!stem || !stem[0]) stem = L"ZerdaIME3_Setup";
-        if (defaultFolder && defaultFolder[0]) g_log = CreateDatedLogIn(defaultFolder, stem, g_logPath);
-        if (g_log == INVALID_HANDLE_VALUE) g_log = CreateDatedLog(stem, g_logPath);
-        if (g_log == INVALID_HANDLE_VALUE) {
-            g_logPath[0] = L'\0';
-            return g_logPath;
-        }
-        FlushEarlyLines();
-        if (wanted[0]) RunLogFailure(L"The log file could not be created; logging here instead", wanted, error);
-    } else {
+    if (file != INVALID_HANDLE_VALUE) {
         BoundedCopy(g_logPath, MAX_PATH, wanted);
-        FlushEarlyLines();
+        UseLogFile(file);
+        return g_logPath;
     }
+    if (!stem || !stem[0]) stem = L"ZerdaIME3_Setup";
+    if (defaultFolder && defaultFolder[0]) file = CreateDatedLogIn(defaultFolder, stem, g_logPath);
+    if (file == INVALID_HANDLE_VALUE) file = CreateDatedLog(stem, g_logPath);
+    if (file == INVALID_HANDLE_VALUE) {
+        g_logPath[0] = L'\0';
+        return g_logPath;
+    }
+    UseLogFile(file);
+    if (wanted[0]) RunLogFailure(L"The log file could not be created; logging here instead", wanted, error);
     return g_logPath;
 }
 
