@@ -7,7 +7,6 @@
 #include "base/bounded_string.h"
 #include "base/run_log.h"
 #include "base/run_options.h"
-#include "base/shared_routines.h"
 #include "engine/registration_common.h"
 #include "files/folder_guard.h"
 #include "files/secure_folder.h"
@@ -29,8 +28,8 @@ void PruneLogs(const wchar_t* folder)
 {
     wchar_t pattern[MAX_PATH];
     if (BoundedFormat(pattern, MAX_PATH, L"%s*.log", folder) >= MAX_PATH - 1) return;
-    // Every log is counted; the oldest go one at a time, so any number of
-    // them is brought down to the limit in a few passes.
+    // The oldest goes, one a pass and at most 64 a run: a folder filled by
+    // hand reaches the limit over a few runs.
     for (int pass = 0; pass < 64; ++pass) {
         WIN32_FIND_DATAW entry;
         HANDLE search = FindFirstFileW(pattern, &entry);
