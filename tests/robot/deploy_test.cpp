@@ -798,6 +798,21 @@ void RunDeployment(Deploy& t)
     EXPECT_EQ(1602, cancelled);
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
     ExpectNewLog(logsBefore, t.guid + L"_install_", {L"Mode: install, interactive", L"The wizard was closed", L"Exit code: 1602"});
+
+    // The log folder keeps the 50 newest: older ones found there go first, the runs' own stay.
+    const std::vector<std::wstring> runs = DefaultLogs();
+    const FILETIME past{0, 0x01D00000};
+    for (int i = 0; i < 60; ++i) {
+        const std::wstring old = LogsFolder() + L"zt old " + std::to_wstring(i) + L".log";
+        HANDLE file = CreateFileW(old.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        SetFileTime(file, nullptr, nullptr, &past);
+        CloseHandle(file);
+    }
+    EXPECT_EQ(87, t.Run(t.Setup() + L" /quiet /qn"));
+    EXPECT_EQ(50u, DefaultLogs().size());
+    for (const std::wstring& name : runs) EXPECT_TRUE(FileExists(LogsFolder() + name)) << Narrow(name);
+    for (int i = 0; i < 60; ++i) DeleteFileW((LogsFolder() + L"zt old " + std::to_wstring(i) + L".log").c_str());
 }
 
 }  // namespace
