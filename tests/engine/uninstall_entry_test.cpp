@@ -135,16 +135,14 @@ TEST_F(UninstallEntry, OverwritesAnEarlierEntry)
     EXPECT_EQ(L"\"D:\\Other\\installer.exe\" /n " + name_ + L" /u", Value(L"UninstallString"));
 }
 
-// Without a product key name there is no entry to write: the values would
-// land on the list itself, and the install fails instead.
+// Without a product key name the values would land on the list itself: no entry, the install fails.
 TEST_F(UninstallEntry, RefusesANameThatIsNoProductKeyName)
 {
     for (const wchar_t* name : {L"", L"not a guid", L"{X}\\..\\"}) {
         BoundedCopy(g_setup.name, kNameChars, name);
         EXPECT_FALSE(WriteUninstallEntry(L"o", L"c")) << wcslen(name);
-        EXPECT_EQ(L"", RegString(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-                                 L"InstallLocation"));
     }
+    EXPECT_EQ(L"", RegString(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", L"InstallLocation"));
 }
 
 // The backup and its SHA-256 in both views of the product key, which repair

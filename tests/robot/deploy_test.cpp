@@ -398,11 +398,9 @@ void RunDeployment(Deploy& t)
     // An unknown switch in a run with a window shows why and the switch list, and no wizard.
     {
         PROCESS_INFORMATION unknown = StartProcess(t.Setup() + L" /S");
-        HWND box = WaitForWindow([&unknown](HWND w) {
-            DWORD pid = 0;
+        HWND box = WaitForWindow([](HWND w) {
             wchar_t caption[64] = L"";
-            GetWindowThreadProcessId(w, &pid);
-            return pid == unknown.dwProcessId && GetWindowTextW(w, caption, 64) && wcscmp(caption, L"ZerdaIME3 Setup") == 0;
+            return GetWindowTextW(w, caption, 64) && wcscmp(caption, L"ZerdaIME3 Setup") == 0;
         });
         ASSERT_NE(nullptr, box) << "no switch list";
         wchar_t text[2048] = L"";
