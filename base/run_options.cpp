@@ -4,14 +4,8 @@
 #include <cwctype>
 
 #include "base/bounded_string.h"
-#include "platform/dialog_worker.h"
 
 RunOptions g_run;
-
-void PaceDisplay(DWORD milliseconds)
-{
-    if (!IsUnattendedRun()) WaitServingMessages(nullptr, milliseconds);
-}
 
 const wchar_t kRunSwitchHelp[] =
     L"installer.exe [/quiet | /passive] [/norestart] [/dir=FOLDER] [/log=FILE]\r\n"

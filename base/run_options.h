@@ -42,9 +42,5 @@ inline bool IsUnattendedRun() { return g_run.ui != kRunInteractive; }
 // Any of the reasons for exit code 87.
 inline bool IsBadCommandLine(const RunOptions& o) { return o.badFolder || o.badLog || o.strayWords || o.unknownSwitch; }
 
-// The pauses that pace the lines and the bar for a person reading them. A
-// quiet or passive run has nobody reading: it goes on at once.
-void PaceDisplay(DWORD milliseconds);
-
 // The switch list that "/?" shows.
 extern const wchar_t kRunSwitchHelp[];

@@ -239,7 +239,6 @@ bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const w
     ClosePlacedRecord();
 
     ReportProgress(85, L"  6.ۋاقىتلىق ھۆججەتلەر تازىلاندى...");
-    PaceDisplay(300);
 
     ReportProgress(100, L"  7.قاچىلاش ئاخىرلاشتى.\r\n");
     return true;

@@ -5,7 +5,6 @@
 #include "base/bounded_string.h"
 #include "base/link_checks.h"
 #include "base/placed_record.h"
-#include "base/run_options.h"
 #include "base/setup_context.h"
 #include "base/shared_routines.h"
 #include "engine/driver_files.h"
@@ -58,7 +57,6 @@ bool RunRepairSequence()
     ClosePlacedRecord();
 
     ReportProgress(85, maint_text::kRepairStep5);
-    PaceDisplay(100);
 
     ReportProgress(100, maint_text::kRepairStep6);
     return true;

@@ -5,7 +5,6 @@
 
 #include "base/bounded_string.h"
 #include "base/run_log.h"
-#include "base/run_options.h"
 #include "base/setup_context.h"
 #include "payload/archive.h"
 #include "payload/archive_copy.h"
@@ -23,14 +22,23 @@ constexpr UINT_PTR kExtractTimer = 1;
 // One extraction at most runs per process.
 CZD_Extract* g_runningExtract = nullptr;
 
+// The line and the bar follow the work, at most once in this many
+// milliseconds: nobody reads faster, and every update waits for the
+// dialog's thread. A failure and the end always show.
+constexpr ULONGLONG kShowEveryMs = 30;
+ULONGLONG g_lastShown = 0;
+
 void ShowExtractProgress(const wchar_t* text, int32_t done, int32_t total)
 {
     CZD_Extract* dialog = g_runningExtract;
     if (!dialog) return;
+    const ULONGLONG now = GetTickCount64();
+    const bool always = total <= 0 || done == total;
+    if (!always && g_lastShown != 0 && now - g_lastShown < kShowEveryMs) return;
+    g_lastShown = now;
     dialog->m_text.SetWindowText(text);
     int position = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * 100 / total) : done;
     dialog->m_progress.SendMessage(PBM_SETPOS, position);
-    PaceDisplay(10);
 }
 
 void ShowExtractStatus(const wchar_t* text)
@@ -52,7 +60,8 @@ void CZD_Extract::DoDataExchange(CDataExchange* pDX)
 BOOL CZD_Extract::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    SetTimer(m_hWnd, kExtractTimer, 100, nullptr);
+    // The shortest period there is: the work starts as soon as the dialog shows.
+    SetTimer(m_hWnd, kExtractTimer, USER_TIMER_MINIMUM, nullptr);
     return TRUE;
 }
 
@@ -64,6 +73,7 @@ bool CZD_Extract::OnTimer(UINT_PTR timerId)
     m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     m_progress.SendMessage(PBM_SETPOS, 0);
     g_runningExtract = this;
+    g_lastShown = 0;
     m_text.SetWindowText(L"Unpacking...");
     m_working = true;
     if (!m_worker.Start(m_hWnd, &CZD_Extract::Run, this)) Finish(Run(this));
@@ -131,6 +141,5 @@ bool ExtractPayload(SetupContext& ctx, ExtractProgress progress, void (*status)(
 
 bool CZD_Extract::Run(void*)
 {
-    PaceDisplay(50);
     return ExtractPayload(g_setup, &ShowExtractProgress, &ShowExtractStatus);
 }
