@@ -41,38 +41,7 @@ x86_64-w64-mingw32-gcc -O2 -municode -o "$work/run-timed.exe" scripts/bench/run-
 
 # --- The payload -----------------------------------------------------------
 payload="$work/payload"
-cp -r "$BUILD_DIR/demo/payload" "$payload"
-mkdir -p "$payload/res" "$payload/dict" "$payload/colourful"
-# Fonts beside the demo's three: the next smaller UKIJ faces, by name.
-fontdir=/usr/share/fonts/truetype/fonts-ukij-uyghur
-for f in $(ls "$fontdir" | grep -v -e '^UKIJCJK' -e '^UKIJTughra' -e '^UKIJTuT\.' -e '^UKIJTuz\.' -e '^UKIJTzTr\.' | head -17); do
-  cp "$fontdir/$f" "$payload/\$fonts\$/"
-done
-# Incompressible: 40 files of 200 KiB from a fixed key stream (the same bytes
-# each time; the counter starts far apart, so no two files share a block).
-for i in $(seq -w 1 40); do
-  head -c $((200 * 1024)) /dev/zero |
-    openssl enc -aes-128-ctr -nosalt -K 5a6572646142656e6368496e7374616c -iv "${i}000000000000000000000000000000" \
-    > "$payload/res/pack$i.bin"
-done
-# Dictionaries: 45 word lists of 480 KiB (word, reading, frequency).
-for i in $(seq -w 1 45); do
-  awk -v seed="$i" -v limit=$((480 * 1024)) 'BEGIN {
-      split("a e i o u ba de ge ha ja ka la ma na qa ra sa ta ya za bi di li mi ni si ti ul ur ush gh ng ch sh", s, " ")
-      x = seed * 7919
-      for (n = 0; bytes < limit; n++) {
-        w = ""; k = 2 + n % 4
-        for (j = 0; j < k; j++) { x = (x * 16807) % 2147483647; w = w s[1 + int(x / 65536) % 36] }
-        line = sprintf("%s\t%s%s\t%d\n", w, toupper(substr(w, 1, 1)), substr(w, 2), x % 99991)
-        printf "%s", line; bytes += length(line)
-      }
-    }' > "$payload/dict/words$i.txt"
-done
-# Skins: 15 small files, part noise, part repeated pattern.
-for i in $(seq -w 1 15); do
-  { head -c 8192 /dev/zero | openssl enc -aes-128-ctr -nosalt -K 736b696e736b696e736b696e736b696e -iv "${i}000000000000000000000000000000";
-    for _ in $(seq 1 600); do printf 'skin %s colour table row 0123456789abcdef\n' "$i"; done; } > "$payload/colourful/skin$i.icc"
-done
+scripts/bench/make-payload.sh "$BUILD_DIR/demo/payload" "$payload"
 files=$(find "$payload" -type f | wc -l)
 bytes=$(du -sb "$payload" | cut -f1)
 printf 'payload: %d files, %.1f MB\n' "$files" "$(awk -v b="$bytes" 'BEGIN { print b / 1e6 }')"
@@ -83,33 +52,12 @@ mkdir -p "$out"
 "$packtool" pack "$BUILD_DIR/installer.exe" "$payload" "$out/zerda.exe" >/dev/null
 
 # The peers take a while (solid LZMA most): built again only for another payload.
-digest=$(cd "$payload" && find . -type f | LC_ALL=C sort | xargs -d '\n' sha256sum | sha256sum | cut -c1-16)
+digest=$({ cat scripts/bench/make-nsis.sh; cd "$payload" && find . -type f | LC_ALL=C sort | xargs -d '\n' sha256sum; } |
+  sha256sum | cut -c1-16)
 if [ "$(cat "$out/peers.digest" 2>/dev/null)" != "$digest" ]; then
   echo "building the NSIS and MSI installers ..."
   rm -f "$out/peers.digest"
-  nsis() {  # name compressor
-    cat > "$work/$1.nsi" <<EOF
-Unicode true
-Target amd64-unicode
-SetCompressor $2
-Name "Zerda bench $1"
-OutFile "$out/$1.exe"
-InstallDir "\$PROGRAMFILES64\\Bench $1"
-RequestExecutionLevel admin
-Section
-  SetOutPath "\$INSTDIR"
-  File /r "$payload/*"
-  WriteUninstaller "\$INSTDIR\\uninst.exe"
-  WriteRegStr HKLM "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Bench $1" "DisplayName" "Zerda bench $1"
-  WriteRegStr HKLM "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Bench $1" "UninstallString" '"\$INSTDIR\\uninst.exe"'
-SectionEnd
-Section "Uninstall"
-  RMDir /r "\$INSTDIR"
-  DeleteRegKey HKLM "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Bench $1"
-SectionEnd
-EOF
-    makensis -V1 "$work/$1.nsi" >/dev/null
-  }
+  nsis() { scripts/bench/make-nsis.sh "$1" "$2" "$payload" "$out/$1.exe" "$work/$1.nsi"; }
   nsis nsis-zlib zlib
   nsis nsis-lzma "/SOLID lzma"
 

@@ -10,6 +10,12 @@
  *                             needs the desktop starts its process; neither
  *                             belongs in a timing
  *
+ *   run-timed.exe --window SECONDS PROGRAM [ARGUMENT...]
+ *                             times the person's road instead: until a
+ *                             visible, enabled window of the tree holds a
+ *                             visible, enabled button; prints "window MS",
+ *                             then ends the tree and waits until it is gone
+ *
  * Prints one line: "exit CODE process MS tree MS". When the tree is still
  * running after SECONDS, it names the processes left, ends them and exits
  * with 2; a command that cannot be started gives 1. The arguments are
@@ -82,6 +88,68 @@ static void PrintLeftovers(HANDLE job)
     if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
 }
 
+/* The processes of the job and, once found, a window of theirs a person can act on. */
+typedef struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+    ULONG_PTR more[63];
+    HWND found;
+} WindowSearch;
+
+static BOOL CALLBACK FindEnabledButton(HWND child, LPARAM found)
+{
+    wchar_t name[16];
+    if (!IsWindowVisible(child) || !IsWindowEnabled(child) || !GetClassNameW(child, name, 16)) return TRUE;
+    if (_wcsicmp(name, L"Button") != 0) return TRUE;
+    *(HWND*)found = child;
+    return FALSE;
+}
+
+static BOOL CALLBACK FindActionableWindow(HWND window, LPARAM context)
+{
+    WindowSearch* search = (WindowSearch*)context;
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    for (DWORD i = 0; i < search->list.NumberOfProcessIdsInList; ++i) {
+        if ((DWORD)search->list.ProcessIdList[i] != id) continue;
+        HWND button = NULL;
+        if (IsWindowVisible(window) && IsWindowEnabled(window)) EnumChildWindows(window, FindEnabledButton, (LPARAM)&button);
+        if (!button) return TRUE;
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static int TimeFirstWindow(HANDLE job, LARGE_INTEGER start, LARGE_INTEGER frequency, DWORD limitMs)
+{
+    WindowSearch search;
+    for (;;) {
+        double elapsed = MillisecondsSince(start, frequency);
+        if (elapsed > limitMs) {
+            fwprintf(stderr, L"no window with an enabled button after %lu s\n", limitMs / 1000);
+            TerminateJobObject(job, 1);
+            return 2;
+        }
+        ZeroMemory(&search, sizeof search);
+        if (QueryInformationJobObject(job, JobObjectBasicProcessIdList, &search, sizeof search, NULL) &&
+            search.list.NumberOfProcessIdsInList > 0) {
+            EnumWindows(FindActionableWindow, (LPARAM)&search);
+            if (search.found) {
+                wprintf(L"window %.1f\n", elapsed);
+                break;
+            }
+        } else if (ActiveProcesses(job) == 0) {
+            fwprintf(stderr, L"the program ended without a window\n");
+            return 2;
+        }
+        Sleep(1);
+    }
+    /* The next round must meet no process of this one. */
+    TerminateJobObject(job, 1);
+    while (ActiveProcesses(job) > 0 && MillisecondsSince(start, frequency) < 2.0 * limitMs) Sleep(5);
+    return 0;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc == 2 && wcscmp(argv[1], L"--hold") == 0) {
@@ -89,8 +157,13 @@ int wmain(int argc, wchar_t** argv)
         Sleep(INFINITE);
         return 0;
     }
+    int firstWindow = argc > 1 && wcscmp(argv[1], L"--window") == 0;
+    if (firstWindow) {
+        --argc;
+        ++argv;
+    }
     if (argc < 3) {
-        fwprintf(stderr, L"usage: run-timed.exe SECONDS PROGRAM [ARGUMENT...]\n");
+        fwprintf(stderr, L"usage: run-timed.exe [--window] SECONDS PROGRAM [ARGUMENT...]\n");
         return 1;
     }
     DWORD limitMs = (DWORD)wcstoul(argv[1], NULL, 10) * 1000;
@@ -131,6 +204,7 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     ResumeThread(process.hThread);
+    if (firstWindow) return TimeFirstWindow(job, start, frequency, limitMs);
 
     DWORD waited = WaitForSingleObject(process.hProcess, limitMs);
     double processMs = MillisecondsSince(start, frequency);
