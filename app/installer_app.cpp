@@ -40,6 +40,7 @@
 #include "payload/fonts.h"
 #include "payload/own_image.h"
 #include "payload/payload_preload.h"
+#include "payload/payload_rest.h"
 #include "platform/prompt.h"
 #include "platform/system_info.h"
 #include "resources/resource.h"
@@ -190,6 +191,28 @@ void ScheduleOwnImageRemoval(const wchar_t* folder)
         RunLog(L"Its folder goes with it when it is still empty then: %s", folder);
 }
 
+// A signed driver stays as signed. The driver was unpacked a moment ago and
+// a scanner may hold it; the placement stamps it again and fails if it still
+// cannot.
+void StampPayloadDriver()
+{
+    wchar_t driver[MAX_PATH];
+    BoundedFormat(driver, MAX_PATH, L"%s\\zerdaIME.ime", g_setup.payloadFolder);
+    DWORD major = 0;
+    GetSystemVersion(&major, nullptr);
+    if (!CarriesSignature(driver) && !StampVersionLanguage(driver, major < 6 ? 0x0401 : 0x0480))
+        RunLogFailure(L"Driver language not set", driver, GetLastError());
+}
+
+void ReportPayloadFailure()
+{
+    RunLog(L"The payload could not be unpacked or its configuration loaded");
+    OpenRunLogOnce(nullptr, L"install");
+    SetRunResult(kExitFailure);
+    RemoveWorkFolder(g_setup);
+    ShowMessageBox(nullptr, msg::kInstallFailedText, msg::kInstallFailedCaption, MB_ICONERROR);
+}
+
 bool HoldRunningImage()
 {
     wchar_t self[MAX_PATH];
@@ -226,7 +249,8 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
         // Relative paths of the command line are resolved now.
         LeaveStartFolder();
         // An installation reads its payload meanwhile; the checks below may still end the run.
-        if (!g_run.help && !AskedModeCode(g_run.remaining)) StartPayloadPreload();
+        // A wizard needs only a few of its entries to show: those first.
+        if (!g_run.help && !AskedModeCode(g_run.remaining)) StartPayloadPreload(!IsQuietRun());
     }
     if (!setupRun) {
         if (FAILED(CoInitialize(nullptr))) {
@@ -309,6 +333,7 @@ BOOL CinstkitApp::InitInstance(const wchar_t* commandLine)
 
 int CinstkitApp::ExitInstance()
 {
+    FinishPayloadRest(nullptr, nullptr);
     DiscardPreloadedPayload();
     FinishArchiveCopy(nullptr);
     FinishPayloadFonts();
@@ -337,13 +362,11 @@ void CinstkitApp::RunServiceDispatch(const wchar_t* commandLine)
 void CinstkitApp::RunInstall()
 {
     if (!RunExtraction()) {
-        RunLog(L"The payload could not be unpacked or its configuration loaded");
-        OpenRunLogOnce(nullptr, L"install");
-        SetRunResult(kExitFailure);
-        RemoveWorkFolder(g_setup);
-        ShowMessageBox(nullptr, msg::kInstallFailedText, msg::kInstallFailedCaption, MB_ICONERROR);
+        ReportPayloadFailure();
         return;
     }
+    // Behind the agreement page and the wizard: what they do not need.
+    StartPayloadRest(g_setup, &StampPayloadDriver);
 
     // The product is known from here on.
     OpenRunLogOnce(g_setup.name, L"install");
@@ -362,16 +385,6 @@ void CinstkitApp::RunInstall()
             return;
         }
     }
-
-    wchar_t driver[MAX_PATH];
-    BoundedFormat(driver, MAX_PATH, L"%s\\zerdaIME.ime", g_setup.payloadFolder);
-    DWORD major = 0;
-    GetSystemVersion(&major, nullptr);
-    // A signed driver stays as signed. The driver was unpacked a moment ago
-    // and a scanner may hold it; the placement stamps it again and fails if
-    // it still cannot.
-    if (!CarriesSignature(driver) && !StampVersionLanguage(driver, major < 6 ? 0x0401 : 0x0480))
-        RunLogFailure(L"Driver language not set", driver, GetLastError());
 
     wchar_t folder[MAX_PATH];
     ProposeInstallFolder(folder);
@@ -406,6 +419,10 @@ void CinstkitApp::RunInstall()
         SetMainWindow(&wizard);
         wizard.DoModal();
         SetMainWindow(nullptr);
+        if (wizard.m_outcome == static_cast<LONG>(InstallWorkOutcome::PayloadFailed)) {
+            ReportPayloadFailure();
+            return;
+        }
         if (wizard.m_stage == 3) SetRunResult(kExitFailure);
         else if (wizard.m_stage != 2) {
             RunLog(L"The wizard was closed before the installation");

@@ -10,6 +10,7 @@
 #include "base/shared_routines.h"
 #include "payload/archive_copy.h"
 #include "payload/fonts.h"
+#include "payload/payload_rest.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ void RemoveWorkFolder(SetupContext& ctx)
 {
     // What still works in the folder ends first: the archive's copy (held
     // while it is written) and the fonts' move out of it.
+    FinishPayloadRest(nullptr, nullptr);
     FinishArchiveCopy(nullptr);
     FinishPayloadFonts();
     if (g_held) CloseHandle(g_held);

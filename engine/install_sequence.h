@@ -13,8 +13,9 @@ enum class InstallFolderState { Ready, Declined, Failed, Refused };
 InstallFolderState PrepareInstallFolder(HWND owner, wchar_t* folderText);
 
 // Where the install worker's work ended; FolderRefused: an unattended run
-// named a folder that is not to be used.
-enum class InstallWorkOutcome : LONG { BackToFolderPage, Installed, Failed, FolderRefused };
+// named a folder that is not to be used; PayloadFailed: the payload's rest
+// could not be unpacked, nothing was done.
+enum class InstallWorkOutcome : LONG { BackToFolderPage, Installed, Failed, FolderRefused, PayloadFailed };
 // The install worker's work without the wizard: folder, then the sequence.
 InstallWorkOutcome RunUnattendedInstall(wchar_t* folderText /* MAX_PATH */);
 

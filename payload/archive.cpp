@@ -216,7 +216,14 @@ DWORD WINAPI InflateWorker(void* context)
     return 0;
 }
 
-ArchiveEntryList* LoadEntriesWith(const void* archivePath, zlib_filefunc64_def& functions, const MemoryFile* bytes)
+bool InPart(EntryPart part, const ArchiveEntry& entry)
+{
+    if (part == EntryPart::All) return true;
+    return IsWizardEntry(entry.name) == (part == EntryPart::Wizard);
+}
+
+ArchiveEntryList* LoadEntriesWith(const void* archivePath, zlib_filefunc64_def& functions, const MemoryFile* bytes,
+                                  EntryPart part = EntryPart::All)
 {
     unzFile zip = unzOpen2_64(archivePath, &functions);
     if (!zip) return nullptr;
@@ -237,27 +244,29 @@ ArchiveEntryList* LoadEntriesWith(const void* archivePath, zlib_filefunc64_def& 
         unzClose(zip);
         return nullptr;
     }
-    list->count = n;
     list->entries = entries;
 
     // The directory first, in order; then the content, on every processor.
+    // The sizes count over the whole archive, whichever part is taken.
     uint64_t total = 0;
-    int32_t readable = 0;
+    int32_t readable = 0, taken = 0;
     bool positioned = n > 0 && unzGoToFirstFile(zip) == UNZ_OK;
     for (int32_t i = 0; i < n; ++i) {
+        ArchiveEntry& entry = entries[taken];
         // Entries behind a failed move were never read: they fail, and so the
         // extraction does.
         if (!positioned) {
-            entries[i].readFailed = true;
-            continue;
+            entry.readFailed = true;
+        } else if (ReadEntryInfo(zip, entry, places[taken].size, total)) {
+            places[taken].directoryOffset = unzGetOffset64(zip);
+            if (InPart(part, entry)) ++readable;
         }
-        if (ReadEntryInfo(zip, entries[i], places[i].size, total)) {
-            places[i].directoryOffset = unzGetOffset64(zip);
-            ++readable;
-        }
-        if (i + 1 < n) positioned = unzGoToNextFile(zip) == UNZ_OK;
+        if (InPart(part, entry)) ++taken;
+        else entry = ArchiveEntry{};
+        if (positioned && i + 1 < n) positioned = unzGoToNextFile(zip) == UNZ_OK;
     }
-    InflateRun run{archivePath, &functions, bytes, entries, places, n, 0};
+    list->count = taken;
+    InflateRun run{archivePath, &functions, bytes, entries, places, taken, 0};
     WorkerThreads helpers;
     StartWorkerThreads(helpers, UsefulThreadCount(readable) - 1, InflateWorker, &run);
     InflateTakenEntries(run, zip);
@@ -290,14 +299,24 @@ ArchiveEntryList* LoadArchiveEntriesW(const wchar_t* archivePath)
     return LoadEntriesWith(archivePath, functions, nullptr);
 }
 
-ArchiveEntryList* LoadArchiveEntriesFrom(const BYTE* archive, size_t size)
+ArchiveEntryList* LoadArchiveEntriesFrom(const BYTE* archive, size_t size, EntryPart part)
 {
     if (!archive || size == 0) return nullptr;
     MemoryFile bytes{archive, size};
     zlib_filefunc64_def functions;
     FillMemoryFileFunctions(&functions, &bytes);
     // The name is never used: each opening reads the same bytes.
-    return LoadEntriesWith(&bytes, functions, &bytes);
+    return LoadEntriesWith(&bytes, functions, &bytes, part);
+}
+
+bool IsWizardEntry(const char* name)
+{
+    while (*name == '\\') ++name;
+    if (_strnicmp(name, "$fonts$\\", 8) == 0) return true;
+    static const char* const kPages[] = {"$dataFiles$\\config.dsc", "License.html", "main.chm"};
+    for (const char* page : kPages)
+        if (_stricmp(name, page) == 0) return true;
+    return false;
 }
 
 void FreeArchiveEntries(ArchiveEntryList* list)

@@ -52,8 +52,14 @@ bool UnpackArchive(const wchar_t* archivePath, const wchar_t* destination, Extra
 bool UnpackEntries(ArchiveEntryList* list, const wchar_t* destination, ExtractProgress progress);
 ArchiveEntryList* LoadArchiveEntries(const char* archivePath);
 ArchiveEntryList* LoadArchiveEntriesW(const wchar_t* archivePath);
-// The archive's bytes, which must stay readable until it returns.
-ArchiveEntryList* LoadArchiveEntriesFrom(const BYTE* archive, size_t size);
+// Which entries a load takes: all, or the wizard's first and the rest later.
+enum class EntryPart { All, Wizard, Rest };
+// The entries the wizard needs before it shows: the configuration, the
+// agreement page (License.html, main.chm) and the fonts.
+bool IsWizardEntry(const char* name);
+// The archive's bytes, which must stay readable until it returns. An entry
+// whose name could not be read belongs to the rest.
+ArchiveEntryList* LoadArchiveEntriesFrom(const BYTE* archive, size_t size, EntryPart part = EntryPart::All);
 void FreeArchiveEntries(ArchiveEntryList* list);
 bool WriteArchiveEntry(const ArchiveEntry& entry, const char* destination);
 bool WriteArchiveEntryW(const ArchiveEntry& entry, const wchar_t* destination);

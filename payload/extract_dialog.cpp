@@ -110,9 +110,13 @@ bool ExtractPayload(SetupContext& ctx, ExtractProgress progress, void (*status)(
 {
     BoundedFormat(ctx.payloadFolder, kPathChars, L"%s\\zipdatas", ctx.workFolder);
     // Read from the own image since the start of the run (unless relaunched):
-    // unpacked first, then the archive's copy is written while the rest goes on.
-    if (ArchiveEntryList* preloaded = ctx.relaunched ? nullptr : TakePreloadedPayload()) {
-        if (!UnpackEntries(preloaded, ctx.payloadFolder, progress) || !SplitOwnFile(ctx)) return false;
+    // unpacked first, then the archive's copy is written while the rest goes
+    // on. Before a wizard only its part: the rest and the split follow
+    // behind it (StartPayloadRest).
+    bool restFollows = false;
+    if (ArchiveEntryList* preloaded = ctx.relaunched ? nullptr : TakePreloadedPayload(&restFollows)) {
+        if (!UnpackEntries(preloaded, ctx.payloadFolder, progress) || !(restFollows || SplitOwnFile(ctx)))
+            return false;
     } else {
         if (!SplitOwnFile(ctx)) return false;
         // A relaunched repair or uninstall unpacks the install folder's backup:

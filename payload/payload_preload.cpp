@@ -7,38 +7,76 @@
 namespace {
 
 WorkerThreads g_reader{};
-ArchiveEntryList* g_entries = nullptr;
+ArchiveEntryList* g_entries = nullptr;  // all, or the wizard's part
+ArchiveEntryList* g_rest = nullptr;
+HANDLE g_firstRead = nullptr;           // set once g_entries is read, in two parts only
+bool g_twoParts = false;
+bool g_restPending = false;
+
+void ReadParts(HANDLE held)
+{
+    LARGE_INTEGER length{};
+    MappedFile* own = nullptr;
+    if (!GetFileSizeEx(held, &length) || !MapOpenFile(held, &own) || !own) return;
+    PayloadPlace place;
+    if (LocatePayload(own->data, static_cast<uint64_t>(length.QuadPart), place)) {
+        const BYTE* archive = own->data + place.offset;
+        g_entries = LoadArchiveEntriesFrom(archive, place.archiveBytes, g_twoParts ? EntryPart::Wizard : EntryPart::All);
+        if (g_twoParts && g_entries) {
+            SetEvent(g_firstRead);
+            g_rest = LoadArchiveEntriesFrom(archive, place.archiveBytes, EntryPart::Rest);
+        }
+    }
+    CloseMappedFile(own, 0);
+}
 
 // Only through the held file, as the split reads it: both see the same bytes.
 DWORD WINAPI ReadPayload(void* file)
 {
-    HANDLE held = static_cast<HANDLE>(file);
-    LARGE_INTEGER length{};
-    MappedFile* own = nullptr;
-    if (!GetFileSizeEx(held, &length) || !MapOpenFile(held, &own) || !own) return 0;
-    PayloadPlace place;
-    if (LocatePayload(own->data, static_cast<uint64_t>(length.QuadPart), place))
-        g_entries = LoadArchiveEntriesFrom(own->data + place.offset, place.archiveBytes);
-    CloseMappedFile(own, 0);
+    ReadParts(static_cast<HANDLE>(file));
+    if (g_firstRead) SetEvent(g_firstRead);
     return 0;
 }
 
 }  // namespace
 
-void StartPayloadPreload()
+void StartPayloadPreload(bool wizardFirst)
 {
     HANDLE held = HeldOwnFile();
     if (!held || g_reader.count > 0) return;
+    if (wizardFirst && !g_firstRead) g_firstRead = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_twoParts = wizardFirst && g_firstRead;
     // Without the thread the unpacking reads the archive as before.
     StartWorkerThreads(g_reader, 1, ReadPayload, held);
 }
 
-ArchiveEntryList* TakePreloadedPayload()
+ArchiveEntryList* TakePreloadedPayload(bool* restFollows)
 {
-    JoinWorkerThreads(g_reader);
+    const bool twoParts = g_twoParts && g_reader.count > 0;
+    if (twoParts) WaitForSingleObject(g_firstRead, INFINITE);
+    else JoinWorkerThreads(g_reader);
     ArchiveEntryList* entries = g_entries;
     g_entries = nullptr;
+    g_restPending = twoParts && entries;
+    if (restFollows) *restFollows = g_restPending;
     return entries;
 }
 
-void DiscardPreloadedPayload() { FreeArchiveEntries(TakePreloadedPayload()); }
+bool PreloadedRestPending() { return g_restPending; }
+
+ArchiveEntryList* TakePreloadedRest()
+{
+    g_restPending = false;
+    JoinWorkerThreads(g_reader);
+    ArchiveEntryList* rest = g_rest;
+    g_rest = nullptr;
+    return rest;
+}
+
+void DiscardPreloadedPayload()
+{
+    JoinWorkerThreads(g_reader);
+    FreeArchiveEntries(g_entries);
+    FreeArchiveEntries(g_rest);
+    g_entries = g_rest = nullptr;
+}

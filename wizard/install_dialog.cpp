@@ -361,9 +361,17 @@ void CinstkitDlg::ShowProgressView()
 void CinstkitDlg::EndInstall()
 {
     m_busy = 0;
+    // The start routine reports a payload that could not be unpacked, as it
+    // does one that failed before the wizard.
+    if (m_outcome == static_cast<LONG>(InstallWorkOutcome::PayloadFailed)) {
+        EndDialog(0);
+        return;
+    }
     const bool refused = m_outcome == static_cast<LONG>(InstallWorkOutcome::FolderRefused);
     if (refused || m_outcome == static_cast<LONG>(InstallWorkOutcome::BackToFolderPage)) {
         m_stage = 0;
+        // The bar showed the payload's rest being written, if it still was.
+        ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_HIDE);
         LockFolderPage(false);
         RedrawHeader();
         // A passive run has nobody to choose another folder.

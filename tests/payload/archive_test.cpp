@@ -489,6 +489,35 @@ TEST_F(Split, ThePreloadedPayloadIsTheArchivesOwnEntries)
     FreeArchiveEntries(fromFile);
     FreeArchiveEntries(preloaded);
     EXPECT_EQ(nullptr, TakePreloadedPayload()) << "handed over once";
+
+    // Read for a wizard: the configuration, the agreement page and the fonts
+    // first, then the rest (a damaged entry failing there), each in order.
+    ASSERT_TRUE(BuildZip(dir_ / L"w.zip", {{"a.txt", "a"}, {"\\$fonts$\\f.ttf", "font"}, {"bad.bin", damaged, true},
+                                          {"License.html", "page"}, {"$DATAFILES$\\Config.dsc", "c"},
+                                          {"main.chm.txt", "not the help"}, {"$fonts$x.ttf", "no font"}}));
+    ASSERT_TRUE(ReadFileBytes(dir_ / L"w.zip", &bytes));
+    bytes[bytes.find("MARKER-0123456789")] = 'm';
+    ASSERT_TRUE(WriteFileBytes(dir_ / L"w.zip", bytes.data(), bytes.size()));
+    ASSERT_TRUE(BuildSetup(installer_, dir_ / L"w.zip", dir_ / L"wizard.exe"));
+    ASSERT_TRUE(Own(dir_ / L"wizard.exe"));
+    StartPayloadPreload(true);
+    bool restFollows = false;
+    ArchiveEntryList* wizard = TakePreloadedPayload(&restFollows);
+    EXPECT_TRUE(restFollows && PreloadedRestPending());
+    ArchiveEntryList* rest = TakePreloadedRest();
+    EXPECT_FALSE(PreloadedRestPending());
+    auto names = [](const ArchiveEntryList* list) {
+        std::string text;
+        for (int32_t i = 0; list && i < list->count; ++i)
+            text += std::string(list->entries[i].name) + (list->entries[i].readFailed ? "!" : "") + ";";
+        return text;
+    };
+    EXPECT_EQ("\\$fonts$\\f.ttf;License.html;$DATAFILES$\\Config.dsc;", names(wizard));
+    EXPECT_EQ("a.txt;bad.bin!;main.chm.txt;$fonts$x.ttf;", names(rest));
+    ASSERT_TRUE(wizard && wizard->count == 3 && wizard->entries[1].size == 4);
+    EXPECT_EQ(0, std::memcmp(wizard->entries[1].data, "page", 4));
+    FreeArchiveEntries(wizard);
+    FreeArchiveEntries(rest);
 }
 
 // The payload read from memory is decoded in place from what the headers

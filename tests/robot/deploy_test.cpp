@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -440,6 +441,35 @@ void RunDeployment(Deploy& t)
     EXPECT_EQ(1603, t.Run(Quoted(t.copy) + L" /quiet"));
     EXPECT_TRUE(t.windows.empty()) << Join(t.windows);
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
+
+    // A damaged entry that the wizard does not need: the wizard shows while
+    // it is unpacked, and Install ends the run as a damaged payload does, with
+    // nothing installed.
+    {
+        std::string damaged = Bytes(t.setup);
+        const std::string header("PK\3\4", 4);
+        size_t at = damaged.find(header, PayloadOffset(damaged));
+        while (at != std::string::npos && damaged.compare(at + 30, 10, "config.exe") != 0) at = damaged.find(header, at + 4);
+        ASSERT_NE(std::string::npos, at);
+        auto field = [&](size_t offset, size_t bytes) {
+            uint32_t value = 0;
+            std::memcpy(&value, &damaged[at + offset], bytes);
+            return value;
+        };
+        ASSERT_GT(field(18, 4), 16u);
+        damaged[at + 30 + field(26, 2) + field(28, 2) + field(18, 4) / 2] ^= 0x55;
+        ASSERT_TRUE(WriteFileBytes(t.copy, damaged.data(), damaged.size()));
+        const std::wstring damagedLog = TempFolder() + L"deploy damaged entry.log";
+        DeleteFileW(damagedLog.c_str());
+        EXPECT_EQ(1603, t.Run(Quoted(t.copy) + L" /passive \"/dir=" + t.quietFolder + L"\" \"/log=" + damagedLog + L"\""));
+        log = ReadLog(damagedLog);
+        size_t behind = log.find(L"unpacked behind the wizard");
+        EXPECT_NE(std::wstring::npos, behind) << Narrow(log);
+        EXPECT_NE(std::wstring::npos, log.find(L"The payload could not be unpacked", behind)) << Narrow(log);
+        EXPECT_FALSE(DirExists(t.quietFolder));
+        EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, t.UninstallKey()));
+        EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"Software\\ZerdaIME3\\" + t.guid));
+    }
 
     // The setup's file swapped between its start and its first look at
     // itself (another build of another product put under its name): the
