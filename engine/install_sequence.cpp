@@ -190,6 +190,7 @@ InstallWorkOutcome RunUnattendedInstall(wchar_t* folderText)
 
 bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const wchar_t* organisation)
 {
+    const ULONGLONG startedAt = GetTickCount64();
     SetupContext& c = g_setup;
     BoundedCopyN(c.installFolder, kPathChars, folderText, kPathChars - 1);
     AppendBackslashIfMissing(c.installFolder, kPathChars);
@@ -239,6 +240,7 @@ bool RunInstallSequence(const wchar_t* folderText, const wchar_t* owner, const w
     ClosePlacedRecord();
 
     ReportProgress(85, L"  6.ۋاقىتلىق ھۆججەتلەر تازىلاندى...");
+    HoldUntilReadable(startedAt);
 
     ReportProgress(100, L"  7.قاچىلاش ئاخىرلاشتى.\r\n");
     return true;

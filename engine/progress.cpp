@@ -7,8 +7,10 @@
 
 #include "base/bounded_string.h"
 #include "base/run_log.h"
+#include "base/run_options.h"
 #include "base/setup_context.h"
 #include "base/shared_routines.h"
+#include "platform/dialog_worker.h"
 
 namespace {
 
@@ -38,6 +40,13 @@ void ReportProgress(int percentage, const wchar_t* text)
         SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"\r\n"));
         SendMessageW(log, EM_SCROLLCARET, 0, 0);
     }
+}
+
+void HoldUntilReadable(ULONGLONG startedAt)
+{
+    const ULONGLONG elapsed = GetTickCount64() - startedAt;
+    if (IsUnattendedRun() || elapsed >= kReadableRunMs) return;
+    WaitServingMessages(nullptr, static_cast<DWORD>(kReadableRunMs - elapsed));
 }
 
 void ClearVirtualizedCopies()

@@ -26,6 +26,7 @@ bool FailRepair()
 
 bool RunRepairSequence()
 {
+    const ULONGLONG startedAt = GetTickCount64();
     ReportProgress(0, maint_text::kRepairStart);
     ComApartment com;
     if (!com.Ready()) {
@@ -57,6 +58,7 @@ bool RunRepairSequence()
     ClosePlacedRecord();
 
     ReportProgress(85, maint_text::kRepairStep5);
+    HoldUntilReadable(startedAt);
 
     ReportProgress(100, maint_text::kRepairStep6);
     return true;

@@ -10,6 +10,7 @@ WorkerThreads g_reader{};
 ArchiveEntryList* g_entries = nullptr;  // all, or the wizard's part
 ArchiveEntryList* g_rest = nullptr;
 HANDLE g_firstRead = nullptr;           // set once g_entries is read, in two parts only
+HANDLE g_restMayBegin = nullptr;        // in two parts only
 bool g_twoParts = false;
 bool g_restPending = false;
 
@@ -24,6 +25,7 @@ void ReadParts(HANDLE held)
         g_entries = LoadArchiveEntriesFrom(archive, place.archiveBytes, g_twoParts ? EntryPart::Wizard : EntryPart::All);
         if (g_twoParts && g_entries) {
             SetEvent(g_firstRead);
+            WaitForSingleObject(g_restMayBegin, INFINITE);
             g_rest = LoadArchiveEntriesFrom(archive, place.archiveBytes, EntryPart::Rest);
         }
     }
@@ -45,7 +47,8 @@ void StartPayloadPreload(bool wizardFirst)
     HANDLE held = HeldOwnFile();
     if (!held || g_reader.count > 0) return;
     if (wizardFirst && !g_firstRead) g_firstRead = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    g_twoParts = wizardFirst && g_firstRead;
+    if (wizardFirst && !g_restMayBegin) g_restMayBegin = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_twoParts = wizardFirst && g_firstRead && g_restMayBegin;
     // Without the thread the unpacking reads the archive as before.
     StartWorkerThreads(g_reader, 1, ReadPayload, held);
 }
@@ -62,6 +65,11 @@ ArchiveEntryList* TakePreloadedPayload(bool* restFollows)
     return entries;
 }
 
+void LetPreloadRestBegin()
+{
+    if (g_restMayBegin) SetEvent(g_restMayBegin);
+}
+
 bool PreloadedRestPending() { return g_restPending; }
 
 ArchiveEntryList* TakePreloadedRest()
@@ -75,6 +83,7 @@ ArchiveEntryList* TakePreloadedRest()
 
 void DiscardPreloadedPayload()
 {
+    LetPreloadRestBegin();
     JoinWorkerThreads(g_reader);
     FreeArchiveEntries(g_entries);
     FreeArchiveEntries(g_rest);

@@ -12,9 +12,13 @@ void StartPayloadPreload(bool wizardFirst = false);
 // the archive could not be read, and the caller reads the archive itself.
 // `restFollows` tells whether the rest is still to be taken.
 ArchiveEntryList* TakePreloadedPayload(bool* restFollows = nullptr);
+// Lets the reading of the rest begin: once the wizard shows, so that it
+// takes nothing from the wizard's start (discarding the rest lets it begin).
+void LetPreloadRestBegin();
 // True from the hand-over of the wizard's part until the rest is taken.
 bool PreloadedRestPending();
-// Waits for the reading and hands the rest over; null when it could not be read.
+// Waits for the reading and hands the rest over, once it may begin; null
+// when it could not be read.
 ArchiveEntryList* TakePreloadedRest();
 // Waits for the reading and frees what it read: a run that unpacks nothing.
 void DiscardPreloadedPayload();

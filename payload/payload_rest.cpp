@@ -49,6 +49,8 @@ void StartPayloadRest(SetupContext& ctx, void (*unpacked)())
 
 bool FinishPayloadRest(void (*shown)(int percent, void* context), void* context)
 {
+    // Also when the wizard never showed (an agreement declined).
+    LetPreloadRestBegin();
     if (g_writer.count > 0) {
         while (WaitForSingleObject(g_writer.threads[0], kShowEveryMs) == WAIT_TIMEOUT)
             if (shown) shown(static_cast<int>(g_percent), context);

@@ -4,7 +4,8 @@
 #pragma once
 #include "base/setup_context.h"
 
-// When the preload held the rest back: writes it below the payload folder,
+// When the preload held the rest back: writes it below the payload folder
+// (once its reading may begin: LetPreloadRestBegin or FinishPayloadRest),
 // splits the own file, then calls `unpacked` (only when all that worked), on
 // a thread of its own (or here when none can be had). Otherwise it only
 // calls `unpacked`, here.

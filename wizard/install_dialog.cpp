@@ -11,6 +11,7 @@
 #include "engine/install_sequence.h"
 #include "engine/tool_command.h"
 #include "files/in_use.h"
+#include "payload/payload_preload.h"
 #include "platform/display_scale.h"
 #include "platform/header_band.h"
 #include "platform/registry.h"
@@ -23,6 +24,8 @@ wchar_t g_currentFolder[MAX_PATH] = L"c:\\";
 
 namespace {
 using namespace wizard_text;
+
+constexpr UINT_PTR kShownTimer = 1;
 
 void SetCheckState(HWND dialog, int id, int state)
 {
@@ -128,7 +131,18 @@ BOOL CinstkitDlg::OnInitDialog()
 
     KeepOwnFontOnDpiChange(GetDlgItem(IDC_LOG));
     OnDpiChanged(WindowDpi(m_hWnd));
+    // A timer comes after the first painting: the payload's rest is read
+    // once the page is there to read.
+    SetTimer(m_hWnd, kShownTimer, USER_TIMER_MINIMUM, nullptr);
     return TRUE;
+}
+
+bool CinstkitDlg::OnTimer(UINT_PTR timerId)
+{
+    if (timerId != kShownTimer) return false;
+    KillTimer(m_hWnd, timerId);
+    LetPreloadRestBegin();
+    return true;
 }
 
 void CinstkitDlg::OnDpiChanged(UINT dpi)

@@ -50,6 +50,7 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
     bool OnPaint() override;
+    bool OnTimer(UINT_PTR timerId) override;
     HCURSOR OnQueryDragIcon() override;
     bool OnDrawItem(int controlId, DRAWITEMSTRUCT* item) override;
     bool OnSetCursor(HWND hwnd, UINT hitTest, UINT message, BOOL& result) override;

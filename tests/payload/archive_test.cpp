@@ -504,6 +504,7 @@ TEST_F(Split, ThePreloadedPayloadIsTheArchivesOwnEntries)
     bool restFollows = false;
     ArchiveEntryList* wizard = TakePreloadedPayload(&restFollows);
     EXPECT_TRUE(restFollows && PreloadedRestPending());
+    LetPreloadRestBegin();
     ArchiveEntryList* rest = TakePreloadedRest();
     EXPECT_FALSE(PreloadedRestPending());
     auto names = [](const ArchiveEntryList* list) {
