@@ -73,8 +73,9 @@ window() {  # name -> took (ms)
   local line
   line=$(wine 'C:\bench\run-timed.exe' --window "$LIMIT_S" "C:\\bench\\$1.exe" 2>>"$work/wine.err" | tr -d '\r' || true)
   case "$line" in "window "*) took=${line#window } ;; *) echo "$1 showed no window (see $work/wine.err)" >&2; exit 1 ;; esac
-  # What the ended program left: its work folder and NSIS's plug-in folder, this setup's fonts.
-  rm -rf "$temp/\$zerdaInstaller\$" "$temp"/ns*.tmp
+  # What the ended program left: its work folder (the next start would remove
+  # it first) and NSIS's plug-in folder, this setup's fonts.
+  rm -rf "$drive/windows/temp"/ZerdaIME3.* "$temp"/ns*.tmp
   case "$1" in
     zerda*) wine regedit /S 'C:\bench\drop-fonts.reg' 2>>"$work/wine.err"
             for f in $fontnames; do rm -f "$drive/windows/Fonts/$f"; done ;;

@@ -135,7 +135,10 @@ static int TimeFirstWindow(HANDLE job, LARGE_INTEGER start, LARGE_INTEGER freque
             search.list.NumberOfProcessIdsInList > 0) {
             EnumWindows(FindActionableWindow, (LPARAM)&search);
             if (search.found) {
+                wchar_t caption[128] = L"";
+                GetWindowTextW(search.found, caption, 128);
                 wprintf(L"window %.1f\n", elapsed);
+                fwprintf(stderr, L"found: a window whose caption has %d characters\n", (int)wcslen(caption));
                 break;
             }
         } else if (ActiveProcesses(job) == 0) {
