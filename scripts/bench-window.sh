@@ -110,3 +110,6 @@ printf '%-34s %12s %12s %8s\n' "start to a window with a button" "payload 1x" "p
 printf '%-34s %10s s %10s s %8s\n' "this setup, the wizard" "$(s "${med[zerda1]}")" "$(s "${med[zerda2]}")" "$(r "${med[zerda2]}" "${med[zerda1]}")"
 printf '%-34s %10s s %10s s %8s\n' "NSIS zlib, its first page" "$(s "${med[nsis1]}")" "$(s "${med[nsis2]}")" "$(r "${med[nsis2]}" "${med[nsis1]}")"
 printf '%-34s %12s %12s\n' "ratio this setup / NSIS" "$(r "${med[zerda1]}" "${med[nsis1]}")" "$(r "${med[zerda2]}" "${med[nsis2]}")"
+# Per round as well: a ratio of the same round holds when the machine's speed drifts.
+per_round() { median "$(paste -d' ' <(printf '%s\n' ${times[zerda$1]}) <(printf '%s\n' ${times[nsis$1]}) | awk '{ print $1 / $2 }')"; }
+printf '%-34s %12.2f %12.2f\n' "  median of the per-round ratios" "$(per_round 1)" "$(per_round 2)"
