@@ -393,12 +393,8 @@ void CinstkitApp::RunInstall()
     if (IsUnattendedRun()) {
         FolderJudgement judged = JudgeFolderUse(folder, g_setup.name);
         if (!MayInstallInto(judged.use)) {
-            wchar_t name[kDefaultFolderNameChars], offered[MAX_PATH];
-            BoundedCopyN(name, kDefaultFolderNameChars, DefaultFolderName(g_setup), kDefaultFolderNameChars - 1);
-            bool inside = judged.use == FolderUse::Occupied && ComposeOfferedFolder(folder, name, offered) &&
-                          MayInstallInto(JudgeFolderUse(offered, g_setup.name).use);
-            RunLog(L"Refused as the install folder (%s): %s; a folder of the product's own would be accepted: %s",
-                   judged.reason, folder, inside ? offered : L"none");
+            wchar_t offered[MAX_PATH];
+            LogFolderRefusal(folder, judged, offered);
             SetRunResult(g_run.installFolder[0] ? kExitBadCommandLine : kExitFailure);
             RemoveWorkFolder(g_setup);
             return;

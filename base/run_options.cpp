@@ -80,6 +80,19 @@ bool IsUncPath(const wchar_t* path)
            path[2] != L'.';
 }
 
+// value with its slashes turned into path (MAX_PATH); false with a reason
+// when it is no full path: a relative one would name a place in whatever
+// folder the starter runs in.
+bool FullPathOf(const wchar_t* value, const wchar_t* which, wchar_t* path, wchar_t* reason)
+{
+    BoundedCopy(path, MAX_PATH, value);
+    for (wchar_t* p = path; *p; ++p)
+        if (*p == L'/') *p = L'\\';
+    if (IsDriveAbsolute(path) || IsUncPath(path)) return true;
+    BoundedFormat(reason, kRunReasonChars, L"%s: not a full path: %s", which, value);
+    return false;
+}
+
 // A full path with room for the files below it, made canonical and ending
 // with a backslash; false with a reason otherwise.
 bool NormaliseInstallFolder(const wchar_t* value, wchar_t* out, wchar_t* reason)
@@ -89,13 +102,7 @@ bool NormaliseInstallFolder(const wchar_t* value, wchar_t* out, wchar_t* reason)
         BoundedCopy(reason, kRunReasonChars, L"/dir=: the folder name is too long");
         return false;
     }
-    BoundedCopy(path, MAX_PATH, value);
-    for (wchar_t* p = path; *p; ++p)
-        if (*p == L'/') *p = L'\\';
-    if (!IsDriveAbsolute(path) && !IsUncPath(path)) {
-        BoundedFormat(reason, kRunReasonChars, L"/dir=: not a full path: %s", value);
-        return false;
-    }
+    if (!FullPathOf(value, L"/dir=", path, reason)) return false;
     if (std::wcspbrk(path + 2, L"<>|?*:\"")) {
         BoundedFormat(reason, kRunReasonChars, L"/dir=: not a usable folder name: %s", value);
         return false;
@@ -112,22 +119,11 @@ bool NormaliseInstallFolder(const wchar_t* value, wchar_t* out, wchar_t* reason)
     return true;
 }
 
-}  // namespace
-
-namespace {
-
 // A log file named by a full path; false with a reason otherwise.
 bool TakeLogPath(const wchar_t* value, wchar_t* out, wchar_t* reason)
 {
     wchar_t path[MAX_PATH];
-    BoundedCopy(path, MAX_PATH, value);
-    for (wchar_t* p = path; *p; ++p)
-        if (*p == L'/') *p = L'\\';
-    // A relative name would land in whatever folder the starter runs in.
-    if (!IsDriveAbsolute(path) && !IsUncPath(path)) {
-        BoundedFormat(reason, kRunReasonChars, L"/log=: not a full path: %s", value);
-        return false;
-    }
+    if (!FullPathOf(value, L"/log=", path, reason)) return false;
     DWORD n = GetFullPathNameW(path, MAX_PATH, out, nullptr);
     if (n == 0 || n >= MAX_PATH || EndsWithBackslash(out)) {
         out[0] = L'\0';

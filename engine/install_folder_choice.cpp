@@ -5,6 +5,8 @@
 
 #include "base/bounded_string.h"
 #include "base/placed_record.h"
+#include "base/run_log.h"
+#include "base/setup_context.h"
 #include "base/shared_routines.h"
 #include "engine/registration_removal.h"
 #include "files/folder_guard.h"
@@ -73,4 +75,15 @@ bool ComposeOfferedFolder(const wchar_t* folder, const wchar_t* defaultFolderNam
         return false;
     }
     return true;
+}
+
+bool LogFolderRefusal(const wchar_t* folder, const FolderJudgement& judged, wchar_t* offered)
+{
+    wchar_t name[kDefaultFolderNameChars];
+    BoundedCopyN(name, kDefaultFolderNameChars, DefaultFolderName(g_setup), kDefaultFolderNameChars - 1);
+    bool inside = judged.use == FolderUse::Occupied && ComposeOfferedFolder(folder, name, offered) &&
+                  MayInstallInto(JudgeFolderUse(offered, g_setup.name).use);
+    RunLog(L"Refused as the install folder (%s): %s; a folder of the product's own would be accepted: %s",
+           judged.reason ? judged.reason : L"", folder, inside ? offered : L"none");
+    return inside;
 }

@@ -28,3 +28,8 @@ inline bool MayInstallInto(FolderUse use)
 // backslash when it has none, the default folder name and a backslash.
 // False when it does not fit or there is no name.
 bool ComposeOfferedFolder(const wchar_t* folder, const wchar_t* defaultFolderName, wchar_t* out /* MAX_PATH */);
+
+// Logs that folder is refused as it is (judged: its judgement) and, for an
+// occupied one, which folder of the product's own inside it would be
+// accepted; true with that folder in offered when there is one.
+bool LogFolderRefusal(const wchar_t* folder, const FolderJudgement& judged, wchar_t* offered /* MAX_PATH */);

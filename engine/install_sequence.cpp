@@ -86,14 +86,10 @@ void ShowFolderError(HWND owner, const wchar_t* folderText)
 // folderText when accepted).
 InstallFolderState OfferOwnFolder(HWND owner, wchar_t* folderText, const FolderJudgement& judged)
 {
-    wchar_t name[kDefaultFolderNameChars], offered[MAX_PATH];
-    BoundedCopyN(name, kDefaultFolderNameChars, DefaultFolderName(g_setup), kDefaultFolderNameChars - 1);
-    bool composed = ComposeOfferedFolder(folderText, name, offered);
-    FolderJudgement inside = composed ? JudgeFolderUse(offered, g_setup.name) : FolderJudgement{FolderUse::Refused, nullptr};
-    RunLog(L"Refused as the install folder (%s): %s; a folder of the product's own would be accepted: %s",
-           judged.reason, folderText, MayInstallInto(inside.use) ? offered : L"none");
+    wchar_t offered[MAX_PATH];
+    const bool inside = LogFolderRefusal(folderText, judged, offered);
     if (IsUnattendedRun()) return InstallFolderState::Refused;
-    if (!MayInstallInto(inside.use)) {
+    if (!inside) {
         ShowFolderError(owner, folderText);
         return InstallFolderState::Failed;
     }

@@ -189,7 +189,7 @@ bool IsLinkItem(HANDLE item, DWORD attributes)
     FILE_ATTRIBUTE_TAG_INFO tag{};
     // A tag that cannot be read: taken for a link, and never followed.
     if (!GetFileInformationByHandleEx(item, FileAttributeTagInfo, &tag, sizeof tag)) return true;
-    return (tag.ReparseTag & 0x20000000) != 0;  // IsReparseTagNameSurrogate
+    return IsReparseTagNameSurrogate(tag.ReparseTag) != 0;
 }
 
 // What the listing showed as a reparse point still shows as one once

@@ -109,9 +109,9 @@ const char* ImeNameProblem(const uint8_t* slot, size_t chars)
     if (IsDeviceName(name, base)) return "the IME name is a Windows device name";
     // The data folder <CommonAppData>\ZerdaIME3\<IME name> would be the setup's log folder.
     static const char16_t kLogs[] = u"logs";
-    size_t same = 0;
-    while (same < length && same < 4 && (name[same] | 0x20) == kLogs[same]) ++same;
-    if (length == 4 && same == 4) return "the IME name is Logs, the folder of the setup's logs";
+    bool logs = length == 4;
+    for (size_t i = 0; logs && i < 4; ++i) logs = LowerAscii(name[i]) == kLogs[i];
+    if (logs) return "the IME name is Logs, the folder of the setup's logs";
     return nullptr;
 }
 

@@ -44,7 +44,11 @@ void StartPayloadRest(SetupContext& ctx, void (*unpacked)())
     g_percent = 0;
     // The writing is what the payload's unpacking always was; only its
     // moment changes.
-    if (StartWorkerThreads(g_writer, 1, &WriteRest, nullptr) == 0) WriteRest(nullptr);
+    if (StartWorkerThreads(g_writer, 1, &WriteRest, nullptr) == 0) {
+        // Written here, now: its reading must not wait for the wizard.
+        LetPreloadRestBegin();
+        WriteRest(nullptr);
+    }
 }
 
 bool FinishPayloadRest(void (*shown)(int percent, void* context), void* context)

@@ -9,35 +9,9 @@
 # the same machine). Prints each round, then per installer the setup size and
 # the median time, and the ratios this setup / each peer.
 #   RUNS=5 BUILD_DIR=build WINVER=win7 scripts/bench-install.sh
-# Installs the peers' builders itself (scripts/install-deps.sh --bench). A
-# missing build tree is configured and the needed targets are built first.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD_DIR="${BUILD_DIR:-build}"
-RUNS="${RUNS:-5}"
-WINVER="${WINVER:-win7}"
-LIMIT_S=120
-scripts/install-deps.sh --bench >/dev/null
-for tool in makensis wixl wixl-heat wine cmake openssl x86_64-w64-mingw32-gcc Xvfb; do
-  command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/install-deps.sh --bench" >&2; exit 1; }
-done
-[[ "$RUNS" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive number" >&2; exit 2; }
-
-[ -f "$BUILD_DIR/CMakeCache.txt" ] || cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
-BUILD_DIR="$(cd "$BUILD_DIR" && pwd)"
-echo "building installer.exe, packtool and the demo payload in $BUILD_DIR ..."
-cmake --build "$BUILD_DIR" -j2 --target installer packtool_host demo_setup >/dev/null
-packtool="$BUILD_DIR/packtool-host/packtool"
-
-work="$BUILD_DIR/bench-install"
-# Wine's menu builder, which Wine starts for each shortcut saved to mirror it
-# on the Unix desktop, is turned off for all four: Windows starts nothing there.
-export WINEPREFIX="$BUILD_DIR/wine/bench-install" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
-cleanup() { scripts/wine-prefix.sh stop "$WINEPREFIX" >/dev/null 2>&1 || true; }
-trap cleanup EXIT
-rm -rf "$work/payload" "$work/wine.err"
-mkdir -p "$work"
-x86_64-w64-mingw32-gcc -O2 -municode -o "$work/run-timed.exe" scripts/bench/run-timed.c
+# Installs the peers' builders itself (source scripts/bench/prepare.sh
+bench_prepare bench-install makensis wixl wixl-heat
+rm -rf "$work/payload"
 
 # --- The payload -----------------------------------------------------------
 payload="$work/payload"

@@ -15,25 +15,9 @@ BUILD_DIR="${BUILD_DIR:-build}"
 RUNS="${RUNS:-5}"
 WINVER="${WINVER:-win7}"
 LIMIT_S=60
-scripts/install-deps.sh --bench >/dev/null
-for tool in makensis wine cmake openssl x86_64-w64-mingw32-gcc Xvfb; do
-  command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/install-deps.sh --bench" >&2; exit 1; }
-done
-[[ "$RUNS" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive number" >&2; exit 2; }
-
-[ -f "$BUILD_DIR/CMakeCache.txt" ] || cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
-BUILD_DIR="$(cd "$BUILD_DIR" && pwd)"
-echo "building installer.exe, packtool and the demo payload in $BUILD_DIR ..."
-cmake --build "$BUILD_DIR" -j2 --target installer packtool_host demo_setup >/dev/null
-packtool="$BUILD_DIR/packtool-host/packtool"
-
-work="$BUILD_DIR/bench-window"
-export WINEPREFIX="$BUILD_DIR/wine/bench-window" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
-cleanup() { scripts/wine-prefix.sh stop "$WINEPREFIX" >/dev/null 2>&1 || true; }
-trap cleanup EXIT
+source scripts/bench/prepare.sh
+bench_prepare bench-window makensis
 mkdir -p "$work/setups"
-rm -f "$work/wine.err"
-x86_64-w64-mingw32-gcc -O2 -municode -o "$work/run-timed.exe" scripts/bench/run-timed.c
 
 # --- Two payloads, this setup and NSIS of each ----------------------------------
 out="$work/setups"

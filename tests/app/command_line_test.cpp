@@ -102,7 +102,9 @@ TEST(RunOptions, SwitchTable)
         EXPECT_EQ((c.flags & ~kNoRestart) != 0, IsBadCommandLine(o)) << c.line;
         EXPECT_STREQ(c.remaining, o.remaining) << c.line;
         EXPECT_STREQ(c.path, o.installFolder[0] ? o.installFolder : o.logPath) << c.line;
-        if (c.flags & kStray) EXPECT_NE(nullptr, wcsstr(o.reason, L"must stand in quotes")) << o.reason;
+        if (c.flags & kStray) {
+            EXPECT_NE(nullptr, wcsstr(o.reason, L"must stand in quotes")) << o.reason;
+        }
     }
     // What the ordinary parse then makes of it.
     EXPECT_EQ('u', Parse(L"/N {G} /U").mode);
