@@ -175,6 +175,13 @@ private:
         Print(L"header: " + text);
     }
 
+    // The band's text comes with its first painting, which may follow the
+    // dialog's showing: its first state is noted before anything is pressed.
+    void NoteFirstHeader(HWND dialog)
+    {
+        WaitFor([&] { return NoteHeader(dialog), !headers_[dialog].empty(); });
+    }
+
     // The band as the screen shows it, once per dialog: the icon's coloured
     // square (48 pixels at 96 DPI less its transparent rim) and the height of
     // the first line's ink (the font's height at this DPI less its empty top
@@ -358,6 +365,7 @@ private:
         NoteHeader(h);
         if (phase_ == 0) {
             SeeDialog(h);
+            NoteFirstHeader(h);
             Print(L"window: " + Text(h));
             Shot(h, L"wizard");
             MeasureHeader(h, 20);
@@ -425,6 +433,7 @@ private:
         NoteHeader(h);
         if (phase_ == 0) {
             SeeDialog(h);
+            NoteFirstHeader(h);
             Print(L"window: " + Text(h));
             DWORD pid = 0;
             GetWindowThreadProcessId(h, &pid);
