@@ -9,7 +9,15 @@
 # the same machine). Prints each round, then per installer the setup size and
 # the median time, and the ratios this setup / each peer.
 #   RUNS=5 BUILD_DIR=build WINVER=win7 scripts/bench-install.sh
-# Installs the peers' builders itself (source scripts/bench/prepare.sh
+# Installs the peers' builders itself (scripts/install-deps.sh --bench). A
+# missing build tree is configured and the needed targets are built first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR="${BUILD_DIR:-build}"
+RUNS="${RUNS:-5}"
+WINVER="${WINVER:-win7}"
+LIMIT_S=120
+source scripts/bench/prepare.sh
 bench_prepare bench-install makensis wixl wixl-heat
 rm -rf "$work/payload"
 
